@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The one place that installs what Lumarin needs to build, run and test on Debian 12.
+# Idempotent: packages that are already installed are skipped. Runs as root, or through
+# sudo otherwise.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build ccache pkg-config clang-format
+  # Qt 6: windows, painting, images, Unicode tables, collation
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-translations-l10n
+  # JSON
+  nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # what the simulated Mac draws with and headless windows
+  adwaita-icon-theme fonts-dejavu-core xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,88 @@
+#include "app/CommandLine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace lumarin {
+
+namespace {
+
+std::optional<double> parseSeconds(const std::string& text) {
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value) || value < 0) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string usage() {
+  return "usage: lumarin [--headless] [--virtual-time] [--run-for SECONDS]\n"
+         "  --headless          run without a display (offscreen windows)\n"
+         "  --virtual-time      drive the program in virtual time, as fast as possible\n"
+         "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
+         "  --help              show this text\n";
+}
+
+Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
+  Options options;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string arg = arguments[i];
+    std::optional<std::string> inlineValue;
+    if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    auto takeValue = [&](const std::string& name) -> Result<std::string> {
+      if (inlineValue) {
+        return *inlineValue;
+      }
+      if (i + 1 >= arguments.size()) {
+        return Error{"option " + name + " needs a value", 2};
+      }
+      return arguments[++i];
+    };
+    auto noValue = [&](const std::string& name) -> Status {
+      if (inlineValue) {
+        return Error{"option " + name + " takes no value", 2};
+      }
+      return success();
+    };
+
+    if (arg == "--headless" || arg == "--virtual-time" || arg == "--help" || arg == "-h") {
+      if (auto ok = noValue(arg); !ok) {
+        return ok.error();
+      }
+      if (arg == "--headless") {
+        options.headless = true;
+      } else if (arg == "--virtual-time") {
+        options.virtualTime = true;
+      } else {
+        options.help = true;
+      }
+    } else if (arg == "--run-for") {
+      auto value = takeValue(arg);
+      if (!value) {
+        return value.error();
+      }
+      auto secondsValue = parseSeconds(*value);
+      if (!secondsValue) {
+        return Error{"--run-for needs a number of seconds (0 or more), not \"" + *value + "\"",
+                     2};
+      }
+      options.runFor = *secondsValue;
+    } else {
+      return Error{"unknown option \"" + arguments[i] + "\"", 2};
+    }
+  }
+  return options;
+}
+
+}  // namespace lumarin

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Result.h"
+
+namespace lumarin {
+
+// What the command line asks for.
+struct Options {
+  bool headless = false;      // no display: Qt's offscreen platform
+  bool virtualTime = false;   // the whole program on the manual scheduler, as fast as possible
+  std::optional<double> runFor;  // quit normally after this many (virtual) seconds
+  bool help = false;
+};
+
+// Parses the arguments after the program name. Unknown options, missing or bad values give
+// an error whose message is meant for the user, followed by `usage()`.
+Result<Options> parseCommandLine(const std::vector<std::string>& arguments);
+std::string usage();
+
+}  // namespace lumarin

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/Menu.h"
+
+namespace lumarin {
+
+enum class ActivationPolicy { regular, accessory, prohibited };
+
+// The application object: how it presents itself (no Dock icon, no menu bar menus for an
+// accessory) and its main menu, which an accessory application keeps for key equivalents.
+class AppShell {
+ public:
+  virtual ~AppShell() = default;
+  virtual void setActivationPolicy(ActivationPolicy policy) = 0;
+  virtual ActivationPolicy activationPolicy() const = 0;
+  virtual void setMainMenu(Menu menu) = 0;
+  virtual const Menu& mainMenu() const = 0;
+};
+
+}  // namespace lumarin

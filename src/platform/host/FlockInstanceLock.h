@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/InstanceLock.h"
+
+namespace lumarin {
+
+// flock(2) on a file opened read-write with mode 0600. The descriptor is kept open, and so
+// the lock held, until the process ends.
+class FlockInstanceLock final : public InstanceLock {
+ public:
+  bool acquire(const std::filesystem::path& file) override;
+  int descriptor() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace lumarin

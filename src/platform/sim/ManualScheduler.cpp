@@ -1,0 +1,152 @@
+#include "platform/sim/ManualScheduler.h"
+
+#include <cassert>
+#include <utility>
+
+namespace lumarin {
+
+class ManualScheduler::ManualQueue final : public Queue {
+ public:
+  ManualQueue(ManualScheduler& owner, std::string label, std::weak_ptr<bool> alive)
+      : owner_(owner), label_(std::move(label)), alive_(std::move(alive)) {}
+
+  const std::string& label() const override { return label_; }
+  void post(Task task) override { postAfter(Duration::zero(), std::move(task)); }
+  TaskHandle postAfter(Duration delay, Task task) override {
+    // A serial queue may outlive the scheduler in a careless test; posting then does nothing.
+    if (alive_.expired()) {
+      return {};
+    }
+    return owner_.enqueue(this, delay, std::move(task));
+  }
+  bool isCurrent() const override { return owner_.current_ == this; }
+
+ private:
+  ManualScheduler& owner_;
+  std::string label_;
+  std::weak_ptr<bool> alive_;
+};
+
+ManualScheduler::ManualScheduler(WallTime wallStart)
+    : wallStart_(wallStart), alive_(std::make_shared<bool>(true)) {
+  main_ = std::make_unique<ManualQueue>(*this, "com.apple.main-thread", alive_);
+  static constexpr const char* kGlobalNames[] = {
+      "com.apple.root.background-qos", "com.apple.root.utility-qos",
+      "com.apple.root.default-qos", "com.apple.root.user-initiated-qos",
+      "com.apple.root.user-interactive-qos"};
+  for (std::size_t i = 0; i < globals_.size(); ++i) {
+    globals_[i] = std::make_unique<ManualQueue>(*this, kGlobalNames[i], alive_);
+  }
+}
+
+ManualScheduler::~ManualScheduler() {
+  alive_.reset();
+  // Tasks may own objects whose destructors post again; drop them after marking us gone.
+  std::priority_queue<Entry, std::vector<Entry>, Later> drained;
+  {
+    std::lock_guard lock(mutex_);
+    std::swap(drained, heap_);
+  }
+}
+
+Queue& ManualScheduler::mainQueue() { return *main_; }
+
+std::shared_ptr<Queue> ManualScheduler::makeSerialQueue(std::string label, QoS /*qos*/) {
+  return std::make_shared<ManualQueue>(*this, std::move(label), alive_);
+}
+
+Queue& ManualScheduler::globalQueue(QoS qos) { return *globals_[static_cast<std::size_t>(qos)]; }
+
+TaskHandle ManualScheduler::enqueue(ManualQueue* queue, Duration delay, Task task) {
+  auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  std::lock_guard lock(mutex_);
+  const Duration due = now_ + std::max(delay, Duration::zero());
+  heap_.push(Entry{due, nextSequence_++, queue, std::move(task), cancelled});
+  return TaskHandle(cancelled);
+}
+
+void ManualScheduler::dropCancelledLocked() const {
+  while (!heap_.empty() && heap_.top().cancelled->load()) {
+    heap_.pop();
+  }
+}
+
+bool ManualScheduler::popDue(Duration limit, Entry& out) {
+  std::lock_guard lock(mutex_);
+  dropCancelledLocked();
+  if (heap_.empty() || heap_.top().due > limit) {
+    return false;
+  }
+  // priority_queue::top is const; the entry is moved out right before pop.
+  out = std::move(const_cast<Entry&>(heap_.top()));
+  heap_.pop();
+  now_ = std::max(now_, out.due);
+  return true;
+}
+
+std::size_t ManualScheduler::runUntilIdle() { return advanceTo(now()); }
+
+std::size_t ManualScheduler::advanceBy(Duration d) { return advanceTo(now() + d); }
+
+std::size_t ManualScheduler::advanceTo(Duration t) {
+  std::size_t ran = 0;
+  Entry entry;
+  while (popDue(t, entry)) {
+    // A task cancelled after it was popped (by an earlier task) is skipped.
+    if (entry.cancelled->load()) {
+      continue;
+    }
+    ManualQueue* previous = std::exchange(current_, entry.queue);
+    entry.task();
+    current_ = previous;
+    entry = Entry{};
+    ++ran;
+  }
+  std::lock_guard lock(mutex_);
+  now_ = std::max(now_, t);
+  return ran;
+}
+
+bool ManualScheduler::runNext() {
+  const auto due = nextDueTime();
+  if (!due) {
+    return false;
+  }
+  advanceTo(*due);
+  return true;
+}
+
+std::size_t ManualScheduler::pendingTaskCount() const {
+  std::lock_guard lock(mutex_);
+  auto copy = heap_;
+  std::size_t count = 0;
+  while (!copy.empty()) {
+    if (!copy.top().cancelled->load()) {
+      ++count;
+    }
+    copy.pop();
+  }
+  return count;
+}
+
+std::optional<Duration> ManualScheduler::nextDueTime() const {
+  std::lock_guard lock(mutex_);
+  dropCancelledLocked();
+  if (heap_.empty()) {
+    return std::nullopt;
+  }
+  return heap_.top().due;
+}
+
+Duration ManualScheduler::now() const {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+
+Duration ManualScheduler::monotonicNow() const { return now(); }
+
+WallTime ManualScheduler::wallNow() const {
+  return wallStart_ + std::chrono::duration_cast<WallTime::duration>(now());
+}
+
+}  // namespace lumarin
