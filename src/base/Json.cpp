@@ -76,15 +76,16 @@ std::optional<std::int64_t> integerAt(const Json& object, std::string_view key) 
   if (it == object.end()) {
     return std::nullopt;
   }
-  if (it->is_number_integer()) {
-    return it->get<std::int64_t>();
-  }
+  // Check unsigned first: nlohmann counts unsigned numbers as integers too.
   if (it->is_number_unsigned()) {
     const auto v = it->get<std::uint64_t>();
     if (v > static_cast<std::uint64_t>(INT64_MAX)) {
       return std::nullopt;
     }
     return static_cast<std::int64_t>(v);
+  }
+  if (it->is_number_integer()) {
+    return it->get<std::int64_t>();
   }
   return std::nullopt;
 }

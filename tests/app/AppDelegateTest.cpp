@@ -1,0 +1,76 @@
+#include "app/AppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include "diagnostics/DebugLog.h"
+#include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimAppShell.h"
+#include "platform/sim/SimProcessInfo.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+using namespace std::chrono_literals;
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  AppDelegateTest() {
+    platform_.scheduler = &scheduler_;
+    platform_.clock = &scheduler_.clock();
+    platform_.processInfo = &process_;
+    platform_.appShell = &shell_;
+  }
+
+  test::TempDir dir_;
+  ManualScheduler scheduler_;
+  SimProcessInfo process_;
+  SimAppShell shell_;
+  Platform platform_;
+  DebugLog log_{dir_.path(), scheduler_.clock()};
+};
+
+TEST_F(AppDelegateTest, MainMenuHoldsQuitAndTheEditCommands) {
+  auto delegate = std::make_shared<AppDelegate>(platform_, log_);
+  delegate->applicationDidFinishLaunching();
+  const Menu& menu = shell_.mainMenu();
+  ASSERT_EQ(menu.items.size(), 2u);
+  ASSERT_TRUE(menu.items[0].submenu);
+  const auto& quit = menu.items[0].submenu->items.at(0);
+  EXPECT_EQ(quit.title, "Quit Lumarin");
+  EXPECT_EQ(quit.keyEquivalent, "q");
+  EXPECT_EQ(quit.modifiers, kModifierCommand);
+  const Menu& edit = *menu.items[1].submenu;
+  EXPECT_EQ(edit.title, "Edit");
+  std::vector<std::string> shape;
+  for (const auto& item : edit.items) {
+    shape.push_back(item.isSeparator ? "-" : item.title + ":" + item.keyEquivalent);
+  }
+  EXPECT_EQ(shape, (std::vector<std::string>{"Undo:z", "Redo:Z", "-", "Cut:x", "Copy:c",
+                                             "Paste:v", "Select All:a"}));
+  EXPECT_FALSE(delegate->applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST_F(AppDelegateTest, HousekeepingTicksEveryThreeSecondsWhileTheDelegateLives) {
+  auto delegate = std::make_shared<AppDelegate>(platform_, log_);
+  delegate->applicationDidFinishLaunching();
+  scheduler_.advanceBy(2999ms);
+  EXPECT_EQ(delegate->housekeepingTicks(), 0u);
+  scheduler_.advanceBy(1ms);
+  EXPECT_EQ(delegate->housekeepingTicks(), 1u);
+  scheduler_.advanceBy(30s);
+  EXPECT_EQ(delegate->housekeepingTicks(), 11u);
+  delegate.reset();
+  scheduler_.advanceBy(30s);  // the timer holds the delegate weakly: nothing to run
+  EXPECT_EQ(scheduler_.pendingTaskCount(), 0u);
+}
+
+TEST_F(AppDelegateTest, TerminationWritesItsLine) {
+  process_.pid = 777;
+  AppDelegate delegate(platform_, log_);
+  delegate.applicationWillTerminate();
+  EXPECT_NE(log_.tail().find(" startup: applicationWillTerminate pid=777\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumarin

@@ -1,0 +1,31 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace lumarin {
+namespace {
+
+TEST(CommandLineTest, ReadsEveryOptionInBothSpellings) {
+  auto options = parseCommandLine({"--headless", "--virtual-time", "--run-for", "60"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->headless);
+  EXPECT_TRUE(options->virtualTime);
+  EXPECT_EQ(options->runFor, 60.0);
+  EXPECT_EQ(parseCommandLine({"--run-for=0.5"})->runFor, 0.5);
+  EXPECT_FALSE(parseCommandLine({})->runFor);
+}
+
+TEST(CommandLineTest, RefusesUnknownOptionsAndBadValuesWithStatus2) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--verbose"}, {"headless"}, {"--run-for"}, {"--run-for", "soon"},
+           {"--run-for", "-1"}, {"--run-for", "inf"}, {"--run-for", "nan"},
+           {"--run-for", "5s"}, {"--headless=yes"}}) {
+    auto result = parseCommandLine(args);
+    ASSERT_FALSE(result) << args[0];
+    EXPECT_EQ(result.error().code, 2);
+    EXPECT_FALSE(result.error().message.empty());
+  }
+}
+
+}  // namespace
+}  // namespace lumarin

@@ -1,0 +1,81 @@
+// Runs the real program as a user would and checks its exit status and debug log.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "app/SingleInstanceGuard.h"
+#include "platform/host/FlockInstanceLock.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string standardError;
+};
+
+class LumarinProcessTest : public ::testing::Test {
+ protected:
+  Outcome run(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", QString::fromStdString((dir_ / "data").string()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
+    env.insert("TMPDIR", QString::fromStdString(dir_.path().string()));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir_.path().string()));
+    process.setProcessEnvironment(env);
+    process.start(LUMARIN_EXECUTABLE, arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    Outcome outcome;
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.standardError = process.readAllStandardError().toStdString();
+    return outcome;
+  }
+
+  std::string debugLog() const {
+    return test::readFile(dir_ / "data" / "com.kestova.Lumarin" / "tester.log");
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(LumarinProcessTest, VirtualRunStartsAndQuitsNormally) {
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "60"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.standardError;
+  const std::string log = debugLog();
+  EXPECT_NE(log.find(" startup: acquired instance lock pid="), std::string::npos) << log;
+  EXPECT_NE(log.find(" version="), std::string::npos);
+  EXPECT_NE(log.find(" startup: applicationWillTerminate pid="), std::string::npos) << log;
+  // The quit happens 60 virtual seconds after the start: the two stamps are a minute apart.
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST_F(LumarinProcessTest, SecondInstanceOfTheSameUserExitsZeroAtOnce) {
+  // This test process plays the running instance by holding the lock.
+  FlockInstanceLock running;
+  ASSERT_TRUE(running.acquire(dir_ / SingleInstanceGuard::lockFileName(
+                                         "com.kestova.Lumarin", static_cast<unsigned>(getuid()))));
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "60"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.standardError;
+  const std::string log = debugLog();
+  EXPECT_NE(log.find(" startup: duplicate instance rejected pid="), std::string::npos) << log;
+  EXPECT_EQ(log.find("acquired instance lock"), std::string::npos) << log;
+  EXPECT_EQ(log.find("applicationWillTerminate"), std::string::npos) << log;
+}
+
+TEST_F(LumarinProcessTest, BadCommandLinesExitWithStatus2AndUsage) {
+  for (const QStringList& args : {QStringList{"--frobnicate"}, QStringList{"--run-for", "x"}}) {
+    const Outcome outcome = run(args);
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_NE(outcome.standardError.find("usage: lumarin"), std::string::npos);
+  }
+  // Nothing ran: no lock taken, no log written.
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "data" / "com.kestova.Lumarin" / "tester.log"));
+}
+
+}  // namespace
+}  // namespace lumarin

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/host/FlockInstanceLock.h"
+#include "platform/host/HostBundle.h"
+#include "platform/host/HostPaths.h"
+#include "platform/host/TerminationSignals.h"
+#include "platform/sim/SimProcessInfo.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+TEST(HostPathsTest, XdgVariablesWinAndRelativeOnesAreIgnored) {
+  SimProcessInfo process;
+  process.env = {{"HOME", "/home/ana"}};
+  HostPaths paths(process);
+  EXPECT_EQ(paths.applicationSupportDirectory(), "/home/ana/.local/share");
+  EXPECT_EQ(paths.temporaryDirectory(), "/tmp");
+  EXPECT_EQ(paths.configurationDirectory(), "/home/ana/.config");
+
+  process.env["XDG_DATA_HOME"] = "/data";
+  process.env["XDG_CONFIG_HOME"] = "relative/config";
+  process.env["TMPDIR"] = "/run/user/501/tmp";
+  EXPECT_EQ(paths.applicationSupportDirectory(), "/data");
+  EXPECT_EQ(paths.configurationDirectory(), "/home/ana/.config");
+  EXPECT_EQ(paths.temporaryDirectory(), "/run/user/501/tmp");
+}
+
+TEST(FlockInstanceLockTest, SecondHolderIsRefusedAndTheFileIsPrivate) {
+  test::TempDir dir;
+  const auto file = dir / "com.kestova.Lumarin.501.instance.lock";
+  FlockInstanceLock first;
+  FlockInstanceLock second;
+  ASSERT_TRUE(first.acquire(file));
+  EXPECT_TRUE(first.acquire(file));  // held already
+  EXPECT_FALSE(second.acquire(file));
+  EXPECT_EQ(second.descriptor(), -1);
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_FALSE(FlockInstanceLock().acquire(dir / "missing" / "x.lock"));
+}
+
+TEST(HostBundleTest, IdentityAndBuildInfoKeys) {
+  HostBundle bundle;
+  EXPECT_EQ(bundle.bundleIdentifier(), "com.kestova.Lumarin");
+  EXPECT_TRUE(bundle.infoString("CFBundleShortVersionString"));
+  EXPECT_TRUE(bundle.infoString("CFBundleVersion"));
+  EXPECT_FALSE(bundle.infoString("NoSuchKey"));
+  EXPECT_EQ(bundle.bundlePath(), bundle.executablePath().parent_path());
+}
+
+TEST(TerminationSignalsTest, SigtermBecomesOneCallback) {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<int> received;
+  {
+    TerminationSignals signals([&](int signal) {
+      std::lock_guard lock(mutex);
+      received.push_back(signal);
+      cv.notify_all();
+    });
+    ::raise(SIGTERM);
+    ::raise(SIGINT);
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return !received.empty(); });
+  }
+  EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
+}
+
+}  // namespace
+}  // namespace lumarin
