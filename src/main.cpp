@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
@@ -23,12 +26,37 @@
 #include "platform/host/StderrSystemLog.h"
 #include "platform/host/TerminationSignals.h"
 #include "platform/sim/ManualScheduler.h"
+#include "platform/sim/Report.h"
+#include "platform/sim/Scenario.h"
+#include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimWorkspace.h"
+#include "platform/sim/Timeline.h"
 #include "platform/sim/SimAppShell.h"
 #include "platform/sim/VirtualRunLoop.h"
 
 namespace {
 
 using namespace lumarin;
+
+Result<sim::Scenario> loadScenario(const Options& options) {
+  if (!options.scenario) {
+    return sim::parseScenario(sim::defaultScenarioText(), "built-in scenario");
+  }
+  std::ifstream in(*options.scenario, std::ios::binary);
+  if (!in) {
+    return Error{*options.scenario + ": cannot be read", 2};
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  return sim::parseScenario(text.str(), *options.scenario);
+}
+
+bool writeReport(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return static_cast<bool>(out);
+}
 
 bool hasDisplay(const ProcessInfo& process) {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -50,6 +78,12 @@ int run(int argc, char** argv) {
   if (options.help) {
     std::fputs(usage().c_str(), stdout);
     return 0;
+  }
+
+  auto scenario = loadScenario(options);
+  if (!scenario) {
+    std::fprintf(stderr, "lumarin: %s\n", scenario.error().message.c_str());
+    return 2;
   }
 
   HostProcessInfo process;
@@ -102,6 +136,19 @@ int run(int argc, char** argv) {
     runLoop = std::make_unique<QtRunLoop>();
   }
 
+  // The simulated Mac, laid out from the scenario; its calls cost virtual time, or real time.
+  sim::World world;
+  world.setClock(&clock);
+  if (virtualScheduler) {
+    world.setTimeSink([&virtualScheduler](Duration d) { virtualScheduler->elapse(d); });
+  } else {
+    world.setTimeSink([](Duration d) { std::this_thread::sleep_for(d); });
+  }
+  sim::buildWorld(*scenario, world);
+  sim::SimAccessibility accessibility(world);
+  sim::SimWorkspace workspace(world, *scheduler);
+  sim::Timeline timeline(*scenario, world, *scheduler);
+
   SimAppShell appShell;
   Platform platform;
   platform.scheduler = scheduler;
@@ -113,17 +160,30 @@ int run(int argc, char** argv) {
   platform.defaults = &defaults;
   platform.instanceLock = &instanceLock;
   platform.appShell = &appShell;
+  platform.accessibility = &accessibility;
+  platform.workspace = &workspace;
 
   auto delegate = std::make_shared<AppDelegate>(platform, debugLog);
   appShell.setActivationPolicy(ActivationPolicy::accessory);
 
   TerminationSignals terminationSignals([&runLoop](int) { runLoop->stop(); });
+  const Duration startedAt = clock.monotonicNow();
+  timeline.start();
   scheduler->mainQueue().post([delegate] { delegate->applicationDidFinishLaunching(); });
   if (options.runFor) {
     scheduler->mainQueue().postAfter(seconds(*options.runFor), [&runLoop] { runLoop->stop(); });
   }
   runLoop->run();
   delegate->applicationWillTerminate();
+  if (options.report) {
+    const double duration = toSeconds(clock.monotonicNow() - startedAt);
+    if (!writeReport(*options.report, sim::makeReport(*scenario, duration, world, timeline,
+                                                       workspace))) {
+      std::fprintf(stderr, "lumarin: could not write the report to %s\n",
+                   options.report->c_str());
+      return 1;
+    }
+  }
   return 0;
 }
 

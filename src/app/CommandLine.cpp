@@ -24,10 +24,13 @@ std::optional<double> parseSeconds(const std::string& text) {
 }  // namespace
 
 std::string usage() {
-  return "usage: lumarin [--headless] [--virtual-time] [--run-for SECONDS]\n"
+  return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
+         "               [--report FILE]\n"
+         "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
          "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
+         "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
          "  --help              show this text\n";
 }
 
@@ -78,6 +81,15 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
                      2};
       }
       options.runFor = *secondsValue;
+    } else if (arg == "--scenario" || arg == "--report") {
+      auto value = takeValue(arg);
+      if (!value) {
+        return value.error();
+      }
+      if (value->empty()) {
+        return Error{arg + " needs a file name", 2};
+      }
+      (arg == "--scenario" ? options.scenario : options.report) = *value;
     } else {
       return Error{"unknown option \"" + arguments[i] + "\"", 2};
     }

@@ -2,6 +2,7 @@
 
 namespace lumarin {
 
+class Accessibility;
 class AppShell;
 class Bundle;
 class Clock;
@@ -11,6 +12,7 @@ class ProcessInfo;
 class Scheduler;
 class SystemLog;
 class UserDefaults;
+class Workspace;
 
 // Every OS service the program uses, as ports. The composition root fills it with host
 // adapters for what this machine really has and simulated-Mac adapters for the rest; the
@@ -25,6 +27,8 @@ struct Platform {
   UserDefaults* defaults = nullptr;
   InstanceLock* instanceLock = nullptr;
   AppShell* appShell = nullptr;
+  Accessibility* accessibility = nullptr;
+  Workspace* workspace = nullptr;
 };
 
 }  // namespace lumarin

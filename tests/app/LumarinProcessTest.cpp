@@ -77,5 +77,43 @@ TEST_F(LumarinProcessTest, BadCommandLinesExitWithStatus2AndUsage) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "data" / "com.kestova.Lumarin" / "tester.log"));
 }
 
+TEST_F(LumarinProcessTest, MalformedScenarioIsRefusedWithItsPathAndStatus2) {
+  const auto file = dir_ / "broken.json";
+  test::writeFile(file, R"({"apps": [{"bundleID": "com.apple.mail", "name": 3}]})");
+  const Outcome outcome =
+      run({"--headless", "--virtual-time", "--scenario", QString::fromStdString(file.string())});
+  EXPECT_EQ(outcome.exitCode, 2);
+  EXPECT_NE(outcome.standardError.find(file.string() + ": $.apps[0].name: expected a string"),
+            std::string::npos)
+      << outcome.standardError;
+  const Outcome missing = run({"--scenario", QString::fromStdString((dir_ / "none.json").string())});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_NE(missing.standardError.find("cannot be read"), std::string::npos);
+}
+
+TEST_F(LumarinProcessTest, HeadlessRunOfAScenarioWritesTheSameReportEveryTime) {
+  const auto file = dir_ / "mail.json";
+  test::writeFile(file, R"({
+    "name": "mail",
+    "apps": [{"bundleID": "com.apple.mail", "name": "Mail", "running": true}],
+    "dock": [{"app": "com.apple.mail", "badge": "3"}],
+    "timeline": [{"at": 10, "do": "setBadge", "app": "com.apple.mail", "label": "4"},
+                 {"at": 20, "do": "quit", "app": "com.apple.mail"}]})");
+  std::vector<std::string> reports;
+  for (int i = 0; i < 2; ++i) {
+    const auto report = dir_ / ("report" + std::to_string(i) + ".json");
+    const Outcome outcome =
+        run({"--scenario", QString::fromStdString(file.string()), "--headless", "--virtual-time",
+             "--run-for", "30", "--report", QString::fromStdString(report.string())});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.standardError;
+    reports.push_back(test::readFile(report));
+  }
+  EXPECT_EQ(reports[0], reports[1]);
+  EXPECT_NE(reports[0].find("\"scenario\": \"mail\""), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("\"duration\": 30.0"), std::string::npos);
+  EXPECT_NE(reports[0].find("\"badge\": \"4\""), std::string::npos);
+  EXPECT_NE(reports[0].find("\"running\": false"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace lumarin

@@ -138,6 +138,11 @@ std::optional<Duration> ManualScheduler::nextDueTime() const {
   return heap_.top().due;
 }
 
+void ManualScheduler::elapse(Duration d) {
+  std::lock_guard lock(mutex_);
+  now_ += std::max(d, Duration::zero());
+}
+
 Duration ManualScheduler::now() const {
   std::lock_guard lock(mutex_);
   return now_;

@@ -43,6 +43,9 @@ class ManualScheduler final : public Scheduler, private Clock {
   // nothing is pending.
   bool runNext();
   std::size_t pendingTaskCount() const;
+  // Moves the clock forward from inside a running task, as if the task had blocked that long
+  // (a slow accessibility call). Tasks that fall due meanwhile run after it, late.
+  void elapse(Duration d);
   // Due time of the earliest pending (not cancelled) task.
   std::optional<Duration> nextDueTime() const;
 

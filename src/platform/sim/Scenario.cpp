@@ -1,0 +1,568 @@
+#include "platform/sim/Scenario.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "base/Json.h"
+
+namespace lumarin::sim {
+
+namespace {
+
+using json::Json;
+
+// Reads a JSON document against the scenario format, collecting the first error with its
+// path. Each reader method returns a default and records the error, so the parsing code stays
+// linear; `ok()` tells whether everything was valid.
+class Reader {
+ public:
+  explicit Reader(std::string source) : source_(std::move(source)) {}
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+  void fail(const std::string& path, const std::string& message) {
+    if (error_.empty()) {
+      error_ = source_ + ": " + path + ": " + message;
+    }
+  }
+
+  bool expectObject(const Json& value, const std::string& path,
+                    std::initializer_list<const char*> allowed) {
+    if (!value.is_object()) {
+      fail(path, "expected an object, found " + json::kindName(value));
+      return false;
+    }
+    for (const auto& [key, member] : value.items()) {
+      bool known = false;
+      for (const char* name : allowed) {
+        known = known || key == name;
+      }
+      if (!known) {
+        fail(json::pathMember(path, key), "unknown key");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const Json* member(const Json& object, const char* key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+  }
+
+  std::string string(const Json& object, const std::string& path, const char* key,
+                     bool required, std::string fallback = {}) {
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+      if (required) {
+        fail(json::pathMember(path, key), "is required");
+      }
+      return fallback;
+    }
+    if (!value->is_string()) {
+      fail(json::pathMember(path, key), "expected a string, found " + json::kindName(*value));
+      return fallback;
+    }
+    return value->get<std::string>();
+  }
+
+  double number(const Json& object, const std::string& path, const char* key, bool required,
+                double fallback, double minimum, double maximum) {
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+      if (required) {
+        fail(json::pathMember(path, key), "is required");
+      }
+      return fallback;
+    }
+    if (!value->is_number()) {
+      fail(json::pathMember(path, key), "expected a number, found " + json::kindName(*value));
+      return fallback;
+    }
+    const double v = value->get<double>();
+    if (!std::isfinite(v) || v < minimum || v > maximum) {
+      fail(json::pathMember(path, key), "must be between " + format(minimum) + " and " +
+                                            format(maximum));
+      return fallback;
+    }
+    return v;
+  }
+
+  bool boolean(const Json& object, const std::string& path, const char* key, bool fallback) {
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+      return fallback;
+    }
+    if (!value->is_boolean()) {
+      fail(json::pathMember(path, key), "expected true or false, found " + json::kindName(*value));
+      return fallback;
+    }
+    return value->get<bool>();
+  }
+
+  // [a, b] as two numbers.
+  std::pair<double, double> pair(const Json& object, const std::string& path, const char* key,
+                                 bool required, std::pair<double, double> fallback) {
+    const Json* value = member(object, key);
+    const std::string at = json::pathMember(path, key);
+    if (value == nullptr) {
+      if (required) {
+        fail(at, "is required");
+      }
+      return fallback;
+    }
+    if (!value->is_array() || value->size() != 2 || !(*value)[0].is_number() ||
+        !(*value)[1].is_number()) {
+      fail(at, "expected two numbers, [x, y] or [width, height]");
+      return fallback;
+    }
+    return {(*value)[0].get<double>(), (*value)[1].get<double>()};
+  }
+
+ private:
+  static std::string format(double v) {
+    if (v == std::floor(v) && std::abs(v) < 1e15) {
+      return std::to_string(static_cast<long long>(v));
+    }
+    return std::to_string(v);
+  }
+
+  std::string source_;
+  std::string error_;
+};
+
+std::optional<TileKind> tileKindNamed(const std::string& name) {
+  static const std::map<std::string, TileKind> kinds = {
+      {"application", TileKind::application}, {"document", TileKind::document},
+      {"folder", TileKind::folder},           {"url", TileKind::url},
+      {"minimizedWindow", TileKind::minimizedWindow}, {"separator", TileKind::separator},
+      {"trash", TileKind::trash}};
+  auto it = kinds.find(name);
+  if (it == kinds.end()) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+std::optional<DockTile> readTile(Reader& r, const Json& value, const std::string& path,
+                                 const std::set<std::string>& apps, bool inTimeline) {
+  // In the timeline the event's own keys were checked already.
+  if (!inTimeline && !r.expectObject(value, path, {"app", "kind", "title", "url", "badge", "kept"})) {
+    return std::nullopt;
+  }
+  DockTile tile;
+  const std::string kindName = r.string(value, path, "kind", false, "application");
+  auto kind = tileKindNamed(kindName);
+  if (!kind) {
+    r.fail(json::pathMember(path, "kind"), "unknown tile kind \"" + kindName + "\"");
+    return std::nullopt;
+  }
+  tile.kind = *kind;
+  tile.title = r.string(value, path, "title", false);
+  tile.url = r.string(value, path, "url", false);
+  tile.kept = r.boolean(value, path, "kept", true);
+  if (tile.kind == TileKind::application) {
+    tile.bundleID = r.string(value, path, "app", tile.url.empty());
+    if (!tile.bundleID.empty() && apps.count(tile.bundleID) == 0 && tile.url.empty()) {
+      r.fail(json::pathMember(path, "app"),
+             "no application \"" + tile.bundleID + "\" is declared in $.apps");
+      return std::nullopt;
+    }
+    if (const Json* badge = r.member(value, "badge"); badge != nullptr && !badge->is_null()) {
+      if (!badge->is_string()) {
+        r.fail(json::pathMember(path, "badge"), "expected a string or null");
+        return std::nullopt;
+      }
+      tile.badge = badge->get<std::string>();
+    }
+  } else if (r.member(value, "app") != nullptr || r.member(value, "badge") != nullptr) {
+    r.fail(path, "only application tiles have \"app\" and \"badge\"");
+    return std::nullopt;
+  }
+  return r.ok() ? std::optional<DockTile>(tile) : std::nullopt;
+}
+
+void readScreens(Reader& r, const Json& root, Scenario& scenario) {
+  const Json* screens = r.member(root, "screens");
+  if (screens == nullptr) {
+    scenario.screens.push_back(makeScreen(1, "Built-in Retina Display",
+                                          CocoaRect(0, 0, 1512, 982), 2, 185, 32, 70));
+    return;
+  }
+  const std::string path = "$.screens";
+  if (!screens->is_array() || screens->empty()) {
+    r.fail(path, "expected a non-empty array of screens");
+    return;
+  }
+  std::set<double> ids;
+  for (std::size_t i = 0; i < screens->size() && r.ok(); ++i) {
+    const Json& s = (*screens)[i];
+    const std::string at = json::pathIndex(path, i);
+    if (!r.expectObject(s, at, {"id", "name", "origin", "size", "scale", "notch", "dockHeight"})) {
+      return;
+    }
+    const double id = r.number(s, at, "id", false, static_cast<double>(i + 1), 1, 4294967295.0);
+    if (!ids.insert(id).second) {
+      r.fail(json::pathMember(at, "id"), "display id used twice");
+      return;
+    }
+    const auto origin = r.pair(s, at, "origin", false, {0, 0});
+    const auto size = r.pair(s, at, "size", true, {1512, 982});
+    if (r.ok() && (size.first < 320 || size.second < 240)) {
+      r.fail(json::pathMember(at, "size"), "a screen is at least 320 x 240 points");
+      return;
+    }
+    const double scale = r.number(s, at, "scale", false, 2, 1, 3);
+    double notchWidth = 0;
+    double notchHeight = 0;
+    if (const Json* notch = r.member(s, "notch"); notch != nullptr && !notch->is_null()) {
+      const std::string np = json::pathMember(at, "notch");
+      if (!r.expectObject(*notch, np, {"width", "height"})) {
+        return;
+      }
+      notchWidth = r.number(*notch, np, "width", false, 185, 1, size.first / 2);
+      notchHeight = r.number(*notch, np, "height", false, 32, 1, 64);
+    }
+    const double dockHeight = r.number(s, at, "dockHeight", false, i == 0 ? 70 : 0, 0, 200);
+    scenario.screens.push_back(makeScreen(
+        static_cast<std::uint32_t>(id), r.string(s, at, "name", false, "Display " + std::to_string(i + 1)),
+        CocoaRect(origin.first, origin.second, size.first, size.second), scale, notchWidth,
+        notchHeight, dockHeight));
+  }
+}
+
+void readApps(Reader& r, const Json& root, Scenario& scenario, std::set<std::string>& ids) {
+  const Json* apps = r.member(root, "apps");
+  if (apps == nullptr) {
+    return;
+  }
+  const std::string path = "$.apps";
+  if (!apps->is_array()) {
+    r.fail(path, "expected an array, found " + json::kindName(*apps));
+    return;
+  }
+  std::set<std::string> paths;
+  for (std::size_t i = 0; i < apps->size() && r.ok(); ++i) {
+    const Json& a = (*apps)[i];
+    const std::string at = json::pathIndex(path, i);
+    if (!r.expectObject(a, at, {"bundleID", "name", "path", "icon", "running", "accessory",
+                                "responsive", "latency", "info"})) {
+      return;
+    }
+    ScenarioApp app;
+    app.bundle.bundleID = r.string(a, at, "bundleID", true);
+    if (!r.ok()) {
+      return;
+    }
+    if (app.bundle.bundleID.empty() || app.bundle.bundleID == "com.apple.dock") {
+      r.fail(json::pathMember(at, "bundleID"), "must name an application other than the Dock");
+      return;
+    }
+    if (!ids.insert(app.bundle.bundleID).second) {
+      r.fail(json::pathMember(at, "bundleID"), "\"" + app.bundle.bundleID + "\" is declared twice");
+      return;
+    }
+    app.bundle.name = r.string(a, at, "name", true);
+    app.bundle.path = r.string(a, at, "path", false, "/Applications/" + app.bundle.name + ".app");
+    if (r.ok() && (app.bundle.path.empty() || app.bundle.path[0] != '/')) {
+      r.fail(json::pathMember(at, "path"), "expected an absolute path");
+      return;
+    }
+    if (r.ok() && !paths.insert(app.bundle.path).second) {
+      r.fail(json::pathMember(at, "path"), "two applications at one path");
+      return;
+    }
+    app.bundle.icon = r.string(a, at, "icon", false);
+    app.bundle.accessory = r.boolean(a, at, "accessory", false);
+    app.running = r.boolean(a, at, "running", false);
+    app.responsive = r.boolean(a, at, "responsive", true);
+    app.latency = r.number(a, at, "latency", false, 0, 0, 60);
+    if (const Json* info = r.member(a, "info"); info != nullptr) {
+      const std::string ip = json::pathMember(at, "info");
+      if (!info->is_object()) {
+        r.fail(ip, "expected an object of strings");
+        return;
+      }
+      for (const auto& [key, value] : info->items()) {
+        if (!value.is_string()) {
+          r.fail(json::pathMember(ip, key), "expected a string, found " + json::kindName(value));
+          return;
+        }
+        app.bundle.info[key] = value.get<std::string>();
+      }
+    }
+    scenario.apps.push_back(std::move(app));
+  }
+}
+
+const std::map<std::string, std::vector<const char*>>& eventKeys() {
+  // Per action: the keys it accepts besides "at" and "do".
+  static const std::map<std::string, std::vector<const char*>> keys = {
+      {"setBadge", {"app", "label"}},
+      {"clearBadge", {"app"}},
+      {"launch", {"app"}},
+      {"quit", {"app"}},
+      {"activate", {"app"}},
+      {"addTile", {"app", "kind", "title", "url", "badge", "kept", "index"}},
+      {"removeTile", {"app", "title"}},
+      {"renameTile", {"app", "title"}},
+      {"restartDock", {}},
+      {"grantAccessibility", {}},
+      {"revokeAccessibility", {}},
+      {"setUnresponsive", {"app", "unresponsive"}},
+      {"setLatency", {"app", "seconds"}},
+  };
+  return keys;
+}
+
+void readTimeline(Reader& r, const Json& root, Scenario& scenario,
+                  const std::set<std::string>& apps) {
+  const Json* timeline = r.member(root, "timeline");
+  if (timeline == nullptr) {
+    return;
+  }
+  const std::string path = "$.timeline";
+  if (!timeline->is_array()) {
+    r.fail(path, "expected an array, found " + json::kindName(*timeline));
+    return;
+  }
+  for (std::size_t i = 0; i < timeline->size() && r.ok(); ++i) {
+    const Json& e = (*timeline)[i];
+    const std::string at = json::pathIndex(path, i);
+    if (!e.is_object()) {
+      r.fail(at, "expected an object, found " + json::kindName(e));
+      return;
+    }
+    ScenarioEvent event;
+    event.path = at;
+    event.action = r.string(e, at, "do", true);
+    if (!r.ok()) {
+      return;
+    }
+    auto keys = eventKeys().find(event.action);
+    if (keys == eventKeys().end()) {
+      r.fail(json::pathMember(at, "do"), "unknown action \"" + event.action + "\"");
+      return;
+    }
+    for (const auto& [key, value] : e.items()) {
+      const bool known = key == "at" || key == "do" ||
+                         std::find(keys->second.begin(), keys->second.end(), key) !=
+                             keys->second.end();
+      if (!known) {
+        r.fail(json::pathMember(at, key), "unknown key for \"" + event.action + "\"");
+        return;
+      }
+    }
+    event.at = r.number(e, at, "at", true, 0, 0, 1e9);
+    const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
+                          event.action != "revokeAccessibility" &&
+                          event.action != "removeTile" && event.action != "addTile";
+    if (needsApp || r.member(e, "app") != nullptr) {
+      event.app = r.string(e, at, "app", needsApp);
+      if (r.ok() && apps.count(event.app) == 0) {
+        r.fail(json::pathMember(at, "app"),
+               "no application \"" + event.app + "\" is declared in $.apps");
+        return;
+      }
+    }
+    if (event.action == "setBadge") {
+      const Json* label = r.member(e, "label");
+      if (label == nullptr) {
+        r.fail(json::pathMember(at, "label"), "is required (a string, or null to clear)");
+        return;
+      }
+      if (!label->is_null()) {
+        if (!label->is_string()) {
+          r.fail(json::pathMember(at, "label"), "expected a string or null");
+          return;
+        }
+        event.label = label->get<std::string>();
+      }
+    } else if (event.action == "renameTile") {
+      event.title = r.string(e, at, "title", true);
+    } else if (event.action == "removeTile") {
+      event.title = r.string(e, at, "title", event.app.empty());
+    } else if (event.action == "addTile") {
+      event.tile = readTile(r, e, at, apps, true);
+      if (r.member(e, "index") != nullptr) {
+        event.index = static_cast<std::size_t>(r.number(e, at, "index", false, 0, 0, 1000));
+      }
+    } else if (event.action == "setUnresponsive") {
+      event.flag = r.boolean(e, at, "unresponsive", true);
+    } else if (event.action == "setLatency") {
+      event.seconds = r.number(e, at, "seconds", true, 0, 0, 60);
+    }
+    scenario.timeline.push_back(std::move(event));
+  }
+  std::stable_sort(scenario.timeline.begin(), scenario.timeline.end(),
+                   [](const ScenarioEvent& a, const ScenarioEvent& b) { return a.at < b.at; });
+}
+
+}  // namespace
+
+Screen makeScreen(std::uint32_t displayID, const std::string& name, CocoaRect frame, double scale,
+                  double notchWidth, double notchHeight, double dockHeight) {
+  Screen screen;
+  screen.displayID = displayID;
+  screen.name = name;
+  screen.frame = frame;
+  screen.backingScale = scale;
+  // The menu bar is taller on a notched display; the visible frame starts 1 point below it.
+  const double menuBar = notchWidth > 0 ? 37 : 24;
+  screen.visibleFrame = CocoaRect(frame.minX(), frame.minY() + dockHeight, frame.width(),
+                                  frame.height() - dockHeight - menuBar - 1);
+  if (notchWidth > 0) {
+    screen.safeAreaTop = notchHeight;
+    const double side = (frame.width() - notchWidth) / 2;
+    screen.auxiliaryTopLeft = CocoaRect(frame.minX(), frame.maxY() - notchHeight, side, notchHeight);
+    screen.auxiliaryTopRight =
+        CocoaRect(frame.minX() + side + notchWidth, frame.maxY() - notchHeight, side, notchHeight);
+  }
+  return screen;
+}
+
+Result<Scenario> parseScenario(std::string_view text, const std::string& source) {
+  auto parsed = json::parse(text);
+  if (!parsed) {
+    return Error{source + ": not valid JSON: " + parsed.error().message, 2};
+  }
+  const Json& root = *parsed;
+  Reader r(source);
+  Scenario scenario;
+  if (!r.expectObject(root, "$", {"name", "screens", "accessibility", "apps", "dock",
+                                  "frontmost", "languages", "timeline"})) {
+    return Error{r.error(), 2};
+  }
+  scenario.name = r.string(root, "$", "name", false, "unnamed");
+  readScreens(r, root, scenario);
+  if (const Json* ax = r.member(root, "accessibility"); ax != nullptr && r.ok()) {
+    if (r.expectObject(*ax, "$.accessibility", {"trusted"})) {
+      scenario.accessibilityTrusted = r.boolean(*ax, "$.accessibility", "trusted", true);
+    }
+  }
+  std::set<std::string> apps;
+  if (r.ok()) {
+    readApps(r, root, scenario, apps);
+  }
+  if (const Json* dock = r.member(root, "dock"); dock != nullptr && r.ok()) {
+    if (!dock->is_array()) {
+      r.fail("$.dock", "expected an array of tiles, found " + json::kindName(*dock));
+    }
+    for (std::size_t i = 0; r.ok() && i < dock->size(); ++i) {
+      if (auto tile = readTile(r, (*dock)[i], json::pathIndex("$.dock", i), apps, false)) {
+        scenario.dock.push_back(std::move(*tile));
+      }
+    }
+  }
+  if (r.ok()) {
+    scenario.frontmost = r.string(root, "$", "frontmost", false);
+    if (r.ok() && !scenario.frontmost.empty() && apps.count(scenario.frontmost) == 0) {
+      r.fail("$.frontmost", "no application \"" + scenario.frontmost + "\" is declared in $.apps");
+    }
+  }
+  if (const Json* languages = r.member(root, "languages"); languages != nullptr && r.ok()) {
+    if (!languages->is_array()) {
+      r.fail("$.languages", "expected an array of language codes");
+    }
+    for (std::size_t i = 0; r.ok() && i < languages->size(); ++i) {
+      if (!(*languages)[i].is_string()) {
+        r.fail(json::pathIndex("$.languages", i), "expected a string");
+      } else {
+        scenario.appleLanguages.push_back((*languages)[i].get<std::string>());
+      }
+    }
+  }
+  if (r.ok()) {
+    readTimeline(r, root, scenario, apps);
+  }
+  if (!r.ok()) {
+    return Error{r.error(), 2};
+  }
+  return scenario;
+}
+
+void buildWorld(const Scenario& scenario, World& world) {
+  for (const auto& screen : scenario.screens) {
+    world.addScreen(screen);
+  }
+  for (const auto& app : scenario.apps) {
+    world.installBundle(app.bundle);
+  }
+  for (const auto& tile : scenario.dock) {
+    DockTile t = tile;
+    if (t.kind == TileKind::application && t.url.empty()) {
+      if (auto bundle = world.bundleWithID(t.bundleID)) {
+        t.url = World::fileURL(bundle->path);
+      }
+    }
+    world.addTile(t);
+  }
+  for (const auto& app : scenario.apps) {
+    if (app.running) {
+      world.launch(app.bundle.bundleID);
+    }
+    world.setResponsive(app.bundle.bundleID, app.responsive);
+    world.setLatency(app.bundle.bundleID, app.latency);
+  }
+  if (!scenario.frontmost.empty()) {
+    if (auto process = world.runningProcess(scenario.frontmost)) {
+      world.activate(process->pid);
+    }
+  }
+  world.setAccessibilityTrusted(scenario.accessibilityTrusted);
+}
+
+bool applyEvent(const ScenarioEvent& event, World& world) {
+  const std::string& a = event.action;
+  if (a == "setBadge") {
+    return world.setBadge(event.app, event.label);
+  }
+  if (a == "clearBadge") {
+    return world.setBadge(event.app, std::nullopt);
+  }
+  if (a == "launch") {
+    return world.launch(event.app) != 0;
+  }
+  if (a == "quit") {
+    return world.quit(event.app);
+  }
+  if (a == "activate") {
+    auto process = world.runningProcess(event.app);
+    return process && world.activate(process->pid);
+  }
+  if (a == "addTile" && event.tile) {
+    DockTile tile = *event.tile;
+    if (tile.kind == TileKind::application && tile.url.empty()) {
+      if (auto bundle = world.bundleWithID(tile.bundleID)) {
+        tile.url = World::fileURL(bundle->path);
+      }
+    }
+    world.addTile(tile, event.index);
+    return true;
+  }
+  if (a == "removeTile") {
+    return world.removeTile(event.app.empty() ? event.title : event.app);
+  }
+  if (a == "renameTile") {
+    return world.renameTile(event.app, event.title);
+  }
+  if (a == "restartDock") {
+    world.restartDock();
+    return true;
+  }
+  if (a == "grantAccessibility" || a == "revokeAccessibility") {
+    world.setAccessibilityTrusted(a == "grantAccessibility");
+    return true;
+  }
+  if (a == "setUnresponsive") {
+    return world.setResponsive(event.app, !event.flag);
+  }
+  if (a == "setLatency") {
+    return world.setLatency(event.app, event.seconds);
+  }
+  return false;
+}
+
+}  // namespace lumarin::sim

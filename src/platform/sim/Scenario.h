@@ -1,0 +1,71 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Result.h"
+#include "platform/UserDefaults.h"
+#include "platform/sim/World.h"
+
+namespace lumarin::sim {
+
+// An application of the scenario: its bundle on disk and how its process behaves.
+struct ScenarioApp {
+  InstalledBundle bundle;
+  bool running = false;
+  bool responsive = true;
+  double latency = 0;
+};
+
+struct ScenarioTile {
+  DockTile tile;  // bundleID set for application tiles
+};
+
+// One timeline entry: at `at` seconds, do `action` with its arguments.
+struct ScenarioEvent {
+  double at = 0;
+  std::string action;  // "setBadge", "launch", ...
+  std::string app;     // bundle identifier, where the action names one
+  std::optional<std::string> label;
+  std::string title;
+  std::optional<std::size_t> index;
+  double seconds = 0;
+  bool flag = true;
+  std::optional<DockTile> tile;  // addTile
+  std::string path;               // JSON path of the entry, for the report
+};
+
+// A simulated Mac and what happens on it. See docs/scenarios.md for the file format.
+struct Scenario {
+  std::string name;
+  std::vector<Screen> screens;
+  bool accessibilityTrusted = true;
+  std::vector<ScenarioApp> apps;
+  std::vector<DockTile> dock;
+  std::string frontmost;
+  StringArray appleLanguages;  // the global domain's preferred languages
+  std::vector<ScenarioEvent> timeline;  // sorted by time, ties in file order
+};
+
+// Reads a scenario. Errors name `source` (the file), the JSON path and what is wrong:
+// "scenario.json: $.timeline[3].app: no application \"com.example.x\" is declared".
+Result<Scenario> parseScenario(std::string_view text, const std::string& source);
+
+// The scenario compiled into the program.
+std::string_view defaultScenarioText();
+
+// Lays the scenario's world out: screens, bundles, running processes, Dock, permissions.
+void buildWorld(const Scenario& scenario, World& world);
+
+// Applies one timeline event to the world. False when it had no effect (for instance a badge
+// for an app without a Dock tile).
+bool applyEvent(const ScenarioEvent& event, World& world);
+
+// The screen of a laptop or display, with the menu bar, notch and Dock laid out as macOS does.
+Screen makeScreen(std::uint32_t displayID, const std::string& name, CocoaRect frame, double scale,
+                  double notchWidth, double notchHeight, double dockHeight);
+
+}  // namespace lumarin::sim

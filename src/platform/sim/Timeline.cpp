@@ -1,0 +1,28 @@
+#include "platform/sim/Timeline.h"
+
+namespace lumarin::sim {
+
+Timeline::Timeline(const Scenario& scenario, World& world, Scheduler& scheduler)
+    : scenario_(scenario), world_(world), scheduler_(scheduler) {}
+
+void Timeline::start() {
+  std::weak_ptr<bool> alive = alive_;
+  for (const auto& event : scenario_.timeline) {
+    const ScenarioEvent* e = &event;
+    pending_.push_back(scheduler_.mainQueue().postAfter(seconds(event.at), [this, alive, e] {
+      if (alive.expired()) {
+        return;
+      }
+      const bool effective = applyEvent(*e, world_);
+      std::lock_guard lock(mutex_);
+      applied_.push_back(Applied{world_.now(), e, effective});
+    }));
+  }
+}
+
+std::vector<Timeline::Applied> Timeline::applied() const {
+  std::lock_guard lock(mutex_);
+  return applied_;
+}
+
+}  // namespace lumarin::sim

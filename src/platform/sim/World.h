@@ -1,0 +1,210 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/Geometry.h"
+#include "base/Signal.h"
+#include "platform/Accessibility.h"
+#include "platform/Scheduler.h"
+#include "platform/Workspace.h"
+
+namespace lumarin::sim {
+
+// One node of one process's accessibility tree. Attributes are a hash map, so a read is a
+// lookup. A node that is removed (its tile left the Dock, its process quit or restarted) is
+// marked invalid: every call on it then fails with kAXErrorInvalidUIElement.
+class Node final : public AXElementNode {
+ public:
+  explicit Node(int ownerPid) : pid(ownerPid) {}
+
+  const int pid;
+  bool valid = true;
+  double messagingTimeout = 0;  // seconds; 0 = the system default
+  std::unordered_map<std::string, AXValue> attributes;
+  std::vector<std::string> actions;
+  // Runs a supported action; its result is what the caller gets back.
+  std::function<AXError(const std::string& action)> onAction;
+};
+
+struct Screen {
+  std::uint32_t displayID = 1;
+  std::string name = "Built-in Retina Display";
+  CocoaRect frame;          // the window system's convention
+  CocoaRect visibleFrame;   // below the menu bar, above the Dock
+  double backingScale = 2;
+  double safeAreaTop = 0;   // the notch's height; 0 without a notch
+  std::optional<CocoaRect> auxiliaryTopLeft;   // the unobscured corners beside a notch
+  std::optional<CocoaRect> auxiliaryTopRight;
+};
+
+// An application bundle on the simulated disk.
+struct InstalledBundle {
+  std::string path;  // "/System/Applications/Mail.app"
+  std::string bundleID;
+  std::string name;  // file name without ".app"
+  std::map<std::string, std::string> info;
+  std::string icon;  // icon-theme name; empty for the generic application icon
+  bool accessory = false;  // LSUIElement: runs without a Dock icon
+};
+
+// A running process.
+struct Process {
+  int pid = 0;
+  std::string bundleID;  // empty for processes without a bundle
+  std::string name;      // localised name
+  std::string bundlePath;
+  bool running = true;
+  bool accessory = false;
+  bool responsive = true;   // an unresponsive process never answers: calls time out
+  double latency = 0;       // seconds each accessibility call takes to answer
+  std::shared_ptr<Node> root;
+  std::uint64_t launchOrder = 0;
+};
+
+enum class TileKind { application, document, folder, url, minimizedWindow, separator, trash };
+const char* tileSubrole(TileKind kind);
+
+struct DockTile {
+  TileKind kind = TileKind::application;
+  std::string bundleID;  // application tiles
+  std::string title;
+  std::string url;       // "file:///System/Applications/Mail.app/"; empty for separators
+  std::optional<std::string> badge;
+  bool kept = true;  // kept in the Dock; a tile that is not leaves when its app quits
+  std::shared_ptr<Node> node;
+};
+
+// Per-process and per-attribute counts of accessibility calls, for the report and benchmarks.
+struct AXCallCounts {
+  std::map<std::string, std::map<std::string, std::uint64_t>> reads;   // process → attribute
+  std::map<std::string, std::map<std::string, std::uint64_t>> errors;  // process → error name
+  std::uint64_t total = 0;
+  std::uint64_t trustPrompts = 0;
+};
+
+struct PerformedAction {
+  double at = 0;  // virtual seconds
+  std::string process;
+  std::string role;
+  std::string title;
+  std::string action;
+  AXError result = kAXErrorSuccess;
+};
+
+// The simulated Mac's state: screens, bundles on disk, processes, the Dock and its
+// accessibility tree, permissions. Mutated by scenario events on the main queue and read by
+// the adapters from any thread: one lock guards it, never held across a time cost.
+class World {
+ public:
+  static constexpr double kDefaultMessagingTimeout = 6.0;
+
+  World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  // How a call's time cost is paid: advances virtual time, or blocks for real.
+  void setTimeSink(std::function<void(Duration)> sink) { timeSink_ = std::move(sink); }
+  // The virtual or real clock, for time stamps in the report.
+  void setClock(const Clock* clock) { clock_ = clock; }
+  double now() const;
+
+  // --- building and events (each is also a scenario event) ---
+  void addScreen(Screen screen);
+  void installBundle(InstalledBundle bundle);
+  // Launches the bundle's application; returns its pid (the running one when it runs already).
+  int launch(const std::string& bundleID);
+  bool quit(const std::string& bundleID);
+  bool activate(int pid);
+  void addTile(DockTile tile, std::optional<std::size_t> index = std::nullopt);
+  bool removeTile(const std::string& bundleIDOrTitle);
+  bool renameTile(const std::string& bundleID, const std::string& title);
+  bool setBadge(const std::string& bundleID, std::optional<std::string> label);
+  void restartDock();
+  void setAccessibilityTrusted(bool trusted);
+  bool setResponsive(const std::string& bundleID, bool responsive);
+  bool setLatency(const std::string& bundleID, double seconds);
+
+  // --- queries for the adapters ---
+  std::vector<Screen> screens() const;
+  std::vector<Process> processes() const;  // running ones, in launch order
+  std::optional<Process> processByPid(int pid) const;
+  std::optional<Process> runningProcess(const std::string& bundleID) const;
+  std::optional<InstalledBundle> bundleAtPath(const std::string& path) const;
+  std::optional<InstalledBundle> bundleWithID(const std::string& bundleID) const;
+  std::vector<DockTile> dockTiles() const;
+  bool accessibilityTrusted() const;
+  int dockPid() const;
+  int frontmostPid() const;
+
+  // --- the accessibility interface ---
+  std::shared_ptr<Node> applicationNode(int pid);
+  bool trustedWithPrompt(bool prompt);
+  AXError setMessagingTimeout(const AXElement& element, double seconds);
+  AXError copyAttribute(const AXElement& element, std::string_view name, AXValue& out);
+  AXError copyAttributes(const AXElement& element, const std::vector<std::string>& names,
+                         std::vector<AXValue>& out);
+  AXError performAction(const AXElement& element, std::string_view action);
+  AXError pidOf(const AXElement& element, int& pid);
+
+  AXCallCounts callCounts() const;
+  std::vector<PerformedAction> performedActions() const;
+  void resetCallCounts();
+
+  // Launch and quit notifications, delivered on the thread that changed the world. Callable
+  // from any thread.
+  [[nodiscard]] Subscription subscribeLaunches(std::function<void(const RunningApplication&)> h);
+  [[nodiscard]] Subscription subscribeTerminations(
+      std::function<void(const RunningApplication&)> h);
+
+  static std::string fileURL(const std::string& path);
+  static std::string pathFromFileURL(const std::string& url);
+  RunningApplication describe(const Process& process) const;
+
+ private:
+  // Checks trust, validity and responsiveness; returns the result and the time the call costs.
+  AXError admitLocked(const Node& node, std::string_view what, Duration& cost);
+  void spend(Duration cost);
+  std::string processLabelLocked(int pid) const;
+  void countLocked(int pid, std::string_view attribute, AXError result);
+
+  Process* runningLocked(const std::string& bundleID);
+  std::shared_ptr<Node> makeProcessRootLocked(const Process& process);
+  void buildDockLocked();
+  void refreshDockListLocked();
+  void refreshTileLocked(DockTile& tile);
+  void layoutDockLocked();
+  AXError pressTileLocked(const std::string& bundleID, const std::string& url,
+                          std::vector<RunningApplication>& launchedApps);
+  int launchLocked(const std::string& bundleID, std::vector<RunningApplication>& launchedApps);
+
+  void emitLaunched(const RunningApplication& app);
+  void emitTerminated(const RunningApplication& app);
+
+  mutable std::mutex mutex_;
+  std::recursive_mutex signalMutex_;
+  Signal<RunningApplication> launched_;
+  Signal<RunningApplication> terminated_;
+  std::function<void(Duration)> timeSink_;
+  const Clock* clock_ = nullptr;
+  std::vector<Screen> screens_;
+  std::map<std::string, InstalledBundle> bundles_;  // by path
+  std::map<int, Process> processes_;
+  std::vector<DockTile> tiles_;
+  std::shared_ptr<Node> dockList_;
+  int dockPid_ = 0;
+  int frontmostPid_ = 0;
+  int nextPid_ = 300;
+  std::uint64_t nextLaunchOrder_ = 0;
+  bool trusted_ = true;
+  AXCallCounts counts_;
+  std::vector<PerformedAction> actions_;
+};
+
+}  // namespace lumarin::sim
