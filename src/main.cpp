@@ -15,6 +15,8 @@
 #include "app/SingleInstanceGuard.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
+#include "l10n/L10n.h"
+#include "model/AppSettings.h"
 #include "platform/host/FlockInstanceLock.h"
 #include "platform/host/HostBundle.h"
 #include "platform/host/HostClock.h"
@@ -22,9 +24,11 @@
 #include "platform/host/HostProcessInfo.h"
 #include "platform/host/HostScheduler.h"
 #include "platform/host/JsonFileUserDefaults.h"
+#include "platform/host/QtFrameworkLocalization.h"
 #include "platform/host/QtRunLoop.h"
 #include "platform/host/StderrSystemLog.h"
 #include "platform/host/TerminationSignals.h"
+#include "platform/host/XdgLoginItems.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/Report.h"
 #include "platform/sim/Scenario.h"
@@ -103,6 +107,10 @@ int run(int argc, char** argv) {
   const std::string bundleID = EntryPoint::readStartupInfo(bundle).bundleID;
   JsonFileUserDefaults defaults(paths.configurationDirectory() / bundleID / "defaults.json",
                                 process, systemLog);
+  // On the simulated Mac the system's preferred languages are the scenario's.
+  if (!scenario->appleLanguages.empty()) {
+    defaults.setGlobalLanguages(scenario->appleLanguages);
+  }
   const DebugLog debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID),
                           clock);
   FrameworkLanguage frameworkLanguage;
@@ -123,6 +131,9 @@ int run(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setApplicationName("Lumarin");
+  // The frameworks' own texts follow the language the entry point chose.
+  QtFrameworkLocalization frameworkLocalization;
+  frameworkLocalization.useLanguage(frameworkLanguage.code());
 
   std::unique_ptr<HostScheduler> hostScheduler;
   std::unique_ptr<RunLoop> runLoop;
@@ -163,7 +174,13 @@ int run(int argc, char** argv) {
   platform.accessibility = &accessibility;
   platform.workspace = &workspace;
 
-  auto delegate = std::make_shared<AppDelegate>(platform, debugLog);
+  L10n l10n(defaults, frameworkLanguage, &frameworkLocalization,
+            [&process] { return JsonFileUserDefaults::languagesFromEnvironment(process); });
+  XdgLoginItems loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath());
+  AppSettings settings(
+      AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog, clock, &l10n});
+
+  auto delegate = std::make_shared<AppDelegate>(platform, debugLog, settings, l10n);
   appShell.setActivationPolicy(ActivationPolicy::accessory);
 
   TerminationSignals terminationSignals([&runLoop](int) { runLoop->stop(); });

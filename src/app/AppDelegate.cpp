@@ -2,14 +2,17 @@
 
 #include "base/WeakBind.h"
 #include "diagnostics/DebugLog.h"
+#include "l10n/L10n.h"
+#include "model/AppSettings.h"
 #include "platform/AppShell.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Scheduler.h"
 
 namespace lumarin {
 
-AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log)
-    : platform_(platform), log_(log) {}
+AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppSettings& settings,
+                         const L10n& l10n)
+    : platform_(platform), log_(log), settings_(settings), l10n_(l10n) {}
 
 Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
   auto appMenu = std::make_shared<Menu>();
@@ -46,8 +49,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::installEditMenu() {
-  // The quit title becomes localised once the string tables are part of the program.
-  platform_.appShell->setMainMenu(makeMainMenu("Quit Lumarin"));
+  platform_.appShell->setMainMenu(makeMainMenu(l10n_.string("menu.quit")));
 }
 
 void AppDelegate::scheduleHousekeeping() {

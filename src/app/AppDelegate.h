@@ -7,7 +7,9 @@
 
 namespace lumarin {
 
+class AppSettings;
 class DebugLog;
+class L10n;
 class RepeatingTimer;
 
 // The application delegate: creates the long-lived controllers in their fixed order when
@@ -17,7 +19,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
  public:
   static constexpr double kHousekeepingInterval = 3.0;
 
-  AppDelegate(const Platform& platform, const DebugLog& log);
+  AppDelegate(const Platform& platform, const DebugLog& log, AppSettings& settings,
+              const L10n& l10n);
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -38,6 +41,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
   Platform platform_;
   const DebugLog& log_;
+  AppSettings& settings_;
+  const L10n& l10n_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
   std::size_t housekeepingTicks_ = 0;
 };

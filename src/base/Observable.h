@@ -32,22 +32,23 @@ class Observable {
   void setSilently(T value) { value_ = std::move(value); }
 
   // Subscribes to changes; the handler is not called with the current value.
-  [[nodiscard]] Subscription observe(typename Signal<T>::Handler handler) {
+  [[nodiscard]] Subscription observe(typename Signal<T>::Handler handler) const {
     return changed_.subscribe(std::move(handler));
   }
   // Calls the handler with the current value at once, then on every change.
-  [[nodiscard]] Subscription bind(typename Signal<T>::Handler handler) {
+  [[nodiscard]] Subscription bind(typename Signal<T>::Handler handler) const {
     handler(value_);
     return changed_.subscribe(std::move(handler));
   }
-  [[nodiscard]] Subscription observeWillChange(std::function<void()> handler) {
+  [[nodiscard]] Subscription observeWillChange(std::function<void()> handler) const {
     return willChange_.subscribe([h = std::move(handler)] { h(); });
   }
 
  private:
   T value_{};
-  Signal<> willChange_;
-  Signal<T> changed_;
+  // Subscribing does not change the value, so observers may hold a const reference.
+  mutable Signal<> willChange_;
+  mutable Signal<T> changed_;
 };
 
 }  // namespace lumarin

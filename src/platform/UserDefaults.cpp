@@ -1,5 +1,7 @@
 #include "platform/UserDefaults.h"
 
+#include <cstdlib>
+
 namespace lumarin {
 
 namespace {
@@ -13,6 +15,45 @@ std::optional<T> as(const std::optional<DefaultsValue>& value) {
 }
 
 }  // namespace
+
+void UserDefaults::applyChanges(const std::vector<DefaultsChange>& changes) {
+  for (const auto& change : changes) {
+    if (change.value) {
+      set(change.key, *change.value);
+    } else {
+      remove(change.key);
+    }
+  }
+}
+
+bool UserDefaults::boolValue(std::string_view key) const {
+  const auto value = object(key);
+  if (!value) {
+    return false;
+  }
+  if (const auto* b = std::get_if<bool>(&*value)) {
+    return *b;
+  }
+  if (const auto* i = std::get_if<std::int64_t>(&*value)) {
+    return *i != 0;
+  }
+  if (const auto* d = std::get_if<double>(&*value)) {
+    return *d != 0;
+  }
+  if (const auto* s = std::get_if<std::string>(&*value)) {
+    std::string lower;
+    for (char c : *s) {
+      lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    if (lower == "yes" || lower == "true") {
+      return true;
+    }
+    char* end = nullptr;
+    const long long n = std::strtoll(s->c_str(), &end, 10);
+    return end != s->c_str() && n != 0;
+  }
+  return false;
+}
 
 std::optional<std::string> UserDefaults::string(std::string_view key) const {
   return as<std::string>(object(key));

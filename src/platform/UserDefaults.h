@@ -23,6 +23,12 @@ struct Date {
 // as an integer, an integer never as a double.
 using DefaultsValue = std::variant<bool, std::int64_t, double, std::string, StringArray, Bytes, Date>;
 
+// One write of a batch: a value to store, or nullopt to remove the key.
+struct DefaultsChange {
+  std::string key;
+  std::optional<DefaultsValue> value;
+};
+
 // The user-defaults system: the program's own domain (read and write) and the global domain
 // (read only). Callable from any thread.
 class UserDefaults {
@@ -34,6 +40,9 @@ class UserDefaults {
   virtual void remove(std::string_view key) = 0;
   virtual std::optional<DefaultsValue> globalObject(std::string_view key) const = 0;
 
+  // Several writes as one: an adapter that stores to disk writes once.
+  virtual void applyChanges(const std::vector<DefaultsChange>& changes);
+
   // Typed reads: absent when the key is missing or holds another kind.
   std::optional<std::string> string(std::string_view key) const;
   std::optional<StringArray> stringArray(std::string_view key) const;
@@ -43,6 +52,11 @@ class UserDefaults {
   std::optional<Bytes> data(std::string_view key) const;
   std::optional<Date> date(std::string_view key) const;
   bool contains(std::string_view key) const { return object(key).has_value(); }
+
+  // The platform's boolean reading of any value (`bool(forKey:)`): booleans as they are,
+  // numbers as non-zero, strings "YES"/"true" (any case) or a non-zero integer as true,
+  // everything else and absent as false.
+  bool boolValue(std::string_view key) const;
 };
 
 }  // namespace lumarin

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics/DebugLog.h"
+#include "l10n/FrameworkLanguage.h"
+#include "l10n/L10n.h"
+#include "model/AppSettings.h"
+#include "platform/sim/SimLoginItems.h"
+#include "platform/sim/SimSystemLog.h"
+#include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimProcessInfo.h"
@@ -28,10 +34,21 @@ class AppDelegateTest : public ::testing::Test {
   SimAppShell shell_;
   Platform platform_;
   DebugLog log_{dir_.path(), scheduler_.clock()};
+  SimUserDefaults defaults_;
+  FrameworkLanguage frameworkLanguage_;
+  L10n l10n_{defaults_, frameworkLanguage_, nullptr};
+  SimLoginItems loginItems_;
+  SimSystemLog systemLog_;
+  AppSettings settings_{
+      AppSettings::Dependencies{defaults_, loginItems_, systemLog_, log_, scheduler_.clock(), &l10n_}};
+
+  std::shared_ptr<AppDelegate> makeDelegate() {
+    return std::make_shared<AppDelegate>(platform_, log_, settings_, l10n_);
+  }
 };
 
 TEST_F(AppDelegateTest, MainMenuHoldsQuitAndTheEditCommands) {
-  auto delegate = std::make_shared<AppDelegate>(platform_, log_);
+  auto delegate = makeDelegate();
   delegate->applicationDidFinishLaunching();
   const Menu& menu = shell_.mainMenu();
   ASSERT_EQ(menu.items.size(), 2u);
@@ -49,10 +66,15 @@ TEST_F(AppDelegateTest, MainMenuHoldsQuitAndTheEditCommands) {
   EXPECT_EQ(shape, (std::vector<std::string>{"Undo:z", "Redo:Z", "-", "Cut:x", "Copy:c",
                                              "Paste:v", "Select All:a"}));
   EXPECT_FALSE(delegate->applicationShouldTerminateAfterLastWindowClosed());
+
+  // The quit entry follows the interface language.
+  settings_.setLanguageCode("de");
+  makeDelegate()->applicationDidFinishLaunching();
+  EXPECT_EQ(shell_.mainMenu().items[0].submenu->items.at(0).title, "Lumarin beenden");
 }
 
 TEST_F(AppDelegateTest, HousekeepingTicksEveryThreeSecondsWhileTheDelegateLives) {
-  auto delegate = std::make_shared<AppDelegate>(platform_, log_);
+  auto delegate = makeDelegate();
   delegate->applicationDidFinishLaunching();
   scheduler_.advanceBy(2999ms);
   EXPECT_EQ(delegate->housekeepingTicks(), 0u);
@@ -67,8 +89,7 @@ TEST_F(AppDelegateTest, HousekeepingTicksEveryThreeSecondsWhileTheDelegateLives)
 
 TEST_F(AppDelegateTest, TerminationWritesItsLine) {
   process_.pid = 777;
-  AppDelegate delegate(platform_, log_);
-  delegate.applicationWillTerminate();
+  makeDelegate()->applicationWillTerminate();
   EXPECT_NE(log_.tail().find(" startup: applicationWillTerminate pid=777\n"), std::string::npos);
 }
 

@@ -286,7 +286,26 @@ void JsonFileUserDefaults::remove(std::string_view key) {
   }
 }
 
+void JsonFileUserDefaults::applyChanges(const std::vector<DefaultsChange>& changes) {
+  std::lock_guard lock(mutex_);
+  for (const auto& change : changes) {
+    unknown_->values.erase(change.key);
+    if (change.value) {
+      values_.insert_or_assign(change.key, *change.value);
+    } else {
+      values_.erase(change.key);
+    }
+  }
+  save();
+}
+
+void JsonFileUserDefaults::setGlobalLanguages(StringArray languages) {
+  std::lock_guard lock(mutex_);
+  globalLanguages_ = std::move(languages);
+}
+
 std::optional<DefaultsValue> JsonFileUserDefaults::globalObject(std::string_view key) const {
+  std::lock_guard lock(mutex_);
   if (key == "AppleLanguages" && !globalLanguages_.empty()) {
     return globalLanguages_;
   }

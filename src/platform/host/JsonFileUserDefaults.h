@@ -31,9 +31,12 @@ class JsonFileUserDefaults final : public UserDefaults {
   std::optional<DefaultsValue> object(std::string_view key) const override;
   void set(std::string_view key, DefaultsValue value) override;
   void remove(std::string_view key) override;
+  void applyChanges(const std::vector<DefaultsChange>& changes) override;
   std::optional<DefaultsValue> globalObject(std::string_view key) const override;
 
   const std::filesystem::path& file() const { return file_; }
+  // The simulated Mac's global languages replace the environment's.
+  void setGlobalLanguages(StringArray languages);
 
   // The preferred languages a POSIX locale environment stands for.
   static StringArray languagesFromEnvironment(const ProcessInfo& process);

@@ -26,6 +26,17 @@ class SimUserDefaults final : public UserDefaults {
     values_.erase(std::string(key));
     ++writeCount_;
   }
+  void applyChanges(const std::vector<DefaultsChange>& changes) override {
+    std::lock_guard lock(mutex_);
+    for (const auto& change : changes) {
+      if (change.value) {
+        values_.insert_or_assign(change.key, *change.value);
+      } else {
+        values_.erase(change.key);
+      }
+    }
+    ++writeCount_;
+  }
   std::optional<DefaultsValue> globalObject(std::string_view key) const override {
     std::lock_guard lock(mutex_);
     auto it = global_.find(key);

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+
+#include "platform/LoginItems.h"
+
+namespace lumarin {
+
+// The login item of this machine: an XDG autostart entry
+// ($XDG_CONFIG_HOME/autostart/com.kestova.Lumarin.desktop) that starts the executable.
+class XdgLoginItems final : public LoginItems {
+ public:
+  XdgLoginItems(std::filesystem::path autostartDirectory, std::filesystem::path executable);
+
+  Status registerMainApp() override;
+  Status unregisterMainApp() override;
+  bool isRegistered() const override;
+
+  std::filesystem::path entryFile() const { return directory_ / "com.kestova.Lumarin.desktop"; }
+  // The Exec= value: the path quoted as the desktop entry format requires.
+  static std::string execValue(const std::filesystem::path& executable);
+
+ private:
+  std::filesystem::path directory_;
+  std::filesystem::path executable_;
+};
+
+}  // namespace lumarin
