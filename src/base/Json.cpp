@@ -8,7 +8,8 @@ template <typename J>
 Result<J> parseAs(std::string_view text) {
   try {
     return J::parse(text.begin(), text.end());
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
+    // Parse errors, and also out_of_range for numbers beyond a double ("1E400").
     // nlohmann's text starts with "[json.exception.parse_error.101] parse error at line 1,
     // column 2: ..."; keep only the human part.
     std::string what = e.what();
