@@ -10,6 +10,10 @@
 #include <thread>
 
 #include "app/AppDelegate.h"
+#include "app/BadgeSnapshots.h"
+#include "badges/AppIcons.h"
+#include "badges/BadgeHistory.h"
+#include "badges/DockBadgeMonitor.h"
 #include "app/CommandLine.h"
 #include "app/EntryPoint.h"
 #include "app/SingleInstanceGuard.h"
@@ -33,6 +37,7 @@
 #include "platform/sim/Report.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimWorkspace.h"
 #include "platform/sim/Timeline.h"
 #include "platform/sim/SimAppShell.h"
@@ -105,11 +110,24 @@ int run(int argc, char** argv) {
                                         : static_cast<const Clock&>(hostClock);
 
   const std::string bundleID = EntryPoint::readStartupInfo(bundle).bundleID;
-  JsonFileUserDefaults defaults(paths.configurationDirectory() / bundleID / "defaults.json",
-                                process, systemLog);
-  // On the simulated Mac the system's preferred languages are the scenario's.
-  if (!scenario->appleLanguages.empty()) {
-    defaults.setGlobalLanguages(scenario->appleLanguages);
+  // The program's defaults domain: the user's settings file, or, when the scenario brings
+  // settings of its own, a private in-memory domain that leaves the user's file alone.
+  JsonFileUserDefaults fileDefaults(paths.configurationDirectory() / bundleID / "defaults.json",
+                                    process, systemLog);
+  SimUserDefaults scenarioDefaults;
+  UserDefaults& defaults = scenario->defaults ? static_cast<UserDefaults&>(scenarioDefaults)
+                                              : static_cast<UserDefaults&>(fileDefaults);
+  if (scenario->defaults) {
+    for (const auto& [key, value] : *scenario->defaults) {
+      scenarioDefaults.set(key, value);
+    }
+    scenarioDefaults.setGlobal("AppleLanguages",
+                               scenario->appleLanguages.empty()
+                                   ? JsonFileUserDefaults::languagesFromEnvironment(process)
+                                   : scenario->appleLanguages);
+  } else if (!scenario->appleLanguages.empty()) {
+    // On the simulated Mac the system's preferred languages are the scenario's.
+    fileDefaults.setGlobalLanguages(scenario->appleLanguages);
   }
   const DebugLog debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID),
                           clock);
@@ -180,7 +198,11 @@ int run(int argc, char** argv) {
   AppSettings settings(
       AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog, clock, &l10n});
 
-  auto delegate = std::make_shared<AppDelegate>(platform, debugLog, settings, l10n);
+  auto dockMonitor = std::make_shared<DockBadgeMonitor>(accessibility, workspace, *scheduler);
+  AppIcons appIcons(workspace);
+  BadgeHistory badgeHistory(*dockMonitor, clock);
+  auto delegate = std::make_shared<AppDelegate>(
+      platform, debugLog, AppServices{settings, l10n, dockMonitor, appIcons, &badgeHistory});
   appShell.setActivationPolicy(ActivationPolicy::accessory);
 
   TerminationSignals terminationSignals([&runLoop](int) { runLoop->stop(); });
@@ -194,10 +216,20 @@ int run(int argc, char** argv) {
   delegate->applicationWillTerminate();
   if (options.report) {
     const double duration = toSeconds(clock.monotonicNow() - startedAt);
-    if (!writeReport(*options.report, sim::makeReport(*scenario, duration, world, timeline,
-                                                       workspace))) {
+    if (!writeReport(*options.report,
+                     sim::makeReport(*scenario, duration, world, timeline, workspace,
+                                     {{"badges", badgeHistory.toJson()}}))) {
       std::fprintf(stderr, "lumarin: could not write the report to %s\n",
                    options.report->c_str());
+      return 1;
+    }
+  }
+  if (options.snapshot) {
+    auto written = writeBadgeSnapshots(*options.snapshot, appIcons, "com.apple.mail",
+                                       *settings.monitoredApps(), *settings.defaultStyle(),
+                                       *dockMonitor->items(), 2);
+    if (!written) {
+      std::fprintf(stderr, "lumarin: %s\n", written.error().message.c_str());
       return 1;
     }
   }

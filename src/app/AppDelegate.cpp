@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "badges/BadgeHistory.h"
+#include "badges/DockBadgeMonitor.h"
 #include "base/WeakBind.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/L10n.h"
@@ -10,9 +12,14 @@
 
 namespace lumarin {
 
-AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppSettings& settings,
-                         const L10n& l10n)
-    : platform_(platform), log_(log), settings_(settings), l10n_(l10n) {}
+AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppServices services)
+    : platform_(platform), log_(log), services_(std::move(services)) {
+  std::weak_ptr<DockBadgeMonitor> monitor = services_.dockMonitor;
+  services_.settings.setDockSnapshotProvider([monitor] {
+    auto strong = monitor.lock();
+    return strong ? strong->snapshotDockItems() : std::vector<DockItem>{};
+  });
+}
 
 Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
   auto appMenu = std::make_shared<Menu>();
@@ -44,12 +51,31 @@ Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
 
 void AppDelegate::applicationDidFinishLaunching() {
   installEditMenu();
-  // The controllers of the later launch steps join here as they are built, in their order.
+  // Steps 2 to 7 (updates, crash reports, tester mode, account, sync, statistics) join here
+  // as they are built, in their order.
+  services_.dockMonitor->start();
+  watchMonitoredApps();
   scheduleHousekeeping();
 }
 
 void AppDelegate::installEditMenu() {
-  platform_.appShell->setMainMenu(makeMainMenu(l10n_.string("menu.quit")));
+  platform_.appShell->setMainMenu(makeMainMenu(services_.l10n.string("menu.quit")));
+}
+
+void AppDelegate::watchMonitoredApps() {
+  // The per-app status items hand the watched set to the Dock monitor after each
+  // reconciliation; until they exist, the delegate follows the settings directly.
+  monitoredAppsSubscription_ = services_.settings.monitoredApps().bind(
+      [this](const std::vector<MonitoredApp>& apps) {
+        std::set<std::string> ids;
+        for (const auto& app : apps) {
+          ids.insert(app.bundleID);
+        }
+        if (services_.badgeHistory != nullptr) {
+          services_.badgeHistory->setWatched(ids);
+        }
+        services_.dockMonitor->setWatched(std::move(ids));
+      });
 }
 
 void AppDelegate::scheduleHousekeeping() {

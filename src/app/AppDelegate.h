@@ -2,14 +2,14 @@
 
 #include <memory>
 
+#include "app/AppServices.h"
+#include "base/Signal.h"
 #include "platform/Menu.h"
 #include "platform/Platform.h"
 
 namespace lumarin {
 
-class AppSettings;
 class DebugLog;
-class L10n;
 class RepeatingTimer;
 
 // The application delegate: creates the long-lived controllers in their fixed order when
@@ -19,8 +19,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
  public:
   static constexpr double kHousekeepingInterval = 3.0;
 
-  AppDelegate(const Platform& platform, const DebugLog& log, AppSettings& settings,
-              const L10n& l10n);
+  // Takes the settings store and wires the first-run seeding to the Dock snapshot.
+  AppDelegate(const Platform& platform, const DebugLog& log, AppServices services);
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -36,13 +36,14 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 
  private:
   void installEditMenu();
+  void watchMonitoredApps();
   void scheduleHousekeeping();
   void housekeeping();
 
   Platform platform_;
   const DebugLog& log_;
-  AppSettings& settings_;
-  const L10n& l10n_;
+  AppServices services_;
+  Subscription monitoredAppsSubscription_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
   std::size_t housekeepingTicks_ = 0;
 };

@@ -25,12 +25,13 @@ std::optional<double> parseSeconds(const std::string& text) {
 
 std::string usage() {
   return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
-         "               [--report FILE]\n"
+         "               [--report FILE] [--snapshot DIR]\n"
          "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
          "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
          "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
+         "  --snapshot DIR      at the end, write the pictures the program drew as PNG files\n"
          "  --help              show this text\n";
 }
 
@@ -81,7 +82,7 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
                      2};
       }
       options.runFor = *secondsValue;
-    } else if (arg == "--scenario" || arg == "--report") {
+    } else if (arg == "--scenario" || arg == "--report" || arg == "--snapshot") {
       auto value = takeValue(arg);
       if (!value) {
         return value.error();
@@ -89,7 +90,9 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
       if (value->empty()) {
         return Error{arg + " needs a file name", 2};
       }
-      (arg == "--scenario" ? options.scenario : options.report) = *value;
+      (arg == "--scenario" ? options.scenario
+       : arg == "--report" ? options.report
+                           : options.snapshot) = *value;
     } else {
       return Error{"unknown option \"" + arguments[i] + "\"", 2};
     }

@@ -15,6 +15,7 @@ struct Options {
   std::optional<double> runFor;  // quit normally after this many (virtual) seconds
   std::optional<std::string> scenario;  // the simulated Mac's world; the built-in one without
   std::optional<std::string> report;    // where to write what the simulated desktop saw
+  std::optional<std::string> snapshot;  // a directory for pictures of what the program drew
   bool help = false;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Image.h"
 #include "base/Signal.h"
 
 namespace lumarin {
@@ -40,9 +41,10 @@ class Workspace {
   virtual std::vector<RunningApplication> runningApplications() const = 0;
   virtual std::optional<std::string> urlForApplication(const std::string& bundleIdentifier) const = 0;
   virtual std::optional<BundleDescription> bundleAtURL(const std::string& url) const = 0;
-  // The icon of the file at `url`: a name the picture layer resolves (an icon-theme name);
-  // every file has one, applications without their own get the generic application icon.
-  virtual std::string iconNameForFile(const std::string& url) const = 0;
+  // The icon of the file at `url` (NSWorkspace icon(forFile:)): every file has one; an
+  // application without its own gets the generic application icon, a missing file the
+  // generic document icon. 32 × 32 points with enough pixels for any size it is drawn at.
+  virtual Image iconForFile(const std::string& url) const = 0;
 
   // Launches the application (or activates it when running). False when there is none at `url`.
   virtual bool openApplication(const std::string& url) = 0;

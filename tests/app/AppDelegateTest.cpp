@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "badges/AppIcons.h"
+#include "badges/DockBadgeMonitor.h"
 #include "diagnostics/DebugLog.h"
+#include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimWorkspace.h"
+#include "platform/sim/World.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
@@ -42,8 +47,16 @@ class AppDelegateTest : public ::testing::Test {
   AppSettings settings_{
       AppSettings::Dependencies{defaults_, loginItems_, systemLog_, log_, scheduler_.clock(), &l10n_}};
 
+  sim::World world_;
+  sim::SimAccessibility ax_{world_};
+  sim::SimWorkspace workspace_{world_, scheduler_};
+  std::shared_ptr<DockBadgeMonitor> monitor_ =
+      std::make_shared<DockBadgeMonitor>(ax_, workspace_, scheduler_);
+  AppIcons icons_{workspace_};
+
   std::shared_ptr<AppDelegate> makeDelegate() {
-    return std::make_shared<AppDelegate>(platform_, log_, settings_, l10n_);
+    return std::make_shared<AppDelegate>(platform_, log_,
+                                         AppServices{settings_, l10n_, monitor_, icons_});
   }
 };
 
@@ -83,8 +96,34 @@ TEST_F(AppDelegateTest, HousekeepingTicksEveryThreeSecondsWhileTheDelegateLives)
   scheduler_.advanceBy(30s);
   EXPECT_EQ(delegate->housekeepingTicks(), 11u);
   delegate.reset();
-  scheduler_.advanceBy(30s);  // the timer holds the delegate weakly: nothing to run
+  scheduler_.advanceBy(30s);  // the timer holds the delegate weakly: it is gone with it
+  monitor_.reset();             // and so is the Dock monitor's tick
+  scheduler_.advanceBy(2s);
   EXPECT_EQ(scheduler_.pendingTaskCount(), 0u);
+}
+
+TEST_F(AppDelegateTest, LaunchStartsTheDockMonitorWatchingTheMonitoredApps) {
+  sim::InstalledBundle mail;
+  mail.bundleID = "com.apple.mail";
+  mail.name = "Mail";
+  mail.path = "/System/Applications/Mail.app";
+  world_.installBundle(mail);
+  sim::DockTile tile;
+  tile.bundleID = "com.apple.mail";
+  tile.badge = "3";
+  world_.addTile(tile);
+  settings_.add("com.apple.mail", "Mail");
+  auto delegate = makeDelegate();
+  delegate->applicationDidFinishLaunching();
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(monitor_->items()->count("com.apple.mail"), 1u);
+  world_.setBadge("com.apple.mail", "4");
+  scheduler_.advanceBy(1s);
+  EXPECT_EQ(monitor_->items()->at("com.apple.mail").badge->count, 4);
+  // First-run seeding reads the Dock through the monitor.
+  settings_.remove(settings_.monitoredApps()->at(0).id);
+  settings_.seedDefaultAppsIfNeeded();
+  EXPECT_EQ(settings_.monitoredApps()->size(), 1u);
 }
 
 TEST_F(AppDelegateTest, TerminationWritesItsLine) {

@@ -230,8 +230,12 @@ TEST_F(WorldTest, WorkspaceResolvesBundlesAndIcons) {
   ASSERT_TRUE(bundle);
   EXPECT_EQ(bundle->bundleIdentifier, "com.apple.mail");
   EXPECT_FALSE(workspace.bundleAtURL("file:///Applications/Deleted.app/"));
-  EXPECT_EQ(workspace.iconNameForFile("file:///Applications/Mail.app/"),
-            "application-x-executable");
+  const Image icon = workspace.iconForFile("file:///Applications/Mail.app/");
+  EXPECT_EQ(icon.pointSize, (Size{32, 32}));
+  EXPECT_EQ(icon.pixelWidth, 128);
+  EXPECT_EQ(icon.alpha(64, 64), 255);  // the body of the icon is opaque
+  EXPECT_EQ(icon.alpha(1, 1), 0);      // its corners are transparent
+  EXPECT_FALSE(workspace.iconForFile("file:///Nowhere/x.txt").isEmpty());
   const auto running = workspace.runningApplications();
   ASSERT_EQ(running.size(), 3u);  // in launch order: the Dock, Mail, Slack
   EXPECT_EQ(running[0].bundleIdentifier, "com.apple.dock");

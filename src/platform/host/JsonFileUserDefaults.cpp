@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QByteArray>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 
 #include "base/Iso8601.h"
 #include "base/Json.h"
+#include "platform/DefaultsJson.h"
 #include "platform/ProcessInfo.h"
 #include "platform/SystemLog.h"
 
@@ -22,90 +22,6 @@ struct JsonFileUserDefaults::Unknown {
 };
 
 namespace {
-
-Json encode(const DefaultsValue& value) {
-  return std::visit(
-      [](const auto& v) -> Json {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, Bytes>) {
-          const QByteArray raw(reinterpret_cast<const char*>(v.data()),
-                               static_cast<qsizetype>(v.size()));
-          return Json{{"$data", raw.toBase64().toStdString()}};
-        } else if constexpr (std::is_same_v<T, Date>) {
-          return Json{{"$date", v.secondsSince1970}};
-        } else if constexpr (std::is_same_v<T, double>) {
-          if (std::isnan(v)) {
-            return Json{{"$real", "nan"}};
-          }
-          if (std::isinf(v)) {
-            return Json{{"$real", v > 0 ? "inf" : "-inf"}};
-          }
-          return Json(v);
-        } else {
-          return Json(v);
-        }
-      },
-      value);
-}
-
-std::optional<DefaultsValue> decode(const Json& j) {
-  switch (j.type()) {
-    case Json::value_t::boolean:
-      return j.get<bool>();
-    case Json::value_t::number_integer:
-      return j.get<std::int64_t>();
-    case Json::value_t::number_unsigned: {
-      const auto v = j.get<std::uint64_t>();
-      if (v > static_cast<std::uint64_t>(INT64_MAX)) {
-        return std::nullopt;
-      }
-      return static_cast<std::int64_t>(v);
-    }
-    case Json::value_t::number_float:
-      return j.get<double>();
-    case Json::value_t::string:
-      return j.get<std::string>();
-    case Json::value_t::array: {
-      StringArray out;
-      for (const auto& element : j) {
-        if (!element.is_string()) {
-          return std::nullopt;
-        }
-        out.push_back(element.get<std::string>());
-      }
-      return out;
-    }
-    case Json::value_t::object: {
-      if (j.size() != 1) {
-        return std::nullopt;
-      }
-      if (auto it = j.find("$data"); it != j.end() && it->is_string()) {
-        const auto text = it->get<std::string>();
-        auto result = QByteArray::fromBase64Encoding(QByteArray::fromStdString(text),
-                                                     QByteArray::AbortOnBase64DecodingErrors);
-        if (!result) {
-          return std::nullopt;
-        }
-        return Bytes(result.decoded.begin(), result.decoded.end());
-      }
-      if (auto it = j.find("$date"); it != j.end() && it->is_number()) {
-        return Date{it->get<double>()};
-      }
-      if (auto it = j.find("$real"); it != j.end() && it->is_string()) {
-        const auto text = it->get<std::string>();
-        if (text == "nan") {
-          return std::nan("");
-        }
-        if (text == "inf" || text == "-inf") {
-          return text == "inf" ? HUGE_VAL : -HUGE_VAL;
-        }
-      }
-      return std::nullopt;
-    }
-    default:
-      return std::nullopt;
-  }
-}
 
 std::string languageFromLocale(std::string locale) {
   if (auto cut = locale.find_first_of(".@"); cut != std::string::npos) {
@@ -195,7 +111,7 @@ void JsonFileUserDefaults::load() {
         reason = "it does not hold a JSON object";
       } else {
         for (const auto& [key, raw] : parsed->items()) {
-          if (auto value = decode(raw)) {
+          if (auto value = decodeDefaultsValue(raw)) {
             values_.emplace(key, std::move(*value));
           } else {
             unknown_->values.emplace(key, raw);
@@ -227,7 +143,7 @@ void JsonFileUserDefaults::save() {
     root[key] = raw;
   }
   for (const auto& [key, value] : values_) {
-    root[key] = encode(value);
+    root[key] = encodeDefaultsValue(value);
   }
   const std::string text = json::dump(root, 2) + "\n";
 

@@ -74,7 +74,8 @@ void ManualScheduler::dropCancelledLocked() const {
 bool ManualScheduler::popDue(Duration limit, Entry& out) {
   std::lock_guard lock(mutex_);
   dropCancelledLocked();
-  if (heap_.empty() || heap_.top().due > limit) {
+  // A task that elapsed time has moved the clock past `limit`: what fell due meanwhile runs.
+  if (heap_.empty() || heap_.top().due > std::max(limit, now_)) {
     return false;
   }
   // priority_queue::top is const; the entry is moved out right before pop.

@@ -43,7 +43,8 @@ OrderedJson eventJson(const ScenarioEvent& e) {
 }  // namespace
 
 std::string makeReport(const Scenario& scenario, double duration, const World& world,
-                       const Timeline& timeline, const SimWorkspace& workspace) {
+                       const Timeline& timeline, const SimWorkspace& workspace,
+                       const std::vector<std::pair<std::string, std::string>>& sections) {
   OrderedJson report;
   report["scenario"] = scenario.name;
   report["duration"] = stamp(duration);
@@ -140,6 +141,10 @@ std::string makeReport(const Scenario& scenario, double duration, const World& w
   ax["actions"] = actions;
   report["accessibility"] = ax;
   report["openedURLs"] = workspace.openedURLs();
+  for (const auto& [name, text] : sections) {
+    auto parsed = json::parseOrdered(text);
+    report[name] = parsed ? parsed.value() : OrderedJson(text);
+  }
   return json::dump(report, 2) + "\n";
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/Json.h"
+#include "platform/DefaultsJson.h"
 
 namespace lumarin::sim {
 
@@ -432,7 +433,7 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   Reader r(source);
   Scenario scenario;
   if (!r.expectObject(root, "$", {"name", "screens", "accessibility", "apps", "dock",
-                                  "frontmost", "languages", "timeline"})) {
+                                  "frontmost", "languages", "defaults", "timeline"})) {
     return Error{r.error(), 2};
   }
   scenario.name = r.string(root, "$", "name", false, "unnamed");
@@ -471,6 +472,29 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
         r.fail(json::pathIndex("$.languages", i), "expected a string");
       } else {
         scenario.appleLanguages.push_back((*languages)[i].get<std::string>());
+      }
+    }
+  }
+  if (const Json* defaults = r.member(root, "defaults"); defaults != nullptr && r.ok()) {
+    if (!defaults->is_object()) {
+      r.fail("$.defaults", "expected an object of settings");
+    } else {
+      scenario.defaults.emplace();
+      for (const auto& [key, value] : defaults->items()) {
+        // A list of objects (the app list) is stored as data holding its JSON text, the form
+        // the program keeps it in.
+        const bool objectList = value.is_array() && !value.empty() &&
+                                std::all_of(value.begin(), value.end(),
+                                            [](const Json& v) { return v.is_object(); });
+        if (objectList) {
+          const std::string listText = json::dump(value);
+          scenario.defaults->emplace_back(key, Bytes(listText.begin(), listText.end()));
+        } else if (auto decoded = decodeDefaultsValue(value)) {
+          scenario.defaults->emplace_back(key, *decoded);
+        } else {
+          r.fail(json::pathMember("$.defaults", key), "not a settings value");
+          break;
+        }
       }
     }
   }

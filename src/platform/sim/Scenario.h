@@ -47,6 +47,9 @@ struct Scenario {
   std::vector<DockTile> dock;
   std::string frontmost;
   StringArray appleLanguages;  // the global domain's preferred languages
+  // The program's own settings for this run. When present the run keeps its settings in
+  // memory, starting from these, and never touches the user's settings file.
+  std::optional<std::vector<std::pair<std::string, DefaultsValue>>> defaults;
   std::vector<ScenarioEvent> timeline;  // sorted by time, ties in file order
 };
 

@@ -1,6 +1,7 @@
 #include "platform/sim/SimWorkspace.h"
 
 #include "platform/Scheduler.h"
+#include "platform/sim/SimIcons.h"
 #include "platform/sim/World.h"
 
 namespace lumarin::sim {
@@ -31,12 +32,20 @@ std::optional<BundleDescription> SimWorkspace::bundleAtURL(const std::string& ur
   return BundleDescription{bundle->bundleID, bundle->name, bundle->info};
 }
 
-std::string SimWorkspace::iconNameForFile(const std::string& url) const {
-  auto bundle = world_.bundleAtPath(World::pathFromFileURL(url));
-  if (!bundle || bundle->icon.empty()) {
-    return "application-x-executable";
+Image SimWorkspace::iconForFile(const std::string& url) const {
+  const std::string path = World::pathFromFileURL(url);
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = iconCache_.find(path); it != iconCache_.end()) {
+      return it->second;
+    }
   }
-  return bundle->icon;
+  auto bundle = world_.bundleAtPath(path);
+  Image icon = bundle ? applicationIcon(bundle->bundleID, bundle->name, bundle->icon)
+                      : genericDocumentIcon();
+  std::lock_guard lock(mutex_);
+  iconCache_.emplace(path, icon);
+  return icon;
 }
 
 bool SimWorkspace::openApplication(const std::string& url) {

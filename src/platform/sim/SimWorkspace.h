@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -22,7 +23,7 @@ class SimWorkspace final : public Workspace {
   std::vector<RunningApplication> runningApplications() const override;
   std::optional<std::string> urlForApplication(const std::string& bundleIdentifier) const override;
   std::optional<BundleDescription> bundleAtURL(const std::string& url) const override;
-  std::string iconNameForFile(const std::string& url) const override;
+  Image iconForFile(const std::string& url) const override;
   bool openApplication(const std::string& url) override;
   bool activate(int pid) override;
   bool openURL(const std::string& url) override;
@@ -40,6 +41,7 @@ class SimWorkspace final : public Workspace {
   Scheduler& scheduler_;
   mutable std::mutex mutex_;
   std::vector<std::string> openedURLs_;
+  mutable std::map<std::string, Image> iconCache_;
 };
 
 }  // namespace lumarin::sim

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+
+namespace lumarin {
+
+class AppIcons;
+class AppSettings;
+class BadgeHistory;
+class DockBadgeMonitor;
+class L10n;
+
+// The long-lived controllers of the process, created once by the composition root and kept
+// for its life; the application delegate reaches them through this.
+struct AppServices {
+  AppSettings& settings;
+  L10n& l10n;
+  std::shared_ptr<DockBadgeMonitor> dockMonitor;
+  AppIcons& appIcons;
+  BadgeHistory* badgeHistory = nullptr;  // only in runs that write a report
+};
+
+}  // namespace lumarin
