@@ -52,12 +52,14 @@ void BM_WalkDockOf40Tiles(benchmark::State& state) {
   SimAccessibility ax(world);
   for (auto _ : state) {
     const auto root = ax.createApplication(world.dockPid());
-    const auto children = ax.elementsAttribute(root, "AXChildren").value_or(std::vector<AXElement>{});
+    const auto children =
+        ax.elementsAttribute(root, "AXChildren").value_or(std::vector<AXElement>{});
     for (const auto& child : children) {
       if (ax.stringAttribute(child, "AXRole") != "AXList") {
         continue;
       }
-      const auto tiles = ax.elementsAttribute(child, "AXChildren").value_or(std::vector<AXElement>{});
+      const auto tiles =
+          ax.elementsAttribute(child, "AXChildren").value_or(std::vector<AXElement>{});
       for (const auto& tile : tiles) {
         benchmark::DoNotOptimize(ax.stringAttribute(tile, "AXSubrole"));
         benchmark::DoNotOptimize(ax.urlAttribute(tile, "AXURL"));

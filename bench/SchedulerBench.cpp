@@ -15,7 +15,8 @@ void BM_VirtualMinuteOfTimers(benchmark::State& state) {
     int ticks = 0;
     auto a = poll->scheduleRepeating(seconds(1), Duration::zero(), [&] { ++ticks; });
     auto b = poll->scheduleRepeating(seconds(0.25), Duration::zero(), [&] { ++ticks; });
-    auto c = scheduler.mainQueue().scheduleRepeating(seconds(3), Duration::zero(), [&] { ++ticks; });
+    auto c =
+        scheduler.mainQueue().scheduleRepeating(seconds(3), Duration::zero(), [&] { ++ticks; });
     scheduler.advanceBy(seconds(60));
     benchmark::DoNotOptimize(ticks);
   }

@@ -22,8 +22,8 @@ using namespace lumarin;
 // rewrite with fsync.
 template <bool kFile>
 void BM_PersistFiftyApps(benchmark::State& state) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("lumarin-bench-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("lumarin-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   SimProcessInfo process;
   SimSystemLog systemLog;
@@ -35,8 +35,8 @@ void BM_PersistFiftyApps(benchmark::State& state) {
   FrameworkLanguage framework;
   L10n l10n(defaults, framework, nullptr);
   SimLoginItems loginItems;
-  AppSettings settings(
-      AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog, scheduler.clock(), &l10n});
+  AppSettings settings(AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog,
+                                                 scheduler.clock(), &l10n});
   for (int i = 0; i < 50; ++i) {
     settings.add("com.example.app" + std::to_string(i), "App " + std::to_string(i));
   }

@@ -6,7 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumarin::sim;
-  auto scenario = parseScenario(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz");
+  auto scenario =
+      parseScenario(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz");
   if (scenario) {
     World world;
     buildWorld(*scenario, world);

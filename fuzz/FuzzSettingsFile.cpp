@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FrameworkLanguage framework;
   L10n l10n(defaults, framework, nullptr);
   SimLoginItems loginItems;
-  AppSettings settings(
-      AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog, scheduler.clock(), &l10n});
+  AppSettings settings(AppSettings::Dependencies{defaults, loginItems, systemLog, debugLog,
+                                                 scheduler.clock(), &l10n});
   settings.add("com.apple.mail", "Mail");
   return 0;
 }

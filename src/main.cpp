@@ -11,12 +11,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/BadgeSnapshots.h"
-#include "badges/AppIcons.h"
-#include "badges/BadgeHistory.h"
-#include "badges/DockBadgeMonitor.h"
 #include "app/CommandLine.h"
 #include "app/EntryPoint.h"
 #include "app/SingleInstanceGuard.h"
+#include "badges/AppIcons.h"
+#include "badges/BadgeHistory.h"
+#include "badges/DockBadgeMonitor.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
@@ -37,10 +37,10 @@
 #include "platform/sim/Report.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimWorkspace.h"
 #include "platform/sim/Timeline.h"
-#include "platform/sim/SimAppShell.h"
 #include "platform/sim/VirtualRunLoop.h"
 
 namespace {
@@ -106,8 +106,8 @@ int run(int argc, char** argv) {
     virtualScheduler = std::make_unique<ManualScheduler>(
         std::chrono::floor<std::chrono::seconds>(hostClock.wallNow()));
   }
-  const Clock& clock = virtualScheduler ? virtualScheduler->clock()
-                                        : static_cast<const Clock&>(hostClock);
+  const Clock& clock =
+      virtualScheduler ? virtualScheduler->clock() : static_cast<const Clock&>(hostClock);
 
   const std::string bundleID = EntryPoint::readStartupInfo(bundle).bundleID;
   // The program's defaults domain: the user's settings file, or, when the scenario brings
@@ -219,8 +219,7 @@ int run(int argc, char** argv) {
     if (!writeReport(*options.report,
                      sim::makeReport(*scenario, duration, world, timeline, workspace,
                                      {{"badges", badgeHistory.toJson()}}))) {
-      std::fprintf(stderr, "lumarin: could not write the report to %s\n",
-                   options.report->c_str());
+      std::fprintf(stderr, "lumarin: could not write the report to %s\n", options.report->c_str());
       return 1;
     }
   }

@@ -65,8 +65,8 @@ void AppDelegate::installEditMenu() {
 void AppDelegate::watchMonitoredApps() {
   // The per-app status items hand the watched set to the Dock monitor after each
   // reconciliation; until they exist, the delegate follows the settings directly.
-  monitoredAppsSubscription_ = services_.settings.monitoredApps().bind(
-      [this](const std::vector<MonitoredApp>& apps) {
+  monitoredAppsSubscription_ =
+      services_.settings.monitoredApps().bind([this](const std::vector<MonitoredApp>& apps) {
         std::set<std::string> ids;
         for (const auto& app : apps) {
           ids.insert(app.bundleID);

@@ -56,13 +56,16 @@ Result<int> writeBadgeSnapshots(const std::filesystem::path& directory, AppIcons
         }
       }
     }
-    const auto dimmed = BadgeRenderer::image(sample, badges[0], style, colorValue(BadgeColor::red), true);
-    if (auto status = write(dimmed.rasterize(scale),
-                            directory / "catalogue" / (std::string(rawValue(style)) + "-dimmed.png"));
+    const auto dimmed =
+        BadgeRenderer::image(sample, badges[0], style, colorValue(BadgeColor::red), true);
+    if (auto status =
+            write(dimmed.rasterize(scale),
+                  directory / "catalogue" / (std::string(rawValue(style)) + "-dimmed.png"));
         !status) {
       return status.error();
     }
-    const auto idle = BadgeRenderer::image(sample, std::nullopt, style, colorValue(BadgeColor::red), false);
+    const auto idle =
+        BadgeRenderer::image(sample, std::nullopt, style, colorValue(BadgeColor::red), false);
     if (auto status = write(idle.rasterize(scale),
                             directory / "catalogue" / (std::string(rawValue(style)) + "-idle.png"));
         !status) {
@@ -72,12 +75,11 @@ Result<int> writeBadgeSnapshots(const std::filesystem::path& directory, AppIcons
 
   for (const auto& app : apps) {
     auto it = dock.find(app.bundleID);
-    const std::optional<BadgeValue> badge =
-        it == dock.end() ? std::nullopt : it->second.badge;
+    const std::optional<BadgeValue> badge = it == dock.end() ? std::nullopt : it->second.badge;
     const bool dimmed = app.visibility == IconVisibility::dim && !badge;
-    const auto image = BadgeRenderer::image(icons.icon(app.bundleID, BadgeRenderer::kIconSize),
-                                            badge, app.effectiveStyle(defaultStyle),
-                                            app.effectiveColor(), dimmed);
+    const auto image =
+        BadgeRenderer::image(icons.icon(app.bundleID, BadgeRenderer::kIconSize), badge,
+                             app.effectiveStyle(defaultStyle), app.effectiveColor(), dimmed);
     if (auto status = write(image.rasterize(scale), directory / "apps" / (app.bundleID + ".png"));
         !status) {
       return status.error();

@@ -78,8 +78,7 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
       }
       auto secondsValue = parseSeconds(*value);
       if (!secondsValue) {
-        return Error{"--run-for needs a number of seconds (0 or more), not \"" + *value + "\"",
-                     2};
+        return Error{"--run-for needs a number of seconds (0 or more), not \"" + *value + "\"", 2};
       }
       options.runFor = *secondsValue;
     } else if (arg == "--scenario" || arg == "--report" || arg == "--snapshot") {

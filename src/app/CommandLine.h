@@ -10,8 +10,8 @@ namespace lumarin {
 
 // What the command line asks for.
 struct Options {
-  bool headless = false;      // no display: Qt's offscreen platform
-  bool virtualTime = false;   // the whole program on the manual scheduler, as fast as possible
+  bool headless = false;         // no display: Qt's offscreen platform
+  bool virtualTime = false;      // the whole program on the manual scheduler, as fast as possible
   std::optional<double> runFor;  // quit normally after this many (virtual) seconds
   std::optional<std::string> scenario;  // the simulated Mac's world; the built-in one without
   std::optional<std::string> report;    // where to write what the simulated desktop saw

@@ -10,8 +10,8 @@
 namespace lumarin {
 
 EntryPoint::EntryPoint(UserDefaults& defaults, FrameworkLanguage& frameworkLanguage,
-                       const Bundle& bundle, const ProcessInfo& process,
-                       SingleInstanceGuard& guard, const DebugLog& log)
+                       const Bundle& bundle, const ProcessInfo& process, SingleInstanceGuard& guard,
+                       const DebugLog& log)
     : defaults_(defaults),
       frameworkLanguage_(frameworkLanguage),
       bundle_(bundle),

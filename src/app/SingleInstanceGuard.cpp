@@ -24,8 +24,7 @@ bool SingleInstanceGuard::acquire(const std::string& bundleID) {
   if (held_) {
     return true;
   }
-  const auto file =
-      paths_.temporaryDirectory() / lockFileName(bundleID, process_.userIdentifier());
+  const auto file = paths_.temporaryDirectory() / lockFileName(bundleID, process_.userIdentifier());
   held_ = lock_.acquire(file);
   return held_;
 }

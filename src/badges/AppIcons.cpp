@@ -21,14 +21,14 @@ Image AppIcons::dashedAppIcon(double size, double scale) {
     pen.setCapStyle(Qt::FlatCap);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(2.5 * unit, 2.5 * unit, 13 * unit, 13 * unit), 3.4 * unit,
-                      3.4 * unit);
+    p.drawRoundedRect(QRectF(2.5 * unit, 2.5 * unit, 13 * unit, 13 * unit), 3.4 * unit, 3.4 * unit);
   };
   return drawable.rasterize(scale);
 }
 
 Image AppIcons::icon(const std::string& bundleID, double size) {
-  const std::string key = bundleID + "@" + std::to_string(static_cast<long long>(std::lround(size)));
+  const std::string key =
+      bundleID + "@" + std::to_string(static_cast<long long>(std::lround(size)));
   {
     std::lock_guard lock(mutex_);
     if (auto it = cache_.find(key); it != cache_.end()) {

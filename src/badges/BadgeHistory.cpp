@@ -46,8 +46,8 @@ std::string BadgeHistory::toJson() const {
       j["inDock"] = e.inDock;
       j["running"] = e.isRunning;
       j["label"] = e.badge ? json::OrderedJson(e.badge->label) : json::OrderedJson();
-      j["count"] = e.badge && e.badge->count ? json::OrderedJson(*e.badge->count)
-                                             : json::OrderedJson();
+      j["count"] =
+          e.badge && e.badge->count ? json::OrderedJson(*e.badge->count) : json::OrderedJson();
       array.push_back(j);
     }
     out[id] = array;

@@ -31,7 +31,8 @@ class BadgeHistory {
 
   void setWatched(std::set<std::string> ids);
   const std::map<std::string, std::vector<Entry>>& entries() const { return entries_; }
-  // {"com.apple.mail": [{"at": 0.0, "inDock": true, "running": true, "label": "3", "count": 3}, ...]}
+  // {"com.apple.mail": [{"at": 0.0, "inDock": true, "running": true, "label": "3", "count": 3},
+  // ...]}
   std::string toJson() const;
 
  private:

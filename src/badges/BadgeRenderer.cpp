@@ -14,7 +14,10 @@ namespace lumarin {
 
 namespace {
 
-QColor toQColor(RgbColor c) { return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue), static_cast<float>(c.alpha)); }
+QColor toQColor(RgbColor c) {
+  return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                          static_cast<float>(c.blue), static_cast<float>(c.alpha));
+}
 
 // A rectangle of the bottom-left convention on a canvas of `height`, as QPainter wants it.
 QRectF flip(const CocoaRect& r, double height) {

@@ -1,7 +1,7 @@
 #include "badges/DockBadgeMonitor.h"
 
-#include <QChar>
 #include <QByteArray>
+#include <QChar>
 #include <cerrno>
 #include <cstdlib>
 

@@ -73,9 +73,9 @@ std::optional<std::chrono::system_clock::time_point> parse(std::string_view text
   int minute = 0;
   int second = 0;
   if (!digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' ||
-      !digits(text, 5, 2, month) || text[7] != '-' || !digits(text, 8, 2, day) ||
-      text[10] != 'T' || !digits(text, 11, 2, hour) || text[13] != ':' ||
-      !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second)) {
+      !digits(text, 5, 2, month) || text[7] != '-' || !digits(text, 8, 2, day) || text[10] != 'T' ||
+      !digits(text, 11, 2, hour) || text[13] != ':' || !digits(text, 14, 2, minute) ||
+      text[16] != ':' || !digits(text, 17, 2, second)) {
     return std::nullopt;
   }
   static constexpr int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -120,13 +120,12 @@ std::optional<std::chrono::system_clock::time_point> parse(std::string_view text
   if (pos != text.size()) {
     return std::nullopt;
   }
-  const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month),
-                                          static_cast<unsigned>(day));
-  const std::int64_t secs =
-      days * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
-  return std::chrono::system_clock::time_point(std::chrono::duration_cast<
-      std::chrono::system_clock::duration>(std::chrono::seconds(secs) +
-                                           std::chrono::nanoseconds(nanos)));
+  const std::int64_t days =
+      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  const std::int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::seconds(secs) + std::chrono::nanoseconds(nanos)));
 }
 
 }  // namespace lumarin::iso8601

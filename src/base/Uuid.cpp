@@ -59,7 +59,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
     if (v < 0) {
       return std::nullopt;
     }
-    bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? v << 4 : v));
+    bytes[nibble / 2] =
+        static_cast<std::uint8_t>(bytes[nibble / 2] | (nibble % 2 == 0 ? v << 4 : v));
     ++nibble;
   }
   return Uuid(bytes);

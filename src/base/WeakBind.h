@@ -38,7 +38,9 @@ class WeakPtrFactory {
   }
 
   // Invalidates every weak pointer handed out so far.
-  void invalidate(T* owner) { anchor_ = std::shared_ptr<T>(owner, [](T*) {}); }
+  void invalidate(T* owner) {
+    anchor_ = std::shared_ptr<T>(owner, [](T*) {});
+  }
 
  private:
   std::shared_ptr<T> anchor_;

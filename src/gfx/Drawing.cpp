@@ -47,7 +47,8 @@ QImage toQImage(const Image& image) {
   }
   QImage out = canvas(image.pixelWidth, image.pixelHeight);
   for (int y = 0; y < image.pixelHeight; ++y) {
-    std::memcpy(out.scanLine(y), image.rgba.data() + static_cast<std::size_t>(y) * image.pixelWidth * 4,
+    std::memcpy(out.scanLine(y),
+                image.rgba.data() + static_cast<std::size_t>(y) * image.pixelWidth * 4,
                 static_cast<std::size_t>(image.pixelWidth) * 4);
   }
   return out;

@@ -48,9 +48,9 @@ std::optional<AppLanguage> match(std::string entry) {
                                                               : AppLanguage::zhHans;
   }
   static constexpr std::pair<std::string_view, AppLanguage> kPrefixes[] = {
-      {"de", AppLanguage::de}, {"fr", AppLanguage::fr}, {"es", AppLanguage::es},
+      {"de", AppLanguage::de},   {"fr", AppLanguage::fr}, {"es", AppLanguage::es},
       {"pt", AppLanguage::ptBR}, {"ru", AppLanguage::ru}, {"it", AppLanguage::it},
-      {"nl", AppLanguage::nl}, {"pl", AppLanguage::pl}, {"tr", AppLanguage::tr},
+      {"nl", AppLanguage::nl},   {"pl", AppLanguage::pl}, {"tr", AppLanguage::tr},
       {"en", AppLanguage::en}};
   for (const auto& [prefix, language] : kPrefixes) {
     if (starts(prefix)) {

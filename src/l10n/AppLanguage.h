@@ -12,9 +12,9 @@ namespace lumarin {
 enum class AppLanguage { en, ja, ko, zhHans, zhHant, de, fr, es, ptBR, ru, it, nl, pl, tr };
 
 inline constexpr std::array<AppLanguage, 14> kAllLanguages = {
-    AppLanguage::en, AppLanguage::ja, AppLanguage::ko,   AppLanguage::zhHans, AppLanguage::zhHant,
-    AppLanguage::de, AppLanguage::fr, AppLanguage::es,   AppLanguage::ptBR,   AppLanguage::ru,
-    AppLanguage::it, AppLanguage::nl, AppLanguage::pl,   AppLanguage::tr};
+    AppLanguage::en, AppLanguage::ja, AppLanguage::ko, AppLanguage::zhHans, AppLanguage::zhHant,
+    AppLanguage::de, AppLanguage::fr, AppLanguage::es, AppLanguage::ptBR,   AppLanguage::ru,
+    AppLanguage::it, AppLanguage::nl, AppLanguage::pl, AppLanguage::tr};
 
 // "en", "zh-Hans", "pt-BR", ... (the raw value and identifier).
 std::string_view languageCode(AppLanguage language);

@@ -140,8 +140,8 @@ void AppSettings::persist() {
 }
 
 void AppSettings::applyLaunchAtLogin() {
-  const Status result = *launchAtLogin_ ? deps_.loginItems.registerMainApp()
-                                        : deps_.loginItems.unregisterMainApp();
+  const Status result =
+      *launchAtLogin_ ? deps_.loginItems.registerMainApp() : deps_.loginItems.unregisterMainApp();
   if (!result) {
     deps_.systemLog.log("Lumarin: launch-at-login update failed: " + result.error().message);
   }

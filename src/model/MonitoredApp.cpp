@@ -10,9 +10,8 @@ constexpr std::array<std::string_view, 3> kStyleRaw = {"text", "dot", "circle"};
 constexpr std::array<std::string_view, 3> kStyleKeys = {"style.text", "style.dot", "style.circle"};
 constexpr std::array<std::string_view, 6> kColorRaw = {"red",    "blue",   "green",
                                                        "orange", "purple", "gray"};
-constexpr std::array<std::string_view, 6> kColorKeys = {"color.red",    "color.blue",
-                                                        "color.green",  "color.orange",
-                                                        "color.purple", "color.gray"};
+constexpr std::array<std::string_view, 6> kColorKeys = {
+    "color.red", "color.blue", "color.green", "color.orange", "color.purple", "color.gray"};
 constexpr std::array<std::uint32_t, 6> kColorHex = {0xFF3B30, 0x0A84FF, 0x34C759,
                                                     0xFF9500, 0xAF52DE, 0x8E8E93};
 constexpr std::array<std::string_view, 3> kVisibilityRaw = {"dim", "hide", "always"};
@@ -44,8 +43,8 @@ Result<std::optional<E>> optionalMember(const json::Json& object, const char* ke
   }
   auto value = fromRaw<E>(raws, it->get<std::string>());
   if (!value) {
-    return Error{"element " + std::to_string(element) + ": \"" + key + "\" has the unknown value \"" +
-                 it->get<std::string>() + "\""};
+    return Error{"element " + std::to_string(element) + ": \"" + key +
+                 "\" has the unknown value \"" + it->get<std::string>() + "\""};
   }
   return std::optional<E>(*value);
 }

@@ -17,7 +17,7 @@ enum class BadgeColor { red, blue, green, orange, purple, gray };
 enum class IconVisibility { dim, hide, always };
 
 inline constexpr std::array<BadgeStyle, 3> kAllBadgeStyles = {BadgeStyle::text, BadgeStyle::dot,
-                                                               BadgeStyle::circle};
+                                                              BadgeStyle::circle};
 inline constexpr std::array<BadgeColor, 6> kAllBadgeColors = {
     BadgeColor::red,    BadgeColor::blue,   BadgeColor::green,
     BadgeColor::orange, BadgeColor::purple, BadgeColor::gray};

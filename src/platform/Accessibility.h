@@ -74,9 +74,9 @@ struct AXValue {
 
   AXValue() = default;
   template <typename T>
-  AXValue(T v) : value(std::move(v)) {}  // NOLINT(google-explicit-constructor)
+  AXValue(T v) : value(std::move(v)) {}              // NOLINT(google-explicit-constructor)
   AXValue(const char* s) : value(std::string(s)) {}  // NOLINT(google-explicit-constructor)
-  AXValue(int v) : value(std::int64_t{v}) {}  // NOLINT(google-explicit-constructor)
+  AXValue(int v) : value(std::int64_t{v}) {}         // NOLINT(google-explicit-constructor)
 
   bool operator==(const AXValue&) const = default;
 

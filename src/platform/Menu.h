@@ -19,8 +19,8 @@ struct Menu;
 
 struct MenuItem {
   std::string title;
-  std::string action;          // selector-like name the presenter dispatches ("terminate:")
-  std::string keyEquivalent;   // "q", "Z" (upper case implies Shift), "" for none
+  std::string action;         // selector-like name the presenter dispatches ("terminate:")
+  std::string keyEquivalent;  // "q", "Z" (upper case implies Shift), "" for none
   unsigned modifiers = kModifierCommand;
   bool isSeparator = false;
   bool enabled = true;

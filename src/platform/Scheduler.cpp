@@ -6,14 +6,11 @@ namespace {
 
 // The timer posts one delayed task at a time; each run posts the next. A generation number
 // invalidates runs posted before a rearm or cancel.
-class QueueTimer final : public RepeatingTimer,
-                         public std::enable_shared_from_this<QueueTimer> {
+class QueueTimer final : public RepeatingTimer, public std::enable_shared_from_this<QueueTimer> {
  public:
   QueueTimer(Queue& queue, Task task) : queue_(queue), task_(std::move(task)) {}
 
-  void start(Duration delay, Duration interval, Duration leeway) {
-    rearm(delay, interval, leeway);
-  }
+  void start(Duration delay, Duration interval, Duration leeway) { rearm(delay, interval, leeway); }
 
   void cancel() override {
     std::lock_guard lock(mutex_);

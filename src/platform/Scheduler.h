@@ -16,9 +16,7 @@ using WallTime = std::chrono::system_clock::time_point;
 inline constexpr Duration seconds(double s) {
   return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
 }
-inline constexpr double toSeconds(Duration d) {
-  return std::chrono::duration<double>(d).count();
-}
+inline constexpr double toSeconds(Duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Monotonic time and wall time. Program code reads time only through this port.
 class Clock {

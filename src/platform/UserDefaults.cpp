@@ -73,8 +73,6 @@ std::optional<double> UserDefaults::real(std::string_view key) const {
 std::optional<Bytes> UserDefaults::data(std::string_view key) const {
   return as<Bytes>(object(key));
 }
-std::optional<Date> UserDefaults::date(std::string_view key) const {
-  return as<Date>(object(key));
-}
+std::optional<Date> UserDefaults::date(std::string_view key) const { return as<Date>(object(key)); }
 
 }  // namespace lumarin

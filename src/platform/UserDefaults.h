@@ -21,7 +21,8 @@ struct Date {
 
 // One stored value. The kinds are kept apart on every round trip: a boolean never reads back
 // as an integer, an integer never as a double.
-using DefaultsValue = std::variant<bool, std::int64_t, double, std::string, StringArray, Bytes, Date>;
+using DefaultsValue =
+    std::variant<bool, std::int64_t, double, std::string, StringArray, Bytes, Date>;
 
 // One write of a batch: a value to store, or nullopt to remove the key.
 struct DefaultsChange {

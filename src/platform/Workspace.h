@@ -39,7 +39,8 @@ class Workspace {
 
   // In a stable order: the order in which the applications were launched.
   virtual std::vector<RunningApplication> runningApplications() const = 0;
-  virtual std::optional<std::string> urlForApplication(const std::string& bundleIdentifier) const = 0;
+  virtual std::optional<std::string> urlForApplication(
+      const std::string& bundleIdentifier) const = 0;
   virtual std::optional<BundleDescription> bundleAtURL(const std::string& url) const = 0;
   // The icon of the file at `url` (NSWorkspace icon(forFile:)): every file has one; an
   // application without its own gets the generic application icon, a missing file the

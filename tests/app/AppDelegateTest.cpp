@@ -1,22 +1,21 @@
-#include "app/AppDelegate.h"
-
 #include <gtest/gtest.h>
 
+#include "app/AppDelegate.h"
 #include "badges/AppIcons.h"
 #include "badges/DockBadgeMonitor.h"
 #include "diagnostics/DebugLog.h"
-#include "platform/sim/SimAccessibility.h"
-#include "platform/sim/SimWorkspace.h"
-#include "platform/sim/World.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
+#include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimLoginItems.h"
+#include "platform/sim/SimProcessInfo.h"
 #include "platform/sim/SimSystemLog.h"
 #include "platform/sim/SimUserDefaults.h"
-#include "platform/sim/ManualScheduler.h"
-#include "platform/sim/SimAppShell.h"
-#include "platform/sim/SimProcessInfo.h"
+#include "platform/sim/SimWorkspace.h"
+#include "platform/sim/World.h"
 #include "support/TempDir.h"
 
 namespace lumarin {
@@ -44,8 +43,8 @@ class AppDelegateTest : public ::testing::Test {
   L10n l10n_{defaults_, frameworkLanguage_, nullptr};
   SimLoginItems loginItems_;
   SimSystemLog systemLog_;
-  AppSettings settings_{
-      AppSettings::Dependencies{defaults_, loginItems_, systemLog_, log_, scheduler_.clock(), &l10n_}};
+  AppSettings settings_{AppSettings::Dependencies{defaults_, loginItems_, systemLog_, log_,
+                                                  scheduler_.clock(), &l10n_}};
 
   sim::World world_;
   sim::SimAccessibility ax_{world_};
@@ -76,8 +75,8 @@ TEST_F(AppDelegateTest, MainMenuHoldsQuitAndTheEditCommands) {
   for (const auto& item : edit.items) {
     shape.push_back(item.isSeparator ? "-" : item.title + ":" + item.keyEquivalent);
   }
-  EXPECT_EQ(shape, (std::vector<std::string>{"Undo:z", "Redo:Z", "-", "Cut:x", "Copy:c",
-                                             "Paste:v", "Select All:a"}));
+  EXPECT_EQ(shape, (std::vector<std::string>{"Undo:z", "Redo:Z", "-", "Cut:x", "Copy:c", "Paste:v",
+                                             "Select All:a"}));
   EXPECT_FALSE(delegate->applicationShouldTerminateAfterLastWindowClosed());
 
   // The quit entry follows the interface language.
@@ -97,7 +96,7 @@ TEST_F(AppDelegateTest, HousekeepingTicksEveryThreeSecondsWhileTheDelegateLives)
   EXPECT_EQ(delegate->housekeepingTicks(), 11u);
   delegate.reset();
   scheduler_.advanceBy(30s);  // the timer holds the delegate weakly: it is gone with it
-  monitor_.reset();             // and so is the Dock monitor's tick
+  monitor_.reset();           // and so is the Dock monitor's tick
   scheduler_.advanceBy(2s);
   EXPECT_EQ(scheduler_.pendingTaskCount(), 0u);
 }

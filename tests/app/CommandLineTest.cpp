@@ -1,6 +1,6 @@
-#include "app/CommandLine.h"
-
 #include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
 
 namespace lumarin {
 namespace {
@@ -16,10 +16,15 @@ TEST(CommandLineTest, ReadsEveryOptionInBothSpellings) {
 }
 
 TEST(CommandLineTest, RefusesUnknownOptionsAndBadValuesWithStatus2) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--verbose"}, {"headless"}, {"--run-for"}, {"--run-for", "soon"},
-           {"--run-for", "-1"}, {"--run-for", "inf"}, {"--run-for", "nan"},
-           {"--run-for", "5s"}, {"--headless=yes"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--verbose"},
+                                                                {"headless"},
+                                                                {"--run-for"},
+                                                                {"--run-for", "soon"},
+                                                                {"--run-for", "-1"},
+                                                                {"--run-for", "inf"},
+                                                                {"--run-for", "nan"},
+                                                                {"--run-for", "5s"},
+                                                                {"--headless=yes"}}) {
     auto result = parseCommandLine(args);
     ASSERT_FALSE(result) << args[0];
     EXPECT_EQ(result.error().code, 2);

@@ -1,7 +1,6 @@
-#include "app/EntryPoint.h"
-
 #include <gtest/gtest.h>
 
+#include "app/EntryPoint.h"
 #include "app/SingleInstanceGuard.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"

@@ -86,7 +86,8 @@ TEST_F(LumarinProcessTest, MalformedScenarioIsRefusedWithItsPathAndStatus2) {
   EXPECT_NE(outcome.standardError.find(file.string() + ": $.apps[0].name: expected a string"),
             std::string::npos)
       << outcome.standardError;
-  const Outcome missing = run({"--scenario", QString::fromStdString((dir_ / "none.json").string())});
+  const Outcome missing =
+      run({"--scenario", QString::fromStdString((dir_ / "none.json").string())});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.standardError.find("cannot be read"), std::string::npos);
 }

@@ -1,8 +1,7 @@
-#include "badges/BadgeRenderer.h"
-
 #include <gtest/gtest.h>
 
 #include "badges/AppIcons.h"
+#include "badges/BadgeRenderer.h"
 #include "badges/DockBadgeMonitor.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/SimWorkspace.h"
@@ -101,8 +100,7 @@ TEST(BadgeRendererTest, DimmedIdleAndTextStylesDrawOnlyTheIcon) {
   EXPECT_EQ(at(dimmed, 21, 20).a, 0);  // no badge drawn
 
   const Image text =
-      BadgeRenderer::image(solidIcon(true), badge("3"), BadgeStyle::text, kRed, false)
-          .rasterize(2);
+      BadgeRenderer::image(solidIcon(true), badge("3"), BadgeStyle::text, kRed, false).rasterize(2);
   EXPECT_EQ(text.pointSize, (Size{20, 20}));
   EXPECT_TRUE(text.isTemplate);  // no badge drawn: a template icon stays one
   EXPECT_EQ(at(text, 19, 19).a, 0);

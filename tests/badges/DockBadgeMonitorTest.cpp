@@ -1,7 +1,6 @@
-#include "badges/DockBadgeMonitor.h"
-
 #include <gtest/gtest.h>
 
+#include "badges/DockBadgeMonitor.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
@@ -61,7 +60,8 @@ class DockBadgeMonitorTest : public ::testing::Test {
         {"app": "com.apple.MobileSMS"},
         {"app": "com.tinyspeck.slackmacgap"},
         {"kind": "folder", "title": "Downloads", "url": "file:///Users/ana/Downloads/"}
-      ]})", "test");
+      ]})",
+                                       "test");
     EXPECT_TRUE(scenario) << scenario.error().message;
     world_.setClock(&scheduler_.clock());
     world_.setTimeSink([this](Duration d) { scheduler_.elapse(d); });

@@ -1,6 +1,6 @@
-#include "base/Geometry.h"
-
 #include <gtest/gtest.h>
+
+#include "base/Geometry.h"
 
 namespace lumarin {
 namespace {

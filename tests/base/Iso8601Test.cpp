@@ -1,6 +1,6 @@
-#include "base/Iso8601.h"
-
 #include <gtest/gtest.h>
+
+#include "base/Iso8601.h"
 
 namespace lumarin {
 namespace {
@@ -8,8 +8,8 @@ namespace {
 using std::chrono::system_clock;
 
 TEST(Iso8601Test, FormatsUtcWithWholeSeconds) {
-  const auto t = system_clock::time_point(std::chrono::seconds(1772366405)) +
-                 std::chrono::milliseconds(999);
+  const auto t =
+      system_clock::time_point(std::chrono::seconds(1772366405)) + std::chrono::milliseconds(999);
   EXPECT_EQ(iso8601::formatUtc(t), "2026-03-01T12:00:05Z");
   EXPECT_EQ(iso8601::formatUtc(system_clock::time_point{}), "1970-01-01T00:00:00Z");
   EXPECT_EQ(iso8601::formatUtc(system_clock::time_point(std::chrono::seconds(951782400))),
@@ -25,8 +25,9 @@ TEST(Iso8601Test, ParsesWhatItFormatsAndRefusesTheRest) {
   EXPECT_EQ(iso8601::formatUtc(*t), "2026-03-01T12:00:05Z");
   EXPECT_EQ(iso8601::parse("2026-03-01T13:00:05+01:00"), t);
   EXPECT_EQ(iso8601::parse("2026-03-01T12:00:05.250Z"), *t + std::chrono::milliseconds(250));
-  for (const char* bad : {"2026-03-01 12:00:05Z", "2026-02-29T00:00:00Z", "2026-13-01T00:00:00Z",
-                          "2026-03-01T12:00:05", "2026-03-01T12:00:05Zjunk", "2026-03-01T12:00:05.Z"}) {
+  for (const char* bad :
+       {"2026-03-01 12:00:05Z", "2026-02-29T00:00:00Z", "2026-13-01T00:00:00Z",
+        "2026-03-01T12:00:05", "2026-03-01T12:00:05Zjunk", "2026-03-01T12:00:05.Z"}) {
     EXPECT_FALSE(iso8601::parse(bad)) << bad;
   }
 }

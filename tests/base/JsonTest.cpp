@@ -1,6 +1,6 @@
-#include "base/Json.h"
-
 #include <gtest/gtest.h>
+
+#include "base/Json.h"
 
 namespace lumarin {
 namespace {
@@ -18,7 +18,8 @@ TEST(JsonTest, ParseErrorsCarryPositionWithoutThrowing) {
 
 TEST(JsonTest, TypedReadsNeverThrowOnWrongKinds) {
   const auto doc = json::parse(R"({"s": "x", "b": true, "i": 7, "big": 18446744073709551615,
-                                   "f": 1.5, "n": null})").value();
+                                   "f": 1.5, "n": null})")
+                       .value();
   EXPECT_EQ(json::stringAt(doc, "s"), "x");
   EXPECT_FALSE(json::stringAt(doc, "b"));
   EXPECT_FALSE(json::stringAt(doc, "n"));

@@ -1,5 +1,3 @@
-#include "base/Signal.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "base/Observable.h"
+#include "base/Signal.h"
 #include "base/WeakBind.h"
 
 namespace lumarin {

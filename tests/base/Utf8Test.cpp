@@ -1,6 +1,6 @@
-#include "base/Utf8.h"
-
 #include <gtest/gtest.h>
+
+#include "base/Utf8.h"
 
 namespace lumarin {
 namespace {

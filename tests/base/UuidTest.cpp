@@ -1,8 +1,8 @@
-#include "base/Uuid.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include "base/Uuid.h"
 
 namespace lumarin {
 namespace {
@@ -28,12 +28,10 @@ TEST(UuidTest, ParsingIsStrict) {
   const auto lower = Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
   ASSERT_TRUE(lower);
   EXPECT_EQ(lower->toString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
-  for (const char* bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F",
-                          "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}",
-                          " E621E1F8-C36C-495A-93FC-0C247A3E6E5F",
-                          "E621E1F8-C36C-495A-93FC-0C247A3E6E5G",
-                          "E621E1F8-C36C-495A-93FC0-C247A3E6E5F",
-                          "E621E1F8-C36C-495A-93FC-0C247A3E6E5F0"}) {
+  for (const char* bad :
+       {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}",
+        " E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5G",
+        "E621E1F8-C36C-495A-93FC0-C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F0"}) {
     EXPECT_FALSE(Uuid::parse(bad)) << bad;
   }
 }

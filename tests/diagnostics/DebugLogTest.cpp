@@ -1,11 +1,10 @@
-#include "diagnostics/DebugLog.h"
-
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include "diagnostics/DebugLog.h"
 #include "platform/sim/ManualScheduler.h"
 #include "support/TempDir.h"
 
@@ -95,8 +94,7 @@ TEST_F(DebugLogTest, ConcurrentWritersNeverTearLinesAndRotationDropsOnlyTheOldes
   }
   ASSERT_TRUE(std::filesystem::exists(log_.previousFile()));
   const std::string text = test::readFile(log_.previousFile()) + test::readFile(log_.currentFile());
-  const std::regex shape(
-      R"(2026-03-01T12:00:05Z test: thread=(\d) line=(\d+) padding=\.{32})");
+  const std::regex shape(R"(2026-03-01T12:00:05Z test: thread=(\d) line=(\d+) padding=\.{32})");
   std::vector<int> lastSeen(kThreads, -1);
   std::istringstream lines(text);
   std::string line;

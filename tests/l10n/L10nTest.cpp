@@ -1,10 +1,9 @@
-#include "l10n/L10n.h"
-
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "l10n/FrameworkLanguage.h"
+#include "l10n/L10n.h"
 #include "l10n/LocalizationTables.h"
 #include "platform/FrameworkLocalization.h"
 #include "platform/host/QtFrameworkLocalization.h"
@@ -45,8 +44,9 @@ TEST(LocalizationTablesTest, EveryLanguageHasExactlyTheEnglishKeysAndPlaceholder
     }
   }
   EXPECT_EQ(english.at("menu.quit"), "Quit Lumarin");
-  EXPECT_EQ(english.at("apps.emptyBody"),
-            "Click “Add App” above to show an app’s icon\nand its notification badge in the menu bar.");
+  EXPECT_EQ(
+      english.at("apps.emptyBody"),
+      "Click “Add App” above to show an app’s icon\nand its notification badge in the menu bar.");
 }
 
 TEST(AppLanguageTest, CodesAreExactAndCaseSensitive) {
@@ -61,11 +61,16 @@ TEST(AppLanguageTest, CodesAreExactAndCaseSensitive) {
 
 TEST(AppLanguageTest, SystemPreferencesPickTheFirstMatchingEntry) {
   const std::vector<std::pair<std::vector<std::string>, AppLanguage>> cases = {
-      {{"en-GB", "ja-JP"}, AppLanguage::en},  {{"zh-TW"}, AppLanguage::zhHant},
-      {{"zh-Hans-CN"}, AppLanguage::zhHans},  {{"zh-HK"}, AppLanguage::zhHant},
-      {{"zh-MO"}, AppLanguage::zhHant},       {{"zh-Hant"}, AppLanguage::zhHant},
-      {{"pt-PT"}, AppLanguage::ptBR},         {{"sv-SE", "de-DE"}, AppLanguage::de},
-      {{"sv-SE"}, AppLanguage::en},           {{}, AppLanguage::en},
+      {{"en-GB", "ja-JP"}, AppLanguage::en},
+      {{"zh-TW"}, AppLanguage::zhHant},
+      {{"zh-Hans-CN"}, AppLanguage::zhHans},
+      {{"zh-HK"}, AppLanguage::zhHant},
+      {{"zh-MO"}, AppLanguage::zhHant},
+      {{"zh-Hant"}, AppLanguage::zhHant},
+      {{"pt-PT"}, AppLanguage::ptBR},
+      {{"sv-SE", "de-DE"}, AppLanguage::de},
+      {{"sv-SE"}, AppLanguage::en},
+      {{}, AppLanguage::en},
       {{"TR"}, AppLanguage::tr},
   };
   for (const auto& [preferred, expected] : cases) {

@@ -1,10 +1,9 @@
-#include "model/AppSettings.h"
-
 #include <gtest/gtest.h>
 
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
+#include "model/AppSettings.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/SimLoginItems.h"
@@ -17,9 +16,8 @@ namespace lumarin {
 namespace {
 
 const std::vector<std::string> kAllKeys = {
-    "launchAtLogin",      "crashReportingEnabled",         "improveDataSharing",
-    "defaultStyle",       "monitoredApps",                 "mirrorHUDFollowsControlCenter",
-    "onboardingCompleted"};
+    "launchAtLogin", "crashReportingEnabled",         "improveDataSharing", "defaultStyle",
+    "monitoredApps", "mirrorHUDFollowsControlCenter", "onboardingCompleted"};
 
 class AppSettingsTest : public ::testing::Test {
  protected:
@@ -138,9 +136,10 @@ TEST_F(AppSettingsTest, SideEffectsOfAssignments) {
   loginItems_.refuse = true;
   s->setLaunchAtLogin(false);
   EXPECT_TRUE(loginItems_.isRegistered());  // the refused change left it registered
-  EXPECT_FALSE(*s->launchAtLogin());  // the user's choice stays
+  EXPECT_FALSE(*s->launchAtLogin());        // the user's choice stays
   ASSERT_EQ(systemLog_.lines().size(), 1u);
-  EXPECT_EQ(systemLog_.lines()[0], "Lumarin: launch-at-login update failed: Operation not permitted");
+  EXPECT_EQ(systemLog_.lines()[0],
+            "Lumarin: launch-at-login update failed: Operation not permitted");
 }
 
 TEST_F(AppSettingsTest, SeedingAddsMailAndMessagesFromTheDockOnce) {

@@ -1,6 +1,6 @@
-#include "model/MonitoredApp.h"
-
 #include <gtest/gtest.h>
+
+#include "model/MonitoredApp.h"
 
 namespace lumarin {
 namespace {
@@ -32,11 +32,12 @@ TEST(MonitoredAppTest, OneBadElementMakesTheWholeListUnreadable) {
   EXPECT_TRUE(decodeMonitoredApps("[]"));
   for (const std::string& bad : {
            element(R"(, "visibility": "Always")"),  // raw values are case-sensitive
-           element(""),                              // visibility is required
+           element(""),                             // visibility is required
            element(R"(, "visibility": "dim", "style": "Dot")"),
            element(R"(, "visibility": "dim", "color": 3)"),
            element(R"(, "visibility": null)"),
-           std::string(R"([{"id": "not-a-uuid", "bundleID": "a", "name": "A", "visibility": "dim"}])"),
+           std::string(
+               R"([{"id": "not-a-uuid", "bundleID": "a", "name": "A", "visibility": "dim"}])"),
            std::string(R"({"id": "x"})"),
            std::string("[1]"),
            std::string("[{"),

@@ -1,5 +1,3 @@
-#include "platform/host/HostScheduler.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +6,7 @@
 #include <thread>
 
 #include "platform/host/HostClock.h"
+#include "platform/host/HostScheduler.h"
 
 namespace lumarin {
 namespace {
@@ -71,9 +70,8 @@ TEST(HostSchedulerTest, DelayedTasksRunInDueOrderAndCancelledOnesNever) {
       order.push_back("late");
       done();
     });
-    global.postAfter(10ms, [&] {
-      scheduler.mainQueue().post([&] { order.push_back("from-global"); });
-    });
+    global.postAfter(10ms,
+                     [&] { scheduler.mainQueue().post([&] { order.push_back("from-global"); }); });
     scheduler.mainQueue().post([&] { order.push_back("now"); });
   });
   EXPECT_EQ(order, (std::vector<std::string>{"now", "from-global", "late"}));

@@ -1,9 +1,8 @@
-#include "platform/host/JsonFileUserDefaults.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "platform/host/JsonFileUserDefaults.h"
 #include "platform/sim/SimProcessInfo.h"
 #include "platform/sim/SimSystemLog.h"
 #include "support/TempDir.h"
@@ -122,8 +121,7 @@ TEST_F(JsonFileUserDefaultsTest, GlobalLanguagesComeFromTheLocaleEnvironment) {
   process_.env = {{"LANG", "ja_JP.UTF-8"}};
   EXPECT_EQ(open()->globalObject("AppleLanguages"), DefaultsValue(StringArray{"ja-JP"}));
   process_.env = {{"LANGUAGE", "pt_BR:de"}, {"LANG", "ja_JP.UTF-8"}};
-  EXPECT_EQ(JsonFileUserDefaults::languagesFromEnvironment(process_),
-            (StringArray{"pt-BR", "de"}));
+  EXPECT_EQ(JsonFileUserDefaults::languagesFromEnvironment(process_), (StringArray{"pt-BR", "de"}));
   process_.env = {{"LC_ALL", "C"}, {"LANG", "ja_JP.UTF-8"}};
   EXPECT_FALSE(open()->globalObject("AppleLanguages"));
   process_.env = {{"LC_MESSAGES", "de_DE@euro"}};

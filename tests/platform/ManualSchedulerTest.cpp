@@ -1,9 +1,9 @@
-#include "platform/sim/ManualScheduler.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "platform/sim/ManualScheduler.h"
 
 namespace lumarin {
 namespace {
@@ -25,8 +25,8 @@ TEST(ManualSchedulerTest, RunsByDueTimeThenPostingOrderAcrossQueues) {
   EXPECT_EQ(scheduler.advanceBy(1500ms), 2u);
   EXPECT_EQ(scheduler.now(), Duration(1500ms));
   EXPECT_EQ(scheduler.advanceBy(10s), 1u);
-  EXPECT_EQ(order, (std::vector<std::string>{"global+0", "serial+0", "serial+1", "main+1",
-                                             "main+2"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"global+0", "serial+0", "serial+1", "main+1", "main+2"}));
 }
 
 TEST(ManualSchedulerTest, ClockShowsEachTasksDueTimeAndQueueIsCurrent) {

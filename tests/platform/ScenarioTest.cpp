@@ -1,9 +1,8 @@
-#include "platform/sim/Scenario.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/Report.h"
+#include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimWorkspace.h"
 #include "platform/sim/Timeline.h"
@@ -88,7 +87,8 @@ TEST(ScenarioTest, TimelineAppliesEventsAtTheirTimesInFileOrderOnTies) {
       {"at": 2, "do": "setBadge", "app": "com.apple.mail", "label": "2b"},
       {"at": 3, "do": "removeTile", "app": "com.apple.mail"},
       {"at": 4, "do": "setBadge", "app": "com.apple.mail", "label": "lost"}
-    ]})", "t.json");
+    ]})",
+                                "t.json");
   ASSERT_TRUE(scenario) << scenario.error().message;
   ManualScheduler scheduler;
   World world;
@@ -127,8 +127,8 @@ TEST(ScenarioTest, SameScenarioGivesTheSameReportByteForByte) {
     AXElement root;
     auto poll = scheduler.mainQueue().scheduleRepeating(1s, 0ns, [&] {
       AXValue children;
-      if (root.isNull() || ax.copyAttributeValue(root, "AXChildren", children) ==
-                               kAXErrorInvalidUIElement) {
+      if (root.isNull() ||
+          ax.copyAttributeValue(root, "AXChildren", children) == kAXErrorInvalidUIElement) {
         root = ax.createApplication(world.dockPid());
         ax.setMessagingTimeout(root, 0.3);
       }

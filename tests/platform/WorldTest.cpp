@@ -1,11 +1,10 @@
-#include "platform/sim/World.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimWorkspace.h"
+#include "platform/sim/World.h"
 
 namespace lumarin::sim {
 namespace {

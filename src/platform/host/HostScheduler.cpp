@@ -118,7 +118,8 @@ class MainQueue final : public Queue {
       std::lock_guard lock(mutex_);
       handle = tasks_.push(dueAfter(delay), std::move(task));
     }
-    QMetaObject::invokeMethod(context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
     return handle;
   }
 
@@ -153,8 +154,8 @@ class MainQueue final : public Queue {
       timer_->stop();
       return;
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-        *next - SteadyClock::now());
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*next - SteadyClock::now());
     const int ms = static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT32_MAX));
     if (!timer_->isActive() || timer_->remainingTime() > ms) {
       timer_->start(ms);
@@ -186,9 +187,8 @@ std::shared_ptr<Queue> HostScheduler::makeSerialQueue(std::string label, QoS /*q
 Queue& HostScheduler::globalQueue(QoS qos) {
   // Threads are started on first use: most runs never touch most qualities of service.
   static constexpr const char* kGlobalNames[] = {
-      "com.apple.root.background-qos", "com.apple.root.utility-qos",
-      "com.apple.root.default-qos", "com.apple.root.user-initiated-qos",
-      "com.apple.root.user-interactive-qos"};
+      "com.apple.root.background-qos", "com.apple.root.utility-qos", "com.apple.root.default-qos",
+      "com.apple.root.user-initiated-qos", "com.apple.root.user-interactive-qos"};
   const auto index = static_cast<std::size_t>(qos);
   std::lock_guard lock(globalsMutex_);
   if (!globals_[index]) {

@@ -80,8 +80,8 @@ StringArray JsonFileUserDefaults::languagesFromEnvironment(const ProcessInfo& pr
   return out;
 }
 
-JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file,
-                                           const ProcessInfo& process, SystemLog& log)
+JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file, const ProcessInfo& process,
+                                           SystemLog& log)
     : file_(std::move(file)),
       log_(log),
       globalLanguages_(languagesFromEnvironment(process)),

@@ -31,9 +31,8 @@ ManualScheduler::ManualScheduler(WallTime wallStart)
     : wallStart_(wallStart), alive_(std::make_shared<bool>(true)) {
   main_ = std::make_unique<ManualQueue>(*this, "com.apple.main-thread", alive_);
   static constexpr const char* kGlobalNames[] = {
-      "com.apple.root.background-qos", "com.apple.root.utility-qos",
-      "com.apple.root.default-qos", "com.apple.root.user-initiated-qos",
-      "com.apple.root.user-interactive-qos"};
+      "com.apple.root.background-qos", "com.apple.root.utility-qos", "com.apple.root.default-qos",
+      "com.apple.root.user-initiated-qos", "com.apple.root.user-interactive-qos"};
   for (std::size_t i = 0; i < globals_.size(); ++i) {
     globals_[i] = std::make_unique<ManualQueue>(*this, kGlobalNames[i], alive_);
   }

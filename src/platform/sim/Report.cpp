@@ -17,7 +17,9 @@ using json::OrderedJson;
 // Seconds rounded to microseconds, so floating-point noise never changes the bytes.
 double stamp(double seconds) { return std::round(seconds * 1e6) / 1e6; }
 
-OrderedJson rect(const CocoaRect& r) { return OrderedJson::array({r.minX(), r.minY(), r.width(), r.height()}); }
+OrderedJson rect(const CocoaRect& r) {
+  return OrderedJson::array({r.minX(), r.minY(), r.width(), r.height()});
+}
 
 OrderedJson eventJson(const ScenarioEvent& e) {
   OrderedJson out;
@@ -59,9 +61,9 @@ std::string makeReport(const Scenario& scenario, double duration, const World& w
     screen["scale"] = s.backingScale;
     screen["safeAreaTop"] = s.safeAreaTop;
     if (s.auxiliaryTopLeft && s.auxiliaryTopRight) {
-      screen["notch"] = rect(CocoaRect(s.auxiliaryTopLeft->maxX(), s.auxiliaryTopLeft->minY(),
-                                       s.auxiliaryTopRight->minX() - s.auxiliaryTopLeft->maxX(),
-                                       s.safeAreaTop));
+      screen["notch"] =
+          rect(CocoaRect(s.auxiliaryTopLeft->maxX(), s.auxiliaryTopLeft->minY(),
+                         s.auxiliaryTopRight->minX() - s.auxiliaryTopLeft->maxX(), s.safeAreaTop));
     }
     screens.push_back(screen);
   }
@@ -134,8 +136,11 @@ std::string makeReport(const Scenario& scenario, double duration, const World& w
   ax["errors"] = errors;
   OrderedJson actions = OrderedJson::array();
   for (const auto& a : world.performedActions()) {
-    actions.push_back(OrderedJson{{"at", stamp(a.at)}, {"process", a.process}, {"role", a.role},
-                                  {"title", a.title}, {"action", a.action},
+    actions.push_back(OrderedJson{{"at", stamp(a.at)},
+                                  {"process", a.process},
+                                  {"role", a.role},
+                                  {"title", a.title},
+                                  {"action", a.action},
                                   {"result", axErrorName(a.result)}});
   }
   ax["actions"] = actions;

@@ -53,8 +53,8 @@ class Reader {
     return it == object.end() ? nullptr : &*it;
   }
 
-  std::string string(const Json& object, const std::string& path, const char* key,
-                     bool required, std::string fallback = {}) {
+  std::string string(const Json& object, const std::string& path, const char* key, bool required,
+                     std::string fallback = {}) {
     const Json* value = member(object, key);
     if (value == nullptr) {
       if (required) {
@@ -84,8 +84,8 @@ class Reader {
     }
     const double v = value->get<double>();
     if (!std::isfinite(v) || v < minimum || v > maximum) {
-      fail(json::pathMember(path, key), "must be between " + format(minimum) + " and " +
-                                            format(maximum));
+      fail(json::pathMember(path, key),
+           "must be between " + format(minimum) + " and " + format(maximum));
       return fallback;
     }
     return v;
@@ -136,9 +136,12 @@ class Reader {
 
 std::optional<TileKind> tileKindNamed(const std::string& name) {
   static const std::map<std::string, TileKind> kinds = {
-      {"application", TileKind::application}, {"document", TileKind::document},
-      {"folder", TileKind::folder},           {"url", TileKind::url},
-      {"minimizedWindow", TileKind::minimizedWindow}, {"separator", TileKind::separator},
+      {"application", TileKind::application},
+      {"document", TileKind::document},
+      {"folder", TileKind::folder},
+      {"url", TileKind::url},
+      {"minimizedWindow", TileKind::minimizedWindow},
+      {"separator", TileKind::separator},
       {"trash", TileKind::trash}};
   auto it = kinds.find(name);
   if (it == kinds.end()) {
@@ -150,7 +153,8 @@ std::optional<TileKind> tileKindNamed(const std::string& name) {
 std::optional<DockTile> readTile(Reader& r, const Json& value, const std::string& path,
                                  const std::set<std::string>& apps, bool inTimeline) {
   // In the timeline the event's own keys were checked already.
-  if (!inTimeline && !r.expectObject(value, path, {"app", "kind", "title", "url", "badge", "kept"})) {
+  if (!inTimeline &&
+      !r.expectObject(value, path, {"app", "kind", "title", "url", "badge", "kept"})) {
     return std::nullopt;
   }
   DockTile tile;
@@ -188,8 +192,8 @@ std::optional<DockTile> readTile(Reader& r, const Json& value, const std::string
 void readScreens(Reader& r, const Json& root, Scenario& scenario) {
   const Json* screens = r.member(root, "screens");
   if (screens == nullptr) {
-    scenario.screens.push_back(makeScreen(1, "Built-in Retina Display",
-                                          CocoaRect(0, 0, 1512, 982), 2, 185, 32, 70));
+    scenario.screens.push_back(
+        makeScreen(1, "Built-in Retina Display", CocoaRect(0, 0, 1512, 982), 2, 185, 32, 70));
     return;
   }
   const std::string path = "$.screens";
@@ -227,10 +231,11 @@ void readScreens(Reader& r, const Json& root, Scenario& scenario) {
       notchHeight = r.number(*notch, np, "height", false, 32, 1, 64);
     }
     const double dockHeight = r.number(s, at, "dockHeight", false, i == 0 ? 70 : 0, 0, 200);
-    scenario.screens.push_back(makeScreen(
-        static_cast<std::uint32_t>(id), r.string(s, at, "name", false, "Display " + std::to_string(i + 1)),
-        CocoaRect(origin.first, origin.second, size.first, size.second), scale, notchWidth,
-        notchHeight, dockHeight));
+    scenario.screens.push_back(
+        makeScreen(static_cast<std::uint32_t>(id),
+                   r.string(s, at, "name", false, "Display " + std::to_string(i + 1)),
+                   CocoaRect(origin.first, origin.second, size.first, size.second), scale,
+                   notchWidth, notchHeight, dockHeight));
   }
 }
 
@@ -248,8 +253,9 @@ void readApps(Reader& r, const Json& root, Scenario& scenario, std::set<std::str
   for (std::size_t i = 0; i < apps->size() && r.ok(); ++i) {
     const Json& a = (*apps)[i];
     const std::string at = json::pathIndex(path, i);
-    if (!r.expectObject(a, at, {"bundleID", "name", "path", "icon", "running", "accessory",
-                                "responsive", "latency", "info"})) {
+    if (!r.expectObject(a, at,
+                        {"bundleID", "name", "path", "icon", "running", "accessory", "responsive",
+                         "latency", "info"})) {
       return;
     }
     ScenarioApp app;
@@ -348,9 +354,9 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       return;
     }
     for (const auto& [key, value] : e.items()) {
-      const bool known = key == "at" || key == "do" ||
-                         std::find(keys->second.begin(), keys->second.end(), key) !=
-                             keys->second.end();
+      const bool known =
+          key == "at" || key == "do" ||
+          std::find(keys->second.begin(), keys->second.end(), key) != keys->second.end();
       if (!known) {
         r.fail(json::pathMember(at, key), "unknown key for \"" + event.action + "\"");
         return;
@@ -358,8 +364,8 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
     const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
-                          event.action != "revokeAccessibility" &&
-                          event.action != "removeTile" && event.action != "addTile";
+                          event.action != "revokeAccessibility" && event.action != "removeTile" &&
+                          event.action != "addTile";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -417,7 +423,8 @@ Screen makeScreen(std::uint32_t displayID, const std::string& name, CocoaRect fr
   if (notchWidth > 0) {
     screen.safeAreaTop = notchHeight;
     const double side = (frame.width() - notchWidth) / 2;
-    screen.auxiliaryTopLeft = CocoaRect(frame.minX(), frame.maxY() - notchHeight, side, notchHeight);
+    screen.auxiliaryTopLeft =
+        CocoaRect(frame.minX(), frame.maxY() - notchHeight, side, notchHeight);
     screen.auxiliaryTopRight =
         CocoaRect(frame.minX() + side + notchWidth, frame.maxY() - notchHeight, side, notchHeight);
   }
@@ -432,8 +439,9 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   const Json& root = *parsed;
   Reader r(source);
   Scenario scenario;
-  if (!r.expectObject(root, "$", {"name", "screens", "accessibility", "apps", "dock",
-                                  "frontmost", "languages", "defaults", "timeline"})) {
+  if (!r.expectObject(root, "$",
+                      {"name", "screens", "accessibility", "apps", "dock", "frontmost", "languages",
+                       "defaults", "timeline"})) {
     return Error{r.error(), 2};
   }
   scenario.name = r.string(root, "$", "name", false, "unnamed");
@@ -483,9 +491,9 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
       for (const auto& [key, value] : defaults->items()) {
         // A list of objects (the app list) is stored as data holding its JSON text, the form
         // the program keeps it in.
-        const bool objectList = value.is_array() && !value.empty() &&
-                                std::all_of(value.begin(), value.end(),
-                                            [](const Json& v) { return v.is_object(); });
+        const bool objectList =
+            value.is_array() && !value.empty() &&
+            std::all_of(value.begin(), value.end(), [](const Json& v) { return v.is_object(); });
         if (objectList) {
           const std::string listText = json::dump(value);
           scenario.defaults->emplace_back(key, Bytes(listText.begin(), listText.end()));

@@ -35,7 +35,7 @@ struct ScenarioEvent {
   double seconds = 0;
   bool flag = true;
   std::optional<DockTile> tile;  // addTile
-  std::string path;               // JSON path of the entry, for the report
+  std::string path;              // JSON path of the entry, for the report
 };
 
 // A simulated Mac and what happens on it. See docs/scenarios.md for the file format.

@@ -91,8 +91,8 @@ Image applicationIcon(const std::string& bundleID, const std::string& name,
       font.setPointSizeF(15);
       p.setFont(font);
       p.setPen(Qt::white);
-      const QString letter = name.empty() ? QStringLiteral("?")
-                                          : QString::fromStdString(name).left(1).toUpper();
+      const QString letter =
+          name.empty() ? QStringLiteral("?") : QString::fromStdString(name).left(1).toUpper();
       p.drawText(body, Qt::AlignCenter, letter);
     }
   };

@@ -90,8 +90,7 @@ Subscription SimWorkspace::deliverOnMain(bool launches,
   });
 }
 
-Subscription SimWorkspace::observeLaunches(
-    std::function<void(const RunningApplication&)> handler) {
+Subscription SimWorkspace::observeLaunches(std::function<void(const RunningApplication&)> handler) {
   return deliverOnMain(true, std::move(handler));
 }
 

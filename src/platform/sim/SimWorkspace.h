@@ -28,14 +28,12 @@ class SimWorkspace final : public Workspace {
   bool activate(int pid) override;
   bool openURL(const std::string& url) override;
   Subscription observeLaunches(std::function<void(const RunningApplication&)> handler) override;
-  Subscription observeTerminations(
-      std::function<void(const RunningApplication&)> handler) override;
+  Subscription observeTerminations(std::function<void(const RunningApplication&)> handler) override;
 
   std::vector<std::string> openedURLs() const;
 
  private:
-  Subscription deliverOnMain(bool launches,
-                             std::function<void(const RunningApplication&)> handler);
+  Subscription deliverOnMain(bool launches, std::function<void(const RunningApplication&)> handler);
 
   World& world_;
   Scheduler& scheduler_;

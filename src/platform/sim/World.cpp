@@ -619,8 +619,8 @@ AXError World::admitLocked(const Node& node, std::string_view /*what*/, Duration
   if (it == processes_.end() || !it->second.running) {
     return kAXErrorCannotComplete;
   }
-  const double timeout = node.messagingTimeout > 0 ? node.messagingTimeout
-                                                   : kDefaultMessagingTimeout;
+  const double timeout =
+      node.messagingTimeout > 0 ? node.messagingTimeout : kDefaultMessagingTimeout;
   const Process& process = it->second;
   if (!process.responsive || process.latency > timeout) {
     cost = seconds(timeout);

@@ -36,11 +36,11 @@ class Node final : public AXElementNode {
 struct Screen {
   std::uint32_t displayID = 1;
   std::string name = "Built-in Retina Display";
-  CocoaRect frame;          // the window system's convention
-  CocoaRect visibleFrame;   // below the menu bar, above the Dock
+  CocoaRect frame;         // the window system's convention
+  CocoaRect visibleFrame;  // below the menu bar, above the Dock
   double backingScale = 2;
-  double safeAreaTop = 0;   // the notch's height; 0 without a notch
-  std::optional<CocoaRect> auxiliaryTopLeft;   // the unobscured corners beside a notch
+  double safeAreaTop = 0;                     // the notch's height; 0 without a notch
+  std::optional<CocoaRect> auxiliaryTopLeft;  // the unobscured corners beside a notch
   std::optional<CocoaRect> auxiliaryTopRight;
 };
 
@@ -50,7 +50,7 @@ struct InstalledBundle {
   std::string bundleID;
   std::string name;  // file name without ".app"
   std::map<std::string, std::string> info;
-  std::string icon;  // icon-theme name; empty for the generic application icon
+  std::string icon;        // icon-theme name; empty for the generic application icon
   bool accessory = false;  // LSUIElement: runs without a Dock icon
 };
 
@@ -62,8 +62,8 @@ struct Process {
   std::string bundlePath;
   bool running = true;
   bool accessory = false;
-  bool responsive = true;   // an unresponsive process never answers: calls time out
-  double latency = 0;       // seconds each accessibility call takes to answer
+  bool responsive = true;  // an unresponsive process never answers: calls time out
+  double latency = 0;      // seconds each accessibility call takes to answer
   std::shared_ptr<Node> root;
   std::uint64_t launchOrder = 0;
 };
@@ -75,7 +75,7 @@ struct DockTile {
   TileKind kind = TileKind::application;
   std::string bundleID;  // application tiles
   std::string title;
-  std::string url;       // "file:///System/Applications/Mail.app/"; empty for separators
+  std::string url;  // "file:///System/Applications/Mail.app/"; empty for separators
   std::optional<std::string> badge;
   bool kept = true;  // kept in the Dock; a tile that is not leaves when its app quits
   std::shared_ptr<Node> node;
