@@ -9,9 +9,11 @@ class Clock;
 class InstanceLock;
 class Paths;
 class ProcessInfo;
+class Screens;
 class Scheduler;
 class SystemLog;
 class UserDefaults;
+class WindowServer;
 class Workspace;
 
 // Every OS service the program uses, as ports. The composition root fills it with host
@@ -29,6 +31,8 @@ struct Platform {
   AppShell* appShell = nullptr;
   Accessibility* accessibility = nullptr;
   Workspace* workspace = nullptr;
+  WindowServer* windowServer = nullptr;
+  Screens* screens = nullptr;
 };
 
 }  // namespace lumarin

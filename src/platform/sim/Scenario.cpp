@@ -134,6 +134,49 @@ class Reader {
   std::string error_;
 };
 
+std::optional<std::vector<MenuExtraSpec>> readExtras(Reader& r, const Json& value,
+                                                     const std::string& path) {
+  if (!value.is_array()) {
+    r.fail(path, "expected an array of menu bar items, found " + json::kindName(value));
+    return std::nullopt;
+  }
+  std::vector<MenuExtraSpec> out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const Json& e = value[i];
+    const std::string at = json::pathIndex(path, i);
+    if (!r.expectObject(e, at,
+                        {"title", "identifier", "description", "windowName", "glyph", "width",
+                         "axOffsetX", "accessible", "offscreen"})) {
+      return std::nullopt;
+    }
+    MenuExtraSpec spec;
+    spec.title = r.string(e, at, "title", false);
+    spec.identifier = r.string(e, at, "identifier", false);
+    spec.description = r.string(e, at, "description", false);
+    spec.windowName = r.string(e, at, "windowName", false);
+    spec.glyph = r.string(e, at, "glyph", false);
+    spec.width = r.number(e, at, "width", false, 30, 1, 400);
+    spec.axOffsetX = r.number(e, at, "axOffsetX", false, 0, -400, 400);
+    spec.accessible = r.boolean(e, at, "accessible", true);
+    spec.offscreen = r.boolean(e, at, "offscreen", false);
+    if (!r.ok()) {
+      return std::nullopt;
+    }
+    out.push_back(spec);
+  }
+  return out;
+}
+
+std::optional<MenuBarArrangement> arrangementNamed(const std::string& name) {
+  if (name == "perItemWindows") {
+    return MenuBarArrangement::perItemWindows;
+  }
+  if (name == "unifiedBar") {
+    return MenuBarArrangement::unifiedBar;
+  }
+  return std::nullopt;
+}
+
 std::optional<TileKind> tileKindNamed(const std::string& name) {
   static const std::map<std::string, TileKind> kinds = {
       {"application", TileKind::application},
@@ -255,7 +298,7 @@ void readApps(Reader& r, const Json& root, Scenario& scenario, std::set<std::str
     const std::string at = json::pathIndex(path, i);
     if (!r.expectObject(a, at,
                         {"bundleID", "name", "path", "icon", "running", "accessory", "responsive",
-                         "latency", "info"})) {
+                         "latency", "info", "menuExtras", "menusWidth"})) {
       return;
     }
     ScenarioApp app;
@@ -286,6 +329,14 @@ void readApps(Reader& r, const Json& root, Scenario& scenario, std::set<std::str
     app.running = r.boolean(a, at, "running", false);
     app.responsive = r.boolean(a, at, "responsive", true);
     app.latency = r.number(a, at, "latency", false, 0, 0, 60);
+    app.bundle.menusWidth = r.number(a, at, "menusWidth", false, 280, 0, 2000);
+    if (const Json* extras = r.member(a, "menuExtras"); extras != nullptr && r.ok()) {
+      auto specs = readExtras(r, *extras, json::pathMember(at, "menuExtras"));
+      if (!specs) {
+        return;
+      }
+      app.bundle.menuExtras = std::move(*specs);
+    }
     if (const Json* info = r.member(a, "info"); info != nullptr) {
       const std::string ip = json::pathMember(at, "info");
       if (!info->is_object()) {
@@ -320,6 +371,10 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"revokeAccessibility", {}},
       {"setUnresponsive", {"app", "unresponsive"}},
       {"setLatency", {"app", "seconds"}},
+      {"setMenuExtras", {"app", "menuExtras"}},
+      {"setArrangement", {"arrangement"}},
+      {"grantScreenRecording", {}},
+      {"revokeScreenRecording", {}},
   };
   return keys;
 }
@@ -365,7 +420,9 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
     const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
                           event.action != "revokeAccessibility" && event.action != "removeTile" &&
-                          event.action != "addTile";
+                          event.action != "addTile" && event.action != "setArrangement" &&
+                          event.action != "grantScreenRecording" &&
+                          event.action != "revokeScreenRecording";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -400,6 +457,26 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       event.flag = r.boolean(e, at, "unresponsive", true);
     } else if (event.action == "setLatency") {
       event.seconds = r.number(e, at, "seconds", true, 0, 0, 60);
+    } else if (event.action == "setMenuExtras") {
+      const Json* extras = r.member(e, "menuExtras");
+      if (extras == nullptr) {
+        r.fail(json::pathMember(at, "menuExtras"), "is required");
+        return;
+      }
+      auto specs = readExtras(r, *extras, json::pathMember(at, "menuExtras"));
+      if (!specs) {
+        return;
+      }
+      event.menuExtras = std::move(*specs);
+    } else if (event.action == "setArrangement") {
+      const std::string name = r.string(e, at, "arrangement", true);
+      auto arrangement = arrangementNamed(name);
+      if (r.ok() && !arrangement) {
+        r.fail(json::pathMember(at, "arrangement"),
+               "expected \"perItemWindows\" or \"unifiedBar\"");
+        return;
+      }
+      event.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
     }
     scenario.timeline.push_back(std::move(event));
   }
@@ -441,7 +518,7 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   Scenario scenario;
   if (!r.expectObject(root, "$",
                       {"name", "screens", "accessibility", "apps", "dock", "frontmost", "languages",
-                       "defaults", "timeline"})) {
+                       "defaults", "menuBar", "systemItems", "timeline"})) {
     return Error{r.error(), 2};
   }
   scenario.name = r.string(root, "$", "name", false, "unnamed");
@@ -449,6 +526,24 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   if (const Json* ax = r.member(root, "accessibility"); ax != nullptr && r.ok()) {
     if (r.expectObject(*ax, "$.accessibility", {"trusted"})) {
       scenario.accessibilityTrusted = r.boolean(*ax, "$.accessibility", "trusted", true);
+    }
+  }
+  if (const Json* bar = r.member(root, "menuBar"); bar != nullptr && r.ok()) {
+    if (r.expectObject(*bar, "$.menuBar", {"arrangement", "dark", "screenRecording"})) {
+      const std::string name = r.string(*bar, "$.menuBar", "arrangement", false, "perItemWindows");
+      auto arrangement = arrangementNamed(name);
+      if (r.ok() && !arrangement) {
+        r.fail("$.menuBar.arrangement", "expected \"perItemWindows\" or \"unifiedBar\"");
+      }
+      scenario.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
+      scenario.darkMenuBar = r.boolean(*bar, "$.menuBar", "dark", false);
+      scenario.screenRecording = r.boolean(*bar, "$.menuBar", "screenRecording", true);
+    }
+  }
+  scenario.systemItems = defaultSystemItems();
+  if (const Json* items = r.member(root, "systemItems"); items != nullptr && r.ok()) {
+    if (auto specs = readExtras(r, *items, "$.systemItems")) {
+      scenario.systemItems = std::move(*specs);
     }
   }
   std::set<std::string> apps;
@@ -515,10 +610,34 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   return scenario;
 }
 
+std::vector<MenuExtraSpec> defaultSystemItems() {
+  return {
+      MenuExtraSpec{"", "com.apple.menuextra.clock", "Clock", "Clock", "", 94},
+      MenuExtraSpec{"", "com.apple.menuextra.controlcenter", "Control Center", "BentoBox-0",
+                    "view-more-symbolic", 30},
+      MenuExtraSpec{"", "com.apple.menuextra.battery", "Battery", "Battery",
+                    "battery-full-symbolic", 42},
+      MenuExtraSpec{"", "com.apple.menuextra.wifi", "Wi-Fi", "WiFi", "network-wireless-symbolic",
+                    30},
+  };
+}
+
 void buildWorld(const Scenario& scenario, World& world) {
   for (const auto& screen : scenario.screens) {
     world.addScreen(screen);
   }
+  world.setDarkMenuBar(scenario.darkMenuBar);
+  world.setScreenRecordingGranted(scenario.screenRecording);
+  // Control Center runs from login on and hosts the system's items.
+  InstalledBundle controlCenter;
+  controlCenter.path = "/System/Library/CoreServices/ControlCenter.app";
+  controlCenter.bundleID = "com.apple.controlcenter";
+  controlCenter.name = "Control Center";
+  controlCenter.accessory = true;
+  controlCenter.menuExtras = scenario.systemItems;
+  world.installBundle(controlCenter);
+  world.launch(controlCenter.bundleID);
+  world.setMenuBarArrangement(scenario.arrangement);
   for (const auto& app : scenario.apps) {
     world.installBundle(app.bundle);
   }
@@ -593,6 +712,17 @@ bool applyEvent(const ScenarioEvent& event, World& world) {
   }
   if (a == "setLatency") {
     return world.setLatency(event.app, event.seconds);
+  }
+  if (a == "setMenuExtras") {
+    return world.setMenuExtras(event.app, event.menuExtras);
+  }
+  if (a == "setArrangement") {
+    world.setMenuBarArrangement(event.arrangement);
+    return true;
+  }
+  if (a == "grantScreenRecording" || a == "revokeScreenRecording") {
+    world.setScreenRecordingGranted(a == "grantScreenRecording");
+    return true;
   }
   return false;
 }

@@ -34,8 +34,10 @@ struct ScenarioEvent {
   std::optional<std::size_t> index;
   double seconds = 0;
   bool flag = true;
-  std::optional<DockTile> tile;  // addTile
-  std::string path;              // JSON path of the entry, for the report
+  std::optional<DockTile> tile;                                         // addTile
+  std::vector<MenuExtraSpec> menuExtras;                                // setMenuExtras
+  MenuBarArrangement arrangement = MenuBarArrangement::perItemWindows;  // setArrangement
+  std::string path;  // JSON path of the entry, for the report
 };
 
 // A simulated Mac and what happens on it. See docs/scenarios.md for the file format.
@@ -47,6 +49,10 @@ struct Scenario {
   std::vector<DockTile> dock;
   std::string frontmost;
   StringArray appleLanguages;  // the global domain's preferred languages
+  MenuBarArrangement arrangement = MenuBarArrangement::perItemWindows;
+  bool darkMenuBar = false;
+  bool screenRecording = true;
+  std::vector<MenuExtraSpec> systemItems;  // Control Center's items, right-most first
   // The program's own settings for this run. When present the run keeps its settings in
   // memory, starting from these, and never touches the user's settings file.
   std::optional<std::vector<std::pair<std::string, DefaultsValue>>> defaults;
@@ -66,6 +72,9 @@ void buildWorld(const Scenario& scenario, World& world);
 // Applies one timeline event to the world. False when it had no effect (for instance a badge
 // for an app without a Dock tile).
 bool applyEvent(const ScenarioEvent& event, World& world);
+
+// Control Center's items when a scenario names none: the clock, Control Center, battery, Wi-Fi.
+std::vector<MenuExtraSpec> defaultSystemItems();
 
 // The screen of a laptop or display, with the menu bar, notch and Dock laid out as macOS does.
 Screen makeScreen(std::uint32_t displayID, const std::string& name, CocoaRect frame, double scale,

@@ -106,6 +106,7 @@ void World::addScreen(Screen screen) {
   std::lock_guard lock(mutex_);
   screens_.push_back(std::move(screen));
   layoutDockLocked();
+  relayoutMenuBarLocked();
 }
 
 void World::installBundle(InstalledBundle bundle) {
@@ -197,6 +198,7 @@ int World::launchLocked(const std::string& bundleID,
     frontmostPid_ = pid;
   }
   launchedApps.push_back(describe(processes_[pid]));
+  relayoutMenuBarLocked();
   return pid;
 }
 
@@ -229,6 +231,8 @@ bool World::quit(const std::string& bundleID) {
     if (frontmostPid_ == pid) {
       frontmostPid_ = 0;
     }
+    extraWindowIDs_.erase(extraWindowIDs_.lower_bound({pid, 0}),
+                          extraWindowIDs_.lower_bound({pid + 1, 0}));
     if (pid == dockPid_) {
       for (auto& tile : tiles_) {
         if (tile.node) {
@@ -260,6 +264,7 @@ bool World::quit(const std::string& bundleID) {
         refreshDockListLocked();
       }
     }
+    relayoutMenuBarLocked();
   }
   emitTerminated(gone);
   return true;
@@ -275,6 +280,7 @@ bool World::activate(int pid) {
   for (auto& [p, process] : processes_) {
     process.root->attributes["AXFrontmost"] = (p == pid);
   }
+  relayoutMenuBarLocked();  // the new app's menus may cover more of the bar
   return true;
 }
 

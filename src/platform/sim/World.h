@@ -44,14 +44,65 @@ struct Screen {
   std::optional<CocoaRect> auxiliaryTopRight;
 };
 
+// A menu bar item an application puts up while it runs (an NSStatusItem), or one of the
+// system's items hosted by Control Center.
+struct MenuExtraSpec {
+  std::string title;
+  std::string identifier;   // AXIdentifier, "com.apple.menuextra.wifi" for system items
+  std::string description;  // AXDescription
+  std::string windowName;   // the drawing window's name; empty: "Item-<n>" per process
+  std::string glyph;        // icon-theme name of its picture; empty: drawn from the title
+  double width = 30;
+  // Oddities some apps show: an accessibility frame off by some points from where the item
+  // is drawn, an item seen only as a window, a window the window server reports off screen.
+  double axOffsetX = 0;
+  bool accessible = true;
+  bool offscreen = false;
+  bool operator==(const MenuExtraSpec&) const = default;
+};
+
+enum class MenuBarArrangement {
+  perItemWindows,  // each item drawn by a layer-25 window of its own
+  unifiedBar,      // the menu bar agent draws the strip; overflow behind a chevron
+};
+
+// A menu bar item as laid out now, in global top-left points.
+struct PlacedMenuExtra {
+  int pid = 0;
+  std::string ownerBundleID;
+  std::string ownerName;
+  int index = 0;  // position in its process's extras
+  MenuExtraSpec spec;
+  bool system = false;  // hosted by Control Center
+  GlobalRect frame;
+  bool drawn = false;     // visible to the user
+  bool overflow = false;  // behind the agent's chevron
+  std::uint32_t windowID = 0;
+  std::string windowName;
+};
+
+// A window of the simulated window server.
+struct SimWindow {
+  std::uint32_t id = 0;
+  std::string name;
+  int layer = 0;
+  int ownerPID = 0;
+  std::string ownerName;
+  GlobalRect bounds;
+  bool onscreen = true;
+  bool drawsMenuBarItem = false;
+};
+
 // An application bundle on the simulated disk.
 struct InstalledBundle {
   std::string path;  // "/System/Applications/Mail.app"
   std::string bundleID;
   std::string name;  // file name without ".app"
   std::map<std::string, std::string> info;
-  std::string icon;        // icon-theme name; empty for the generic application icon
-  bool accessory = false;  // LSUIElement: runs without a Dock icon
+  std::string icon;                       // icon-theme name; empty for the generic application icon
+  bool accessory = false;                 // LSUIElement: runs without a Dock icon
+  std::vector<MenuExtraSpec> menuExtras;  // shown while it runs, right-most first
+  double menusWidth = 280;                // its menus' width when it is frontmost
 };
 
 // A running process.
@@ -128,6 +179,11 @@ class World {
   bool setBadge(const std::string& bundleID, std::optional<std::string> label);
   void restartDock();
   void setAccessibilityTrusted(bool trusted);
+  void setMenuBarArrangement(MenuBarArrangement arrangement);
+  void setDarkMenuBar(bool dark);
+  void setScreenRecordingGranted(bool granted);
+  // Replaces an app's menu bar items (a scenario event).
+  bool setMenuExtras(const std::string& bundleID, std::vector<MenuExtraSpec> extras);
   bool setResponsive(const std::string& bundleID, bool responsive);
   bool setLatency(const std::string& bundleID, double seconds);
 
@@ -142,6 +198,20 @@ class World {
   bool accessibilityTrusted() const;
   int dockPid() const;
   int frontmostPid() const;
+  MenuBarArrangement menuBarArrangement() const;
+  CocoaPoint mouseLocation() const;
+  void setMouseLocation(CocoaPoint p);
+  bool darkMenuBar() const;
+  bool screenRecordingGranted() const;
+  double menuBarHeight() const;  // of the first screen
+  std::vector<PlacedMenuExtra> menuExtras() const;
+  std::optional<GlobalRect> overflowChevron() const;
+  std::optional<GlobalRect> notchRect() const;  // of the first screen, global points
+
+  // --- the window server ---
+  std::vector<SimWindow> windows() const;  // front to back
+  std::vector<std::uint32_t> menuBarItemWindowIDs() const;
+  std::optional<SimWindow> window(std::uint32_t id) const;
 
   // --- the accessibility interface ---
   std::shared_ptr<Node> applicationNode(int pid);
@@ -180,6 +250,10 @@ class World {
   void refreshDockListLocked();
   void refreshTileLocked(DockTile& tile);
   void layoutDockLocked();
+  void relayoutMenuBarLocked();
+  void buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed);
+  std::shared_ptr<Node> extraNodeLocked(int pid, int index);
+  std::uint32_t windowIDLocked(int pid, int index);
   AXError pressTileLocked(const std::string& bundleID, const std::string& url,
                           std::vector<RunningApplication>& launchedApps);
   int launchLocked(const std::string& bundleID, std::vector<RunningApplication>& launchedApps);
@@ -203,6 +277,17 @@ class World {
   int nextPid_ = 300;
   std::uint64_t nextLaunchOrder_ = 0;
   bool trusted_ = true;
+  MenuBarArrangement arrangement_ = MenuBarArrangement::perItemWindows;
+  bool darkMenuBar_ = false;
+  CocoaPoint mouse_{400, 400};
+  bool screenRecording_ = true;
+  std::vector<PlacedMenuExtra> placed_;
+  std::optional<GlobalRect> chevron_;
+  std::vector<SimWindow> windows_;
+  std::map<std::pair<int, int>, std::shared_ptr<Node>> extraNodes_;
+  std::map<std::pair<int, int>, std::uint32_t> extraWindowIDs_;
+  std::map<int, std::shared_ptr<Node>> extrasBars_;
+  std::uint32_t nextWindowID_ = 100;
   AXCallCounts counts_;
   std::vector<PerformedAction> actions_;
 };

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "base/Geometry.h"
+
+namespace lumarin {
+
+class Screens;
+
+// Displays in the accessibility interface's coordinates (global, top-left origin).
+struct MenuBarScreen {
+  GlobalRect frame;
+  double scale = 1;
+  std::uint32_t displayID = 0;
+  bool operator==(const MenuBarScreen&) const = default;
+};
+
+std::vector<MenuBarScreen> menuBarScreens(const Screens& screens);
+
+// The last known position of the menu bar's overflow chevron. Any thread.
+class MenuBarOverflow {
+ public:
+  void set(std::optional<GlobalRect> chevron) {
+    std::lock_guard lock(mutex_);
+    chevron_ = chevron;
+  }
+  std::optional<GlobalRect> get() const {
+    std::lock_guard lock(mutex_);
+    return chevron_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<GlobalRect> chevron_;
+};
+
+}  // namespace lumarin

@@ -1,0 +1,191 @@
+#include "MenuBarFixture.h"
+#include "menubar/MenuBarAgentLayout.h"
+
+namespace lumarin {
+namespace {
+
+using test::MenuBarFixture;
+using Layout = MenuBarAgentLayout::Layout;
+using Slot = MenuBarAgentLayout::Slot;
+
+Slot slot(double x, double w, bool chevron = false) {
+  return Slot{GlobalRect(x, 0, w, 37), chevron, AXElement()};
+}
+
+TEST(MenuBarAgentLayoutTest, DrawnSlotsStartAtTheChevronsMaxXMinusOne) {
+  Layout layout{GlobalRect(0, 0, 1512, 37),
+                {slot(400, 30), slot(500, 20, true), slot(518.5, 30), slot(519, 30)}};
+  const auto drawn = layout.drawnSlots();
+  ASSERT_EQ(drawn.size(), 1u);
+  EXPECT_EQ(drawn[0].rect.minX(), 519);
+  Layout plain{GlobalRect(0, 0, 1512, 37), {slot(400, 30), slot(500, 30)}};
+  EXPECT_EQ(plain.drawnSlots().size(), 2u);
+}
+
+TEST(MenuBarAgentLayoutTest, MatchingToleratesWidthsFromMinus4ToPlus24) {
+  const std::vector<std::pair<std::string, GlobalRect>> item = {
+      {"1#0", GlobalRect(100, 0, 20, 37)}};
+  auto centred = [](double w) { return slot(110 - w / 2, w); };
+  auto matches = [&](double w) {
+    Layout layout{GlobalRect(0, 0, 1512, 37), {centred(w)}};
+    return MenuBarAgentLayout::match(item, layout).matched.count("1#0") == 1;
+  };
+  EXPECT_TRUE(matches(44));
+  EXPECT_FALSE(matches(45));
+  EXPECT_TRUE(matches(16));
+  EXPECT_FALSE(matches(15));
+  // Mid x more than 3 points away: no match, the slot stays unclaimed.
+  Layout off{GlobalRect(0, 0, 1512, 37), {slot(103.5, 20)}};
+  const auto placement = MenuBarAgentLayout::match(item, off);
+  EXPECT_TRUE(placement.matched.empty());
+  EXPECT_EQ(placement.unclaimed, (std::vector<std::size_t>{0}));
+  // Two items choosing one slot contest it.
+  const std::vector<std::pair<std::string, GlobalRect>> two = {{"1#0", GlobalRect(100, 0, 20, 37)},
+                                                               {"2#0", GlobalRect(101, 0, 20, 37)}};
+  Layout one{GlobalRect(0, 0, 1512, 37), {slot(100, 20)}};
+  const auto contested = MenuBarAgentLayout::match(two, one);
+  ASSERT_EQ(contested.contested.size(), 1u);
+  EXPECT_EQ(contested.contested.at(0), (std::vector<std::string>{"1#0", "2#0"}));
+}
+
+TEST(MenuBarAgentLayoutTest, DisplayedLayoutNeedsTheScreenChevronAndSystemRects) {
+  const GlobalRect screen(0, 0, 1512, 982);
+  Layout withChevron{GlobalRect(0, 0, 1512, 37), {slot(800, 20, true), slot(830, 30)}};
+  Layout without{GlobalRect(0.5, 0, 1512.5, 37), {slot(830, 30)}};
+  Layout elsewhere{GlobalRect(1512, 0, 1920, 24), {slot(1600, 30)}};
+  const std::vector<Layout> layouts = {withChevron, without, elsewhere};
+  EXPECT_EQ(MenuBarAgentLayout::displayedLayout(layouts, screen, GlobalRect(800, 0, 20, 37), {}),
+            withChevron);
+  EXPECT_EQ(MenuBarAgentLayout::displayedLayout(layouts, screen, std::nullopt, {}), without);
+  EXPECT_FALSE(
+      MenuBarAgentLayout::displayedLayout(layouts, screen, GlobalRect(700, 0, 20, 37), {}));
+  EXPECT_FALSE(MenuBarAgentLayout::displayedLayout(layouts, screen, std::nullopt,
+                                                   {GlobalRect(900, 0, 30, 37)}));
+}
+
+// A notched laptop whose strip is full: several items go behind the chevron.
+const char* kFullBar = R"({
+  "menuBar": {"arrangement": "ARRANGEMENT"},
+  "apps": [
+    {"bundleID": "com.example.a", "name": "A", "accessory": true, "running": true,
+     "menuExtras": [{"title": "a1", "width": 60}, {"title": "a2", "width": 60}]},
+    {"bundleID": "com.example.b", "name": "B", "accessory": true, "running": true,
+     "menuExtras": [{"title": "b1", "width": 120}, {"title": "b2", "width": 120}]},
+    {"bundleID": "com.example.c", "name": "C", "accessory": true, "running": true,
+     "menuExtras": [{"title": "c1", "width": 90}, {"title": "c2", "width": 30}]}
+  ]})";
+
+std::string fullBar(const std::string& arrangement) {
+  std::string text = kFullBar;
+  text.replace(text.find("ARRANGEMENT"), 11, arrangement);
+  return text;
+}
+
+TEST_F(MenuBarFixture, UnifiedBarPlacesScannedItemsOnTheDrawnSlots) {
+  load(fullBar("unifiedBar"));
+  const auto chevron = world_.overflowChevron();
+  ASSERT_TRUE(chevron);
+  const auto items = scanner_.scan();
+  const auto layouts = agent_.snapshot();
+  ASSERT_EQ(layouts.size(), 1u);
+  const auto cc = extras_.snapshot();
+  EXPECT_EQ(cc.overflowChevron, chevron);
+  ASSERT_EQ(cc.items.size(), 4u);
+  std::vector<GlobalRect> systemRects;
+  for (const auto& item : cc.items) {
+    systemRects.push_back(item.frame);
+  }
+  const auto [placed, note] =
+      agent_.place(items, layouts, menuBarScreens(screens_), chevron, systemRects, {}, nullptr);
+  ASSERT_EQ(placed.size(), items.size());
+  // Every item is marked as the simulated bar draws it.
+  std::map<std::string, bool> truth;
+  for (const auto& extra : world_.menuExtras()) {
+    truth[extra.spec.title] = extra.drawn;
+  }
+  int hidden = 0;
+  for (const auto& item : placed) {
+    ASSERT_TRUE(item.drawnHint) << item.appName;
+    EXPECT_EQ(*item.drawnHint, truth.at(*item.windowTitle)) << *item.windowTitle;
+    hidden += *item.drawnHint ? 0 : 1;
+  }
+  EXPECT_GT(hidden, 0);
+  EXPECT_NE(note.find("slots="), std::string::npos) << note;
+  EXPECT_NE(note.find(" contested=0/0"), std::string::npos) << note;
+  for (std::size_t i = 1; i < placed.size(); ++i) {
+    EXPECT_LE(placed[i - 1].frame.minX(), placed[i].frame.minX());
+  }
+}
+
+TEST_F(MenuBarFixture, PerItemWindowsFallBackToTheNotchPredicate) {
+  load(fullBar("perItemWindows"));
+  EXPECT_FALSE(world_.overflowChevron());
+  EXPECT_TRUE(agent_.snapshot().empty());
+  const auto items = scanner_.scan();
+  const auto notch = *world_.notchRect();
+  const auto [placed, note] = agent_.place(
+      items, {}, menuBarScreens(screens_), std::nullopt, {}, {},
+      [&](const ExternalStatusItem& item) {
+        return !(item.frame.minX() >= notch.minX() && item.frame.midX() <= notch.maxX());
+      });
+  EXPECT_EQ(note, "fallback(windows=0)");
+  std::map<std::uint32_t, bool> truth;  // by the window that draws the item
+  for (const auto& extra : world_.menuExtras()) {
+    truth[extra.windowID] = extra.drawn;
+  }
+  int checked = 0;
+  for (const auto& item : placed) {
+    if (item.bundleID) {
+      EXPECT_EQ(*item.drawnHint, truth.at(item.windowID)) << *item.windowTitle;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 6);
+}
+
+TEST_F(MenuBarFixture, ContestedSlotGoesToTheItemWhoseProcessOwnsIt) {
+  load(fullBar("unifiedBar"));
+  const auto layouts = agent_.snapshot();
+  ASSERT_EQ(layouts.size(), 1u);
+  const auto drawn = layouts[0].drawnSlots();
+  ASSERT_FALSE(drawn.empty());
+  const auto target = drawn.back();  // the rightmost slot belongs to Control Center
+  const int owner = *agent_.resolvePID(target.element);
+  ExternalStatusItem mine;
+  mine.pid = owner;
+  mine.index = 0;
+  mine.frame = target.rect;
+  ExternalStatusItem other = mine;
+  other.pid = owner + 1000;
+  other.frame = target.rect.offsetBy(1, 0);
+  const auto [placed, note] = agent_.place({mine, other}, layouts, menuBarScreens(screens_),
+                                           world_.overflowChevron(), {}, {}, nullptr);
+  ASSERT_EQ(placed.size(), 2u);
+  for (const auto& item : placed) {
+    EXPECT_EQ(*item.drawnHint, item.pid == owner);
+  }
+  EXPECT_NE(note.find("contested=1/1"), std::string::npos) << note;
+}
+
+TEST_F(MenuBarFixture, ControlCenterExtrasPreferTheAgentAndUnwrapGroups) {
+  load(fullBar("unifiedBar"));
+  const auto snapshot = extras_.snapshot();
+  const int agentPid = world_.runningProcess("com.apple.MenuBarAgent")->pid;
+  ASSERT_FALSE(snapshot.items.empty());
+  EXPECT_EQ(snapshot.items[0].pid, agentPid);
+  EXPECT_EQ(snapshot.items[0].identifier, "com.apple.menuextra.clock");
+  EXPECT_EQ(snapshot.items[0].description, "Clock");
+  // The clock's inner button has no width: the group's rectangle stands in.
+  EXPECT_EQ(snapshot.items[0].frame.width(), 94);
+  // Per-item windows: no agent, so Control Center answers, without a chevron.
+  world_.setMenuBarArrangement(sim::MenuBarArrangement::perItemWindows);
+  const auto cc = extras_.snapshot();
+  EXPECT_EQ(cc.items.size(), 4u);
+  EXPECT_EQ(cc.items[0].pid, world_.runningProcess("com.apple.controlcenter")->pid);
+  EXPECT_FALSE(cc.overflowChevron);
+  world_.quit("com.apple.controlcenter");
+  EXPECT_TRUE(extras_.snapshot().empty());
+}
+
+}  // namespace
+}  // namespace lumarin
