@@ -13,6 +13,8 @@
 #include "app/BadgeSnapshots.h"
 #include "app/CommandLine.h"
 #include "app/EntryPoint.h"
+#include "app/MenuBarProbe.h"
+#include "app/MenuBarSnapshot.h"
 #include "app/SingleInstanceGuard.h"
 #include "badges/AppIcons.h"
 #include "badges/BadgeHistory.h"
@@ -20,6 +22,11 @@
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
+#include "menubar/ControlCenterExtras.h"
+#include "menubar/MenuBarAgentLayout.h"
+#include "menubar/MenuBarGeometry.h"
+#include "menubar/SkyLight.h"
+#include "menubar/StatusItemScanner.h"
 #include "model/AppSettings.h"
 #include "platform/host/FlockInstanceLock.h"
 #include "platform/host/HostBundle.h"
@@ -38,7 +45,9 @@
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimAppShell.h"
+#include "platform/sim/SimMenuBarRenderer.h"
 #include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimWindowServer.h"
 #include "platform/sim/SimWorkspace.h"
 #include "platform/sim/Timeline.h"
 #include "platform/sim/VirtualRunLoop.h"
@@ -176,6 +185,8 @@ int run(int argc, char** argv) {
   sim::buildWorld(*scenario, world);
   sim::SimAccessibility accessibility(world);
   sim::SimWorkspace workspace(world, *scheduler);
+  sim::SimWindowServer windowServer(world);
+  sim::SimScreens screens(world);
   sim::Timeline timeline(*scenario, world, *scheduler);
 
   SimAppShell appShell;
@@ -191,6 +202,17 @@ int run(int argc, char** argv) {
   platform.appShell = &appShell;
   platform.accessibility = &accessibility;
   platform.workspace = &workspace;
+  platform.windowServer = &windowServer;
+  platform.screens = &screens;
+
+  // Menu bar discovery.
+  SkyLight skyLight(windowServer, process.environmentValue("LUMARIN_MARKER_MOVE").has_value());
+  StatusItemScanner scanner(StatusItemScanner::Dependencies{accessibility, workspace, skyLight,
+                                                            windowServer, defaults, debugLog,
+                                                            process.processIdentifier()});
+  ControlCenterExtras controlCenterExtras(accessibility, workspace);
+  MenuBarAgentLayout agentLayout(accessibility, workspace);
+  MenuBarOverflow menuBarOverflow;
 
   L10n l10n(defaults, frameworkLanguage, &frameworkLocalization,
             [&process] { return JsonFileUserDefaults::languagesFromEnvironment(process); });
@@ -205,6 +227,15 @@ int run(int argc, char** argv) {
       platform, debugLog, AppServices{settings, l10n, dockMonitor, appIcons, &badgeHistory});
   appShell.setActivationPolicy(ActivationPolicy::accessory);
 
+  // Until the HUD refreshes on its own, runs that report or take snapshots probe the menu bar
+  // the way its refresh will: one second after the start, then every ten seconds.
+  std::shared_ptr<MenuBarProbe> menuBarProbe;
+  if (options.report || options.snapshot) {
+    menuBarProbe = std::make_shared<MenuBarProbe>(*scheduler, scanner, controlCenterExtras,
+                                                  agentLayout, menuBarOverflow, screens);
+    menuBarProbe->start(seconds(1), seconds(10));
+  }
+
   TerminationSignals terminationSignals([&runLoop](int) { runLoop->stop(); });
   const Duration startedAt = clock.monotonicNow();
   timeline.start();
@@ -218,7 +249,8 @@ int run(int argc, char** argv) {
     const double duration = toSeconds(clock.monotonicNow() - startedAt);
     if (!writeReport(*options.report,
                      sim::makeReport(*scenario, duration, world, timeline, workspace,
-                                     {{"badges", badgeHistory.toJson()}}))) {
+                                     {{"badges", badgeHistory.toJson()},
+                                      {"menuBarScans", menuBarProbe->toJson()}}))) {
       std::fprintf(stderr, "lumarin: could not write the report to %s\n", options.report->c_str());
       return 1;
     }
@@ -229,6 +261,16 @@ int run(int argc, char** argv) {
                                        *dockMonitor->items(), 2);
     if (!written) {
       std::fprintf(stderr, "lumarin: %s\n", written.error().message.c_str());
+      return 1;
+    }
+    // The menu bar as it stands at the end, with what the last discovery found outlined.
+    const auto last = menuBarProbe->discover();
+    const auto screenList = world.screens();
+    const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();
+    auto status = writeMenuBarSnapshot(std::filesystem::path(*options.snapshot) / "menubar.png",
+                                       sim::renderMenuBar(world, 2), originX, last.items);
+    if (!status) {
+      std::fprintf(stderr, "lumarin: %s\n", status.error().message.c_str());
       return 1;
     }
   }

@@ -17,4 +17,14 @@ std::vector<MenuBarScreen> menuBarScreens(const Screens& screens) {
   return out;
 }
 
+bool isHiddenByNotch(const std::vector<ScreenInfo>& screens, double minX, double midX) {
+  for (const auto& s : screens) {
+    if (s.safeAreaTopInset > 0 && midX >= s.frame.minX() && midX <= s.frame.maxX() &&
+        s.auxiliaryTopRightArea && minX < s.auxiliaryTopRightArea->minX()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace lumarin

@@ -21,6 +21,12 @@ struct MenuBarScreen {
 
 std::vector<MenuBarScreen> menuBarScreens(const Screens& screens);
 
+struct ScreenInfo;
+// Whether a menu bar item with this minimum and mid x stands where a notch hides it: on a
+// notched screen (top inset above 0, with an auxiliary top-right area) whose x range holds
+// mid x, left of the area's minimum x.
+bool isHiddenByNotch(const std::vector<ScreenInfo>& screens, double minX, double midX);
+
 // The last known position of the menu bar's overflow chevron. Any thread.
 class MenuBarOverflow {
  public:

@@ -122,12 +122,12 @@ TEST_F(MenuBarFixture, PerItemWindowsFallBackToTheNotchPredicate) {
   EXPECT_FALSE(world_.overflowChevron());
   EXPECT_TRUE(agent_.snapshot().empty());
   const auto items = scanner_.scan();
-  const auto notch = *world_.notchRect();
-  const auto [placed, note] = agent_.place(
-      items, {}, menuBarScreens(screens_), std::nullopt, {}, {},
-      [&](const ExternalStatusItem& item) {
-        return !(item.frame.minX() >= notch.minX() && item.frame.midX() <= notch.maxX());
-      });
+  const auto screens = screens_.screens();
+  const auto [placed, note] =
+      agent_.place(items, {}, menuBarScreens(screens_), std::nullopt, {}, {},
+                   [&](const ExternalStatusItem& item) {
+                     return !isHiddenByNotch(screens, item.frame.minX(), item.frame.midX());
+                   });
   EXPECT_EQ(note, "fallback(windows=0)");
   std::map<std::uint32_t, bool> truth;  // by the window that draws the item
   for (const auto& extra : world_.menuExtras()) {
@@ -141,6 +141,9 @@ TEST_F(MenuBarFixture, PerItemWindowsFallBackToTheNotchPredicate) {
     }
   }
   EXPECT_EQ(checked, 6);
+  EXPECT_TRUE(isHiddenByNotch(screens, 848, 900));  // left of the notch's right edge
+  EXPECT_FALSE(isHiddenByNotch(screens, 848.5, 900));
+  EXPECT_FALSE(isHiddenByNotch(screens, 100, 2000));  // on no screen
 }
 
 TEST_F(MenuBarFixture, ContestedSlotGoesToTheItemWhoseProcessOwnsIt) {

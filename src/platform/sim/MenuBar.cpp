@@ -257,19 +257,18 @@ void World::relayoutMenuBarLocked() {
     }
   }
   const bool notched = main.auxiliaryTopLeft && main.auxiliaryTopRight;
-  const double notchLeft = notched ? main.auxiliaryTopLeft->maxX() : screenMaxX;
   const double notchRight = notched ? main.auxiliaryTopRight->minX() : screenMaxX;
 
   double cursor = screenMaxX - kRightMargin;
   if (arrangement_ == MenuBarArrangement::perItemWindows) {
-    // Items simply take the next place to the left, under the notch too, where nothing shows.
+    // Items simply take the next place to the left. Beside a notch nothing is drawn from its
+    // right edge on leftwards: items there stand under the camera housing or beyond it.
     for (auto& extra : order) {
       const double w = extra.spec.width;
       extra.frame = GlobalRect(cursor - w, 0, w, barHeight);
       cursor -= w;
-      const bool underNotch =
-          notched && extra.frame.maxX() > notchLeft && extra.frame.minX() < notchRight;
-      extra.drawn = !underNotch && extra.frame.minX() >= leftLimit;
+      const bool pastNotch = notched && extra.frame.minX() < notchRight;
+      extra.drawn = !pastNotch && extra.frame.minX() >= leftLimit;
     }
   } else {
     // The agent keeps the strip right of the notch (or of the menus) and moves what does not

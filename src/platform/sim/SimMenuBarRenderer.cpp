@@ -1,0 +1,105 @@
+#include "platform/sim/SimMenuBarRenderer.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgRenderer>
+
+#include "gfx/Drawing.h"
+#include "platform/sim/SimIcons.h"
+#include "platform/sim/World.h"
+
+namespace lumarin::sim {
+
+namespace {
+
+// A theme glyph in one colour (source-in over its own alpha).
+QImage tintedGlyph(const std::string& path, int pixels, const QColor& color) {
+  QSvgRenderer renderer(QString::fromStdString(path));
+  QImage glyph(pixels, pixels, QImage::Format_RGBA8888_Premultiplied);
+  glyph.fill(Qt::transparent);
+  if (!renderer.isValid()) {
+    return glyph;
+  }
+  QPainter p(&glyph);
+  p.setRenderHint(QPainter::Antialiasing);
+  renderer.render(&p, QRectF(0, 0, pixels, pixels));
+  p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  p.fillRect(glyph.rect(), color);
+  return glyph;
+}
+
+}  // namespace
+
+Image renderMenuBar(const World& world, double scale) {
+  const auto screens = world.screens();
+  if (screens.empty()) {
+    return {};
+  }
+  const Screen& main = screens.front();
+  const double height = world.menuBarHeight();
+  const bool dark = world.darkMenuBar();
+  const auto extras = world.menuExtras();
+  const auto notch = world.notchRect();
+  const auto chevron = world.overflowChevron();
+  const double originX = main.frame.minX();
+
+  DrawableImage bar;
+  bar.size = Size{main.frame.width(), height};
+  bar.draw = [&](QPainter& p) {
+    const QColor ink = dark ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 220);
+    p.fillRect(QRectF(0, 0, bar.size.width, height),
+               dark ? QColor(0x1F, 0x1F, 0x22) : QColor(0xEC, 0xEC, 0xEE));
+    QFont font;
+    font.setPointSizeF(13);
+    p.setFont(font);
+    p.setPen(ink);
+    for (const auto& extra : extras) {
+      if (!extra.drawn) {
+        continue;
+      }
+      const QRectF box(extra.frame.minX() - originX, extra.frame.minY(), extra.frame.width(),
+                       height);
+      const std::string glyphPath = themeIconPath(extra.spec.glyph);
+      if (!glyphPath.empty()) {
+        const double side = 16;
+        const QImage glyph = tintedGlyph(glyphPath, static_cast<int>(side * scale), ink);
+        p.drawImage(QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side),
+                    glyph);
+        continue;
+      }
+      QString text = QString::fromStdString(extra.spec.title);
+      if (extra.spec.identifier == "com.apple.menuextra.clock") {
+        text = QStringLiteral("Tue 8 Dec  9:41");
+      }
+      if (text.isEmpty()) {
+        // An item without a picture of its own: a small rounded square.
+        p.setBrush(ink);
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(box.center().x() - 7, box.center().y() - 7, 14, 14), 3, 3);
+        p.setPen(ink);
+        p.setBrush(Qt::NoBrush);
+        continue;
+      }
+      p.drawText(box, Qt::AlignCenter, text);
+    }
+    if (chevron) {
+      const QRectF box(chevron->minX() - originX, chevron->minY(), chevron->width(), height);
+      QPen pen(ink, 1.6);
+      p.setPen(pen);
+      const QPointF c = box.center();
+      p.drawPolyline(QPolygonF({QPointF(c.x() - 3, c.y() - 5), QPointF(c.x() + 2, c.y()),
+                                QPointF(c.x() - 3, c.y() + 5)}));
+    }
+    if (notch) {
+      QPainterPath housing;
+      const QRectF r(notch->minX() - originX, 0, notch->width(), notch->height());
+      housing.addRoundedRect(r.adjusted(0, -10, 0, 0), 10, 10);
+      p.fillPath(housing, Qt::black);
+    }
+  };
+  return bar.rasterize(scale);
+}
+
+}  // namespace lumarin::sim
