@@ -20,12 +20,15 @@
 #include "badges/BadgeHistory.h"
 #include "badges/DockBadgeMonitor.h"
 #include "diagnostics/DebugLog.h"
+#include "gfx/Drawing.h"
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
 #include "menubar/ControlCenterExtras.h"
+#include "menubar/IconCache.h"
 #include "menubar/MenuBarAgentLayout.h"
 #include "menubar/MenuBarGeometry.h"
 #include "menubar/SkyLight.h"
+#include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
 #include "model/AppSettings.h"
 #include "platform/host/FlockInstanceLock.h"
@@ -46,6 +49,7 @@
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimMenuBarRenderer.h"
+#include "platform/sim/SimScreenCapture.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimWindowServer.h"
 #include "platform/sim/SimWorkspace.h"
@@ -213,6 +217,11 @@ int run(int argc, char** argv) {
   ControlCenterExtras controlCenterExtras(accessibility, workspace);
   MenuBarAgentLayout agentLayout(accessibility, workspace);
   MenuBarOverflow menuBarOverflow;
+  sim::SimScreenCapture screenCapture(world);
+  IconCache iconCache(paths.applicationSupportDirectory());
+  auto capture = std::make_shared<StatusItemCapture>(
+      StatusItemCapture::Dependencies{screenCapture, screens, *scheduler, defaults, workspace,
+                                      process, iconCache, paths.applicationSupportDirectory()});
 
   L10n l10n(defaults, frameworkLanguage, &frameworkLocalization,
             [&process] { return JsonFileUserDefaults::languagesFromEnvironment(process); });
@@ -224,15 +233,24 @@ int run(int argc, char** argv) {
   AppIcons appIcons(workspace);
   BadgeHistory badgeHistory(*dockMonitor, clock);
   auto delegate = std::make_shared<AppDelegate>(
-      platform, debugLog, AppServices{settings, l10n, dockMonitor, appIcons, &badgeHistory});
+      platform, debugLog,
+      AppServices{settings, l10n, dockMonitor, appIcons, &badgeHistory, capture.get()});
   appShell.setActivationPolicy(ActivationPolicy::accessory);
 
   // Until the HUD refreshes on its own, runs that report or take snapshots probe the menu bar
   // the way its refresh will: one second after the start, then every ten seconds.
   std::shared_ptr<MenuBarProbe> menuBarProbe;
   if (options.report || options.snapshot) {
-    menuBarProbe = std::make_shared<MenuBarProbe>(*scheduler, scanner, controlCenterExtras,
-                                                  agentLayout, menuBarOverflow, screens);
+    menuBarProbe =
+        std::make_shared<MenuBarProbe>(*scheduler, scanner, controlCenterExtras, agentLayout,
+                                       menuBarOverflow, screens, capture, [&skyLight] {
+                                         for (const auto& w : skyLight.menuBarItemWindows()) {
+                                           if (w.rect.width() > 1 && w.rect.width() <= 200) {
+                                             return true;
+                                           }
+                                         }
+                                         return false;
+                                       });
     menuBarProbe->start(seconds(1), seconds(10));
   }
 
@@ -267,6 +285,22 @@ int run(int argc, char** argv) {
     const auto last = menuBarProbe->discover();
     const auto screenList = world.screens();
     const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();
+    // The glyphs the last capture of each pipeline produced (per item window, menu bar strip).
+    std::map<std::string, const MenuBarProbe::Result*> lastByPipeline;
+    const auto results = menuBarProbe->results();
+    for (const auto& result : results) {
+      lastByPipeline[result.pipeline] = &result;
+    }
+    for (const auto& [pipeline, result] : lastByPipeline) {
+      const auto dir = std::filesystem::path(*options.snapshot) / "glyphs" / pipeline;
+      std::filesystem::create_directories(dir);
+      for (const auto& item : result->items) {
+        auto glyph = result->glyphs.find(item.id());
+        if (glyph != result->glyphs.end()) {
+          (void)writePng(glyph->second, dir / IconCache::fileName(IconCache::cacheKey(item)));
+        }
+      }
+    }
     auto status = writeMenuBarSnapshot(std::filesystem::path(*options.snapshot) / "menubar.png",
                                        sim::renderMenuBar(world, 2), originX, last.items);
     if (!status) {

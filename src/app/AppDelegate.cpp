@@ -5,6 +5,7 @@
 #include "base/WeakBind.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/L10n.h"
+#include "menubar/StatusItemCapture.h"
 #include "model/AppSettings.h"
 #include "platform/AppShell.h"
 #include "platform/ProcessInfo.h"
@@ -55,6 +56,11 @@ void AppDelegate::applicationDidFinishLaunching() {
   // as they are built, in their order.
   services_.dockMonitor->start();
   watchMonitoredApps();
+  // Step 13: the pending permission-flow mark is consumed at every launch, before onboarding
+  // or the settings window decide what to show (they arrive with their own parts).
+  if (services_.capture != nullptr) {
+    resumedPermissionFlow_ = services_.capture->consumePendingPermissionRelaunch();
+  }
   scheduleHousekeeping();
 }
 

@@ -33,6 +33,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   static Menu makeMainMenu(const std::string& quitTitle);
 
   std::size_t housekeepingTicks() const { return housekeepingTicks_; }
+  // Whether this launch came back from the screen-recording permission flow.
+  bool resumedPermissionFlow() const { return resumedPermissionFlow_; }
 
  private:
   void installEditMenu();
@@ -46,6 +48,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   Subscription monitoredAppsSubscription_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
   std::size_t housekeepingTicks_ = 0;
+  bool resumedPermissionFlow_ = false;
 };
 
 }  // namespace lumarin

@@ -9,6 +9,7 @@ class AppSettings;
 class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
+class StatusItemCapture;
 
 // The long-lived controllers of the process, created once by the composition root and kept
 // for its life; the application delegate reaches them through this.
@@ -18,6 +19,7 @@ struct AppServices {
   std::shared_ptr<DockBadgeMonitor> dockMonitor;
   AppIcons& appIcons;
   BadgeHistory* badgeHistory = nullptr;  // only in runs that write a report
+  StatusItemCapture* capture = nullptr;
 };
 
 }  // namespace lumarin

@@ -1,11 +1,13 @@
 #include "app/MenuBarProbe.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/Json.h"
 #include "menubar/ControlCenterExtras.h"
 #include "menubar/MenuBarAgentLayout.h"
 #include "menubar/MenuBarGeometry.h"
+#include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
 #include "platform/Screens.h"
 
@@ -13,13 +15,17 @@ namespace lumarin {
 
 MenuBarProbe::MenuBarProbe(Scheduler& scheduler, StatusItemScanner& scanner,
                            ControlCenterExtras& extras, MenuBarAgentLayout& agent,
-                           MenuBarOverflow& overflow, const Screens& screens)
+                           MenuBarOverflow& overflow, const Screens& screens,
+                           std::shared_ptr<StatusItemCapture> capture,
+                           std::function<bool()> itemWindowsUsable)
     : scheduler_(scheduler),
       scanner_(scanner),
       extras_(extras),
       agent_(agent),
       overflow_(overflow),
       screens_(screens),
+      capture_(std::move(capture)),
+      itemWindowsUsable_(std::move(itemWindowsUsable)),
       start_(toSeconds(scheduler.clock().monotonicNow())),
       queue_(scheduler.makeSerialQueue("com.kestova.Lumarin.menubarprobe", QoS::utility)) {}
 
@@ -27,9 +33,12 @@ void MenuBarProbe::start(Duration firstDelay, Duration interval) {
   std::weak_ptr<MenuBarProbe> weak = weak_from_this();
   timer_ = queue_->scheduleRepeating(interval, Duration::zero(), [weak] {
     if (auto self = weak.lock()) {
-      Result result = self->discover();
-      std::lock_guard lock(self->mutex_);
-      self->results_.push_back(std::move(result));
+      self->discoverAndCapture([weak](Result result) {
+        if (auto strong = weak.lock()) {
+          std::lock_guard lock(strong->mutex_);
+          strong->results_.push_back(std::move(result));
+        }
+      });
     }
   });
   timer_->rearm(firstDelay, interval, Duration::zero());
@@ -60,6 +69,26 @@ MenuBarProbe::Result MenuBarProbe::discover() {
   return result;
 }
 
+void MenuBarProbe::discoverAndCapture(std::function<void(Result)> done) {
+  auto result = std::make_shared<Result>(discover());
+  if (!capture_) {
+    done(std::move(*result));
+    return;
+  }
+  const bool windowsUsable = itemWindowsUsable_ && itemWindowsUsable_();
+  auto finish = [result, done](std::map<std::string, Image> glyphs) {
+    result->glyphs = std::move(glyphs);
+    done(std::move(*result));
+  };
+  if (windowsUsable) {
+    result->pipeline = "items";
+    capture_->captureItems(result->items, finish);
+  } else {
+    result->pipeline = "band";
+    capture_->captureFromMenuBar(result->items, nullptr, finish);
+  }
+}
+
 std::vector<MenuBarProbe::Result> MenuBarProbe::results() const {
   std::lock_guard lock(mutex_);
   return results_;
@@ -71,6 +100,7 @@ std::string MenuBarProbe::toJson() const {
     json::OrderedJson scan;
     scan["at"] = result.at;
     scan["note"] = result.note;
+    scan["pipeline"] = result.pipeline;
     json::OrderedJson items = json::OrderedJson::array();
     for (const auto& item : result.items) {
       json::OrderedJson j;
@@ -81,6 +111,14 @@ std::string MenuBarProbe::toJson() const {
       j["windowID"] = item.windowID;
       j["title"] = item.windowTitle ? json::OrderedJson(*item.windowTitle) : json::OrderedJson();
       j["drawn"] = item.drawnHint.value_or(false);
+      auto glyph = result.glyphs.find(item.id());
+      if (glyph != result.glyphs.end()) {
+        j["glyph"] = {{"size", {glyph->second.pointSize.width, glyph->second.pointSize.height}},
+                      {"pixels", {glyph->second.pixelWidth, glyph->second.pixelHeight}},
+                      {"template", glyph->second.isTemplate}};
+      } else {
+        j["glyph"] = nullptr;
+      }
       items.push_back(j);
     }
     scan["items"] = items;

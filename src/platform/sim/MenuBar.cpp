@@ -61,6 +61,39 @@ void World::setScreenRecordingGranted(bool granted) {
   screenRecording_ = granted;
 }
 
+void World::setScreenRecordingGrantOnRequest(bool grant) {
+  std::lock_guard lock(mutex_);
+  grantScreenRecordingOnRequest_ = grant;
+}
+
+bool World::requestScreenRecording() {
+  std::lock_guard lock(mutex_);
+  ++screenRecordingRequests_;
+  if (grantScreenRecordingOnRequest_) {
+    screenRecording_ = true;
+  }
+  return screenRecording_;
+}
+
+int World::screenRecordingRequests() const {
+  std::lock_guard lock(mutex_);
+  return screenRecordingRequests_;
+}
+
+void World::failCaptures(int count) {
+  std::lock_guard lock(mutex_);
+  captureFailures_ = std::max(0, count);
+}
+
+bool World::consumeCaptureFailure() {
+  std::lock_guard lock(mutex_);
+  if (captureFailures_ > 0) {
+    --captureFailures_;
+    return true;
+  }
+  return false;
+}
+
 bool World::setMenuExtras(const std::string& bundleID, std::vector<MenuExtraSpec> extras) {
   std::lock_guard lock(mutex_);
   bool found = false;

@@ -373,6 +373,7 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"setLatency", {"app", "seconds"}},
       {"setMenuExtras", {"app", "menuExtras"}},
       {"setArrangement", {"arrangement"}},
+      {"failCaptures", {"count"}},
       {"grantScreenRecording", {}},
       {"revokeScreenRecording", {}},
   };
@@ -421,6 +422,7 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
     const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
                           event.action != "revokeAccessibility" && event.action != "removeTile" &&
                           event.action != "addTile" && event.action != "setArrangement" &&
+                          event.action != "failCaptures" &&
                           event.action != "grantScreenRecording" &&
                           event.action != "revokeScreenRecording";
     if (needsApp || r.member(e, "app") != nullptr) {
@@ -468,6 +470,8 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
         return;
       }
       event.menuExtras = std::move(*specs);
+    } else if (event.action == "failCaptures") {
+      event.seconds = r.number(e, at, "count", false, 1, 0, 1000);
     } else if (event.action == "setArrangement") {
       const std::string name = r.string(e, at, "arrangement", true);
       auto arrangement = arrangementNamed(name);
@@ -715,6 +719,10 @@ bool applyEvent(const ScenarioEvent& event, World& world) {
   }
   if (a == "setMenuExtras") {
     return world.setMenuExtras(event.app, event.menuExtras);
+  }
+  if (a == "failCaptures") {
+    world.failCaptures(static_cast<int>(event.seconds));
+    return true;
   }
   if (a == "setArrangement") {
     world.setMenuBarArrangement(event.arrangement);

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSvgRenderer>
+#include <cmath>
 
 #include "gfx/Drawing.h"
 #include "platform/sim/SimIcons.h"
@@ -30,7 +31,47 @@ QImage tintedGlyph(const std::string& path, int pixels, const QColor& color) {
   return glyph;
 }
 
+void drawExtra(QPainter& p, const PlacedMenuExtra& extra, const QRectF& box, const QColor& ink,
+               double scale) {
+  QFont font;
+  font.setPointSizeF(13);
+  p.setFont(font);
+  p.setPen(ink);
+  const std::string glyphPath = themeIconPath(extra.spec.glyph);
+  if (!glyphPath.empty()) {
+    const double side = 16;
+    const QImage glyph = tintedGlyph(glyphPath, static_cast<int>(std::ceil(side * scale)), ink);
+    p.drawImage(QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side),
+                glyph);
+    return;
+  }
+  QString text = QString::fromStdString(extra.spec.title);
+  if (extra.spec.identifier == "com.apple.menuextra.clock") {
+    text = QStringLiteral("Tue 8 Dec  9:41");
+  }
+  if (text.isEmpty()) {
+    // An item without a picture of its own: a small rounded square.
+    p.setBrush(ink);
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(box.center().x() - 7, box.center().y() - 7, 14, 14), 3, 3);
+    return;
+  }
+  p.drawText(box, Qt::AlignCenter, text);
+}
+
 }  // namespace
+
+Image renderMenuExtra(const World& world, const PlacedMenuExtra& extra, const GlobalRect& bounds,
+                      int pixelWidth, int pixelHeight) {
+  const double scale = pixelWidth / std::max(bounds.width(), 1.0);
+  DrawableImage drawable;
+  drawable.size = Size{pixelWidth / scale, pixelHeight / scale};
+  const QColor ink = world.darkMenuBar() ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 220);
+  drawable.draw = [&](QPainter& p) {
+    drawExtra(p, extra, QRectF(0, 0, bounds.width(), bounds.height()), ink, scale);
+  };
+  return drawable.rasterize(scale);
+}
 
 Image renderMenuBar(const World& world, double scale) {
   const auto screens = world.screens();
@@ -51,38 +92,13 @@ Image renderMenuBar(const World& world, double scale) {
     const QColor ink = dark ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 220);
     p.fillRect(QRectF(0, 0, bar.size.width, height),
                dark ? QColor(0x1F, 0x1F, 0x22) : QColor(0xEC, 0xEC, 0xEE));
-    QFont font;
-    font.setPointSizeF(13);
-    p.setFont(font);
-    p.setPen(ink);
     for (const auto& extra : extras) {
       if (!extra.drawn) {
         continue;
       }
       const QRectF box(extra.frame.minX() - originX, extra.frame.minY(), extra.frame.width(),
                        height);
-      const std::string glyphPath = themeIconPath(extra.spec.glyph);
-      if (!glyphPath.empty()) {
-        const double side = 16;
-        const QImage glyph = tintedGlyph(glyphPath, static_cast<int>(side * scale), ink);
-        p.drawImage(QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side),
-                    glyph);
-        continue;
-      }
-      QString text = QString::fromStdString(extra.spec.title);
-      if (extra.spec.identifier == "com.apple.menuextra.clock") {
-        text = QStringLiteral("Tue 8 Dec  9:41");
-      }
-      if (text.isEmpty()) {
-        // An item without a picture of its own: a small rounded square.
-        p.setBrush(ink);
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(box.center().x() - 7, box.center().y() - 7, 14, 14), 3, 3);
-        p.setPen(ink);
-        p.setBrush(Qt::NoBrush);
-        continue;
-      }
-      p.drawText(box, Qt::AlignCenter, text);
+      drawExtra(p, extra, box, ink, scale);
     }
     if (chevron) {
       const QRectF box(chevron->minX() - originX, chevron->minY(), chevron->width(), height);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Geometry.h"
 #include "base/Image.h"
 
 namespace lumarin::sim {
@@ -11,5 +12,11 @@ class World;
 // Items that macOS would not draw (under or beyond the notch, behind the chevron) are absent;
 // the chevron is drawn where the agent shows one.
 Image renderMenuBar(const World& world, double scale);
+
+struct PlacedMenuExtra;
+// What one item's window shows: its glyph or title on a transparent background, `bounds`
+// (the window's rectangle) drawn into the given pixels.
+Image renderMenuExtra(const World& world, const PlacedMenuExtra& extra, const GlobalRect& bounds,
+                      int pixelWidth, int pixelHeight);
 
 }  // namespace lumarin::sim

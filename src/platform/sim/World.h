@@ -182,6 +182,14 @@ class World {
   void setMenuBarArrangement(MenuBarArrangement arrangement);
   void setDarkMenuBar(bool dark);
   void setScreenRecordingGranted(bool granted);
+  // The user's answer when the program asks for screen recording (granted at once or not).
+  void setScreenRecordingGrantOnRequest(bool grant);
+  bool requestScreenRecording();
+  // The next `count` screen captures fail.
+  void failCaptures(int count);
+  bool consumeCaptureFailure();
+  // Pays a time cost as a call into the system would.
+  void spendTime(Duration cost) { spend(cost); }
   // Replaces an app's menu bar items (a scenario event).
   bool setMenuExtras(const std::string& bundleID, std::vector<MenuExtraSpec> extras);
   bool setResponsive(const std::string& bundleID, bool responsive);
@@ -203,6 +211,7 @@ class World {
   void setMouseLocation(CocoaPoint p);
   bool darkMenuBar() const;
   bool screenRecordingGranted() const;
+  int screenRecordingRequests() const;
   double menuBarHeight() const;  // of the first screen
   std::vector<PlacedMenuExtra> menuExtras() const;
   std::optional<GlobalRect> overflowChevron() const;
@@ -281,6 +290,9 @@ class World {
   bool darkMenuBar_ = false;
   CocoaPoint mouse_{400, 400};
   bool screenRecording_ = true;
+  bool grantScreenRecordingOnRequest_ = false;
+  int screenRecordingRequests_ = 0;
+  int captureFailures_ = 0;
   std::vector<PlacedMenuExtra> placed_;
   std::optional<GlobalRect> chevron_;
   std::vector<SimWindow> windows_;
