@@ -9,6 +9,7 @@
 #include "platform/host/HostBundle.h"
 #include "platform/host/HostPaths.h"
 #include "platform/host/TerminationSignals.h"
+#include "platform/host/XdgLoginItems.h"
 #include "platform/sim/SimProcessInfo.h"
 #include "support/TempDir.h"
 
@@ -53,6 +54,26 @@ TEST(HostBundleTest, IdentityAndBuildInfoKeys) {
   EXPECT_TRUE(bundle.infoString("CFBundleVersion"));
   EXPECT_FALSE(bundle.infoString("NoSuchKey"));
   EXPECT_EQ(bundle.bundlePath(), bundle.executablePath().parent_path());
+}
+
+TEST(XdgLoginItemsTest, RegisteringWritesAQuotedAutostartEntryAndUnregisteringRemovesIt) {
+  test::TempDir dir;
+  XdgLoginItems items(dir / "autostart", "/opt/My Apps/lumarin$1");
+  EXPECT_FALSE(items.isRegistered());
+  ASSERT_TRUE(items.registerMainApp());
+  EXPECT_TRUE(items.isRegistered());
+  const std::string entry = test::readFile(items.entryFile());
+  EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
+  EXPECT_NE(entry.find("Exec=\"/opt/My Apps/lumarin\\$1\"\n"), std::string::npos) << entry;
+  EXPECT_TRUE(items.unregisterMainApp());
+  EXPECT_FALSE(items.isRegistered());
+  EXPECT_TRUE(items.unregisterMainApp());  // nothing to remove is fine
+  // A directory that cannot be created is a failure with a description.
+  test::writeFile(dir / "file", "x");
+  XdgLoginItems broken(dir / "file" / "autostart", "/bin/true");
+  const Status status = broken.registerMainApp();
+  ASSERT_FALSE(status);
+  EXPECT_FALSE(status.error().message.empty());
 }
 
 TEST(TerminationSignalsTest, SigtermBecomesOneCallback) {
