@@ -67,6 +67,14 @@ TEST(ScenarioTest, MalformedScenariosNameTheFilePathAndProblem) {
        "s.json: $.timeline[0].app: no application \"b\" is declared in $.apps"},
       {R"({"timeline": [{"at": 1, "do": "restartDock", "app2": "b"}]})",
        "s.json: $.timeline[0].app2: unknown key for \"restartDock\""},
+      {R"({"menuBar": {"arrangement": "floating"}})",
+       "s.json: $.menuBar.arrangement: expected \"perItemWindows\" or \"unifiedBar\""},
+      {R"({"systemItems": [{"glyphColor": "blue"}]})",
+       "s.json: $.systemItems[0].glyphColor: expected a colour as \"#RRGGBB\""},
+      {R"({"apps": [{"bundleID": "a", "name": "A", "menuExtras": [{"width": 0}]}]})",
+       "s.json: $.apps[0].menuExtras[0].width: must be between 1 and 400"},
+      {R"({"defaults": {"x": {"$data": "not base64!"}}})",
+       "s.json: $.defaults.x: not a settings value"},
   };
   for (const auto& [text, expected] : cases) {
     auto result = parseScenario(text, "s.json");

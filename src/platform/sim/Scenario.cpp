@@ -146,7 +146,7 @@ std::optional<std::vector<MenuExtraSpec>> readExtras(Reader& r, const Json& valu
     const std::string at = json::pathIndex(path, i);
     if (!r.expectObject(e, at,
                         {"title", "identifier", "description", "windowName", "glyph", "width",
-                         "axOffsetX", "accessible", "offscreen"})) {
+                         "axOffsetX", "accessible", "offscreen", "glyphColor"})) {
       return std::nullopt;
     }
     MenuExtraSpec spec;
@@ -159,6 +159,13 @@ std::optional<std::vector<MenuExtraSpec>> readExtras(Reader& r, const Json& valu
     spec.axOffsetX = r.number(e, at, "axOffsetX", false, 0, -400, 400);
     spec.accessible = r.boolean(e, at, "accessible", true);
     spec.offscreen = r.boolean(e, at, "offscreen", false);
+    spec.glyphColor = r.string(e, at, "glyphColor", false);
+    if (r.ok() && !spec.glyphColor.empty() &&
+        (spec.glyphColor.size() != 7 || spec.glyphColor[0] != '#' ||
+         spec.glyphColor.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos)) {
+      r.fail(json::pathMember(at, "glyphColor"), "expected a colour as \"#RRGGBB\"");
+      return std::nullopt;
+    }
     if (!r.ok()) {
       return std::nullopt;
     }
@@ -533,7 +540,9 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
     }
   }
   if (const Json* bar = r.member(root, "menuBar"); bar != nullptr && r.ok()) {
-    if (r.expectObject(*bar, "$.menuBar", {"arrangement", "dark", "screenRecording"})) {
+    if (r.expectObject(
+            *bar, "$.menuBar",
+            {"arrangement", "dark", "screenRecording", "grantScreenRecordingOnRequest"})) {
       const std::string name = r.string(*bar, "$.menuBar", "arrangement", false, "perItemWindows");
       auto arrangement = arrangementNamed(name);
       if (r.ok() && !arrangement) {
@@ -542,6 +551,8 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
       scenario.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
       scenario.darkMenuBar = r.boolean(*bar, "$.menuBar", "dark", false);
       scenario.screenRecording = r.boolean(*bar, "$.menuBar", "screenRecording", true);
+      scenario.grantScreenRecordingOnRequest =
+          r.boolean(*bar, "$.menuBar", "grantScreenRecordingOnRequest", false);
     }
   }
   scenario.systemItems = defaultSystemItems();
@@ -616,13 +627,13 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
 
 std::vector<MenuExtraSpec> defaultSystemItems() {
   return {
-      MenuExtraSpec{"", "com.apple.menuextra.clock", "Clock", "Clock", "", 94},
+      MenuExtraSpec{"", "com.apple.menuextra.clock", "Clock", "Clock", "", "", 94},
       MenuExtraSpec{"", "com.apple.menuextra.controlcenter", "Control Center", "BentoBox-0",
-                    "view-more-symbolic", 30},
+                    "view-more-symbolic", "", 30},
       MenuExtraSpec{"", "com.apple.menuextra.battery", "Battery", "Battery",
-                    "battery-full-symbolic", 42},
+                    "battery-full-symbolic", "", 42},
       MenuExtraSpec{"", "com.apple.menuextra.wifi", "Wi-Fi", "WiFi", "network-wireless-symbolic",
-                    30},
+                    "", 30},
   };
 }
 
@@ -632,6 +643,7 @@ void buildWorld(const Scenario& scenario, World& world) {
   }
   world.setDarkMenuBar(scenario.darkMenuBar);
   world.setScreenRecordingGranted(scenario.screenRecording);
+  world.setScreenRecordingGrantOnRequest(scenario.grantScreenRecordingOnRequest);
   // Control Center runs from login on and hosts the system's items.
   InstalledBundle controlCenter;
   controlCenter.path = "/System/Library/CoreServices/ControlCenter.app";

@@ -52,6 +52,7 @@ struct Scenario {
   MenuBarArrangement arrangement = MenuBarArrangement::perItemWindows;
   bool darkMenuBar = false;
   bool screenRecording = true;
+  bool grantScreenRecordingOnRequest = false;
   std::vector<MenuExtraSpec> systemItems;  // Control Center's items, right-most first
   // The program's own settings for this run. When present the run keeps its settings in
   // memory, starting from these, and never touches the user's settings file.

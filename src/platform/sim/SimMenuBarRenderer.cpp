@@ -40,7 +40,10 @@ void drawExtra(QPainter& p, const PlacedMenuExtra& extra, const QRectF& box, con
   const std::string glyphPath = themeIconPath(extra.spec.glyph);
   if (!glyphPath.empty()) {
     const double side = 16;
-    const QImage glyph = tintedGlyph(glyphPath, static_cast<int>(std::ceil(side * scale)), ink);
+    const QColor color =
+        extra.spec.glyphColor.empty() ? ink : QColor(QString::fromStdString(extra.spec.glyphColor));
+    const QImage glyph = tintedGlyph(glyphPath, static_cast<int>(std::ceil(side * scale)),
+                                     color.isValid() ? color : ink);
     p.drawImage(QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side),
                 glyph);
     return;

@@ -52,6 +52,7 @@ struct MenuExtraSpec {
   std::string description;  // AXDescription
   std::string windowName;   // the drawing window's name; empty: "Item-<n>" per process
   std::string glyph;        // icon-theme name of its picture; empty: drawn from the title
+  std::string glyphColor;   // "#RRGGBB": a coloured glyph; empty: drawn in the bar's ink
   double width = 30;
   // Oddities some apps show: an accessibility frame off by some points from where the item
   // is drawn, an item seen only as a window, a window the window server reports off screen.
