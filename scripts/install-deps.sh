@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build ccache pkg-config clang-format
+  build-essential cmake ninja-build ccache pkg-config clang-format clang-tidy
   # Qt 6: windows, painting, images, Unicode tables, collation
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-translations-l10n
   # JSON

@@ -96,7 +96,7 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "lumarin: %s\n%s", parsed.error().message.c_str(), usage().c_str());
     return 2;
   }
-  const Options options = *parsed;
+  const Options& options = *parsed;
   if (options.help) {
     std::fputs(usage().c_str(), stdout);
     return 0;

@@ -69,7 +69,7 @@ MenuBarProbe::Result MenuBarProbe::discover() {
   return result;
 }
 
-void MenuBarProbe::discoverAndCapture(std::function<void(Result)> done) {
+void MenuBarProbe::discoverAndCapture(const std::function<void(Result)>& done) {
   auto result = std::make_shared<Result>(discover());
   if (!capture_) {
     done(std::move(*result));

@@ -43,7 +43,7 @@ class MenuBarProbe : public std::enable_shared_from_this<MenuBarProbe> {
   Result discover();
   // A discovery, then the captures the HUD would take: per item window when some item window
   // is usable (1 < width ≤ 200), else from the menu bar strip. `done` gets the whole result.
-  void discoverAndCapture(std::function<void(Result)> done);
+  void discoverAndCapture(const std::function<void(Result)>& done);
 
   std::vector<Result> results() const;
   // [{"at": 1.0, "note": "...", "items": [{"id", "owner", "bundleID", "frame", "windowID",

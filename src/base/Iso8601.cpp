@@ -122,7 +122,8 @@ std::optional<std::chrono::system_clock::time_point> parse(std::string_view text
   }
   const std::int64_t days =
       daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-  const std::int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
+  const std::int64_t secs = days * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 +
+                            second - std::int64_t{offsetMinutes} * 60;
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
           std::chrono::seconds(secs) + std::chrono::nanoseconds(nanos)));

@@ -20,7 +20,7 @@ L10n::L10n(UserDefaults& defaults, FrameworkLanguage& frameworkLanguage,
 }
 
 std::string L10n::string(std::string_view key) const {
-  const std::string k(key);
+  std::string k(key);
   const auto& current = LocalizationTables::table(language_.get());
   if (auto it = current.find(k); it != current.end()) {
     return it->second;

@@ -18,8 +18,8 @@ class IconCache {
  public:
   using DebugSink = std::function<void(const std::string&)>;
 
-  IconCache(std::filesystem::path applicationSupport, DebugSink debug = {})
-      : root_(std::move(applicationSupport) / "Lumarin"), debug_(std::move(debug)) {}
+  explicit IconCache(const std::filesystem::path& applicationSupport, DebugSink debug = {})
+      : root_(applicationSupport / "Lumarin"), debug_(std::move(debug)) {}
 
   // The bundle id, else "id:" + window title, else "pid" + pid; then "#" + index.
   static std::string cacheKey(const ExternalStatusItem& item);

@@ -100,7 +100,6 @@ std::optional<int> MenuBarAgentLayout::resolvePID(const AXElement& slot) {
     if (ax_.getPid(child, pid) == kAXErrorSuccess && pid >= 1) {
       return pid;
     }
-    return std::nullopt;
   }
   return std::nullopt;
 }
@@ -201,7 +200,8 @@ std::pair<std::vector<ExternalStatusItem>, std::string> MenuBarAgentLayout::plac
     std::vector<std::size_t> onScreen;
     for (std::size_t i = 0; i < items.size(); ++i) {
       const double mid = items[i].frame.midX();
-      if (mid >= screen.frame.minX() && mid <= screen.frame.maxX()) {
+      // On the shared edge of two screens the first screen takes the item: each comes back once.
+      if (!emitted[i] && mid >= screen.frame.minX() && mid <= screen.frame.maxX()) {
         onScreen.push_back(i);
       }
     }
@@ -220,6 +220,7 @@ std::pair<std::vector<ExternalStatusItem>, std::string> MenuBarAgentLayout::plac
       continue;
     }
     std::vector<std::pair<std::string, GlobalRect>> keyed;
+    keyed.reserve(onScreen.size());
     for (auto i : onScreen) {
       keyed.emplace_back(items[i].id(), items[i].frame);
     }

@@ -137,7 +137,13 @@ void StatusItemCapture::startNext() {
       released = true;
       if (auto strong = weak.lock()) {
         strong->inProgress_ = false;
-        strong->startNext();
+        // Started as a task of its own, so this run finishes (and calls its completion)
+        // before the next one begins.
+        strong->queue_->post([weak] {
+          if (auto next = weak.lock(); next && !next->inProgress_) {
+            next->startNext();
+          }
+        });
       }
     });
   };
@@ -172,13 +178,19 @@ void StatusItemCapture::captureItems(std::vector<ExternalStatusItem> items, Comp
     return;
   }
   if (!deps_.screenCapture.preflightAccess()) {
-    writeStatus("SC permission=DENIED items=" + std::to_string(items.size()));
-    completion({});
+    // Reported from the capture queue like every other outcome.
+    std::weak_ptr<StatusItemCapture> weak = weak_from_this();
+    queue_->post([weak, count = items.size(), completion = std::move(completion)] {
+      if (auto self = weak.lock()) {
+        self->writeStatus("SC permission=DENIED items=" + std::to_string(count));
+      }
+      completion({});
+    });
     return;
   }
   std::weak_ptr<StatusItemCapture> weak = weak_from_this();
   acquireGate(
-      [weak, items = std::move(items), completion = std::move(completion)](Release release) {
+      [weak, items = std::move(items), completion = std::move(completion)](const Release& release) {
         Captures out;
         if (auto self = weak.lock()) {
           self->runItems(items, out);
@@ -215,6 +227,7 @@ void StatusItemCapture::runItems(const std::vector<ExternalStatusItem>& items, C
     return;
   }
   std::vector<ShareableWindow> windowList;
+  windowList.reserve(windows.size());
   for (const auto& [id, w] : windows) {
     windowList.push_back(w);
   }
@@ -302,13 +315,18 @@ void StatusItemCapture::captureFromMenuBar(std::vector<ExternalStatusItem> items
     return;
   }
   if (!deps_.screenCapture.preflightAccess()) {
-    writeStatus("SC permission=DENIED (band) items=" + std::to_string(items.size()));
-    completion({});
+    std::weak_ptr<StatusItemCapture> weak = weak_from_this();
+    queue_->post([weak, count = items.size(), completion = std::move(completion)] {
+      if (auto self = weak.lock()) {
+        self->writeStatus("SC permission=DENIED (band) items=" + std::to_string(count));
+      }
+      completion({});
+    });
     return;
   }
   std::weak_ptr<StatusItemCapture> weak = weak_from_this();
   acquireGate([weak, items = std::move(items), isDrawn = std::move(isDrawn),
-               completion = std::move(completion)](Release release) {
+               completion = std::move(completion)](const Release& release) {
     Captures out;
     if (auto self = weak.lock()) {
       self->runBand(items, isDrawn, out);
@@ -363,6 +381,7 @@ void StatusItemCapture::runBand(const std::vector<ExternalStatusItem>& items,
     }
     const double p = image->pixelWidth / screen.frame.width();
     std::vector<std::pair<std::string, GlobalRect>> keyed;
+    keyed.reserve(onScreen.size());
     for (const auto* item : onScreen) {
       keyed.emplace_back(item->id(), item->frame);
     }
@@ -372,14 +391,23 @@ void StatusItemCapture::runBand(const std::vector<ExternalStatusItem>& items,
         appendDebug("BAND REJECT overlap item=" + details(*item, true));
         continue;
       }
+      if (!finiteRect(item->frame)) {
+        appendDebug("BAND MISS out-of-band item=" + details(*item, true));
+        continue;
+      }
       const double x0 = std::floor((item->frame.minX() - screen.frame.minX()) * p);
       const double y0 = std::floor((item->frame.minY() - screen.frame.minY()) * p);
       const double x1 = x0 + std::ceil(item->frame.width() * p);
       const double y1 = y0 + std::ceil(item->frame.height() * p);
-      const int cx = static_cast<int>(std::max(0.0, x0));
-      const int cy = static_cast<int>(std::max(0.0, y0));
-      const int cw = static_cast<int>(std::min<double>(x1, image->pixelWidth)) - cx;
-      const int ch = static_cast<int>(std::min<double>(y1, image->pixelHeight)) - cy;
+      // Intersected with the image in floating point before any conversion to pixels.
+      const double ix0 = std::clamp(x0, 0.0, static_cast<double>(image->pixelWidth));
+      const double iy0 = std::clamp(y0, 0.0, static_cast<double>(image->pixelHeight));
+      const double ix1 = std::clamp(x1, 0.0, static_cast<double>(image->pixelWidth));
+      const double iy1 = std::clamp(y1, 0.0, static_cast<double>(image->pixelHeight));
+      const int cx = static_cast<int>(ix0);
+      const int cy = static_cast<int>(iy0);
+      const int cw = static_cast<int>(ix1) - cx;
+      const int ch = static_cast<int>(iy1) - cy;
       auto cut = (cw > 2 && ch > 2) ? crop(*image, cx, cy, cw, ch) : std::nullopt;
       if (!cut) {
         appendDebug("BAND MISS out-of-band item=" + details(*item, true));
@@ -503,6 +531,7 @@ std::string StatusItemCapture::nearbyWindowSummary(const GlobalRect& item,
                                                    const std::vector<ShareableWindow>& windows,
                                                    std::size_t limit) {
   std::vector<std::pair<double, const ShareableWindow*>> sorted;
+  sorted.reserve(windows.size());
   for (const auto& w : windows) {
     sorted.emplace_back(std::hypot(w.frame.midX() - item.midX(), w.frame.midY() - item.midY()), &w);
   }

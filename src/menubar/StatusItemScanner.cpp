@@ -119,14 +119,21 @@ std::optional<int> StatusItemScanner::runningPID(const std::vector<std::string>&
 void StatusItemScanner::sortItems(std::vector<ExternalStatusItem>& items) {
   QCollator collator;
   collator.setCaseSensitivity(Qt::CaseInsensitive);
-  std::stable_sort(items.begin(), items.end(),
-                   [&](const ExternalStatusItem& a, const ExternalStatusItem& b) {
-                     if (a.appName == b.appName) {
-                       return a.index < b.index;
-                     }
-                     return collator.compare(QString::fromStdString(a.appName),
-                                             QString::fromStdString(b.appName)) < 0;
-                   });
+  std::stable_sort(
+      items.begin(), items.end(), [&](const ExternalStatusItem& a, const ExternalStatusItem& b) {
+        if (a.appName == b.appName) {
+          return a.index < b.index;
+        }
+        const int order =
+            collator.compare(QString::fromStdString(a.appName), QString::fromStdString(b.appName));
+        if (order != 0) {
+          return order < 0;
+        }
+        // Names equal but for case: by the exact text, so the order stays a
+        // strict weak ordering (sorting with "equivalent" names of different
+        // indices would otherwise be inconsistent).
+        return a.appName < b.appName;
+      });
 }
 
 std::vector<ExternalStatusItem> StatusItemScanner::scan() {
@@ -308,10 +315,14 @@ void StatusItemScanner::logScanSnapshot(const std::vector<ExternalStatusItem>& i
     if (!text.empty()) {
       text += " | ";
     }
+    // Frames come from other processes: anything not finite or out of range prints as 0.
+    auto truncated = [](double v) {
+      return std::isfinite(v) && std::abs(v) < 1e15 ? static_cast<long long>(std::trunc(v)) : 0LL;
+    };
     text += item.appName + "[" + item.windowTitle.value_or("-") +
             "]wid=" + std::to_string(item.windowID) +
-            "@x=" + std::to_string(static_cast<long long>(std::trunc(item.frame.minX()))) +
-            ",w=" + std::to_string(static_cast<long long>(std::trunc(item.frame.width())));
+            "@x=" + std::to_string(truncated(item.frame.minX())) +
+            ",w=" + std::to_string(truncated(item.frame.width()));
     if (!item.element) {
       text += ",marker";
     }

@@ -90,7 +90,7 @@ void AppSettings::setImproveDataSharing(bool value) {
   }
 }
 
-void AppSettings::setLanguageCode(std::optional<std::string> value) {
+void AppSettings::setLanguageCode(const std::optional<std::string>& value) {
   assign(languageCode_, value);
   if (deps_.l10n != nullptr) {
     deps_.l10n->apply(value);

@@ -52,7 +52,7 @@ class AppSettings {
   void setLaunchAtLogin(bool value);
   void setCrashReportingEnabled(bool value);
   void setImproveDataSharing(bool value);
-  void setLanguageCode(std::optional<std::string> value);
+  void setLanguageCode(const std::optional<std::string>& value);
   void setDefaultStyle(BadgeStyle value);
   void setMonitoredApps(std::vector<MonitoredApp> value);
   void setMirrorHUDFollowsControlCenter(bool value);

@@ -63,6 +63,23 @@ TEST(MenuBarAgentLayoutTest, DisplayedLayoutNeedsTheScreenChevronAndSystemRects)
                                                    {GlobalRect(900, 0, 30, 37)}));
 }
 
+TEST(MenuBarAgentLayoutPlaceTest, ItemOnTheSharedEdgeOfTwoScreensComesBackOnce) {
+  ExternalStatusItem edge;
+  edge.pid = 5;
+  edge.frame = GlobalRect(1425, 0, 30, 24);  // mid x 1440, where the screens meet
+  sim::World world;
+  sim::SimAccessibility ax(world);
+  ManualScheduler scheduler;
+  sim::SimWorkspace workspace(world, scheduler);
+  MenuBarAgentLayout agent(ax, workspace);
+  const std::vector<MenuBarScreen> screens = {{GlobalRect(0, 0, 1440, 900), 2, 1},
+                                              {GlobalRect(1440, 0, 1920, 1080), 1, 2}};
+  const auto [placed, note] = agent.place({edge}, {}, screens, std::nullopt, {}, {},
+                                          [](const ExternalStatusItem&) { return true; });
+  ASSERT_EQ(placed.size(), 1u);
+  EXPECT_EQ(note, "fallback(windows=0)");
+}
+
 // A notched laptop whose strip is full: several items go behind the chevron.
 const char* kFullBar = R"({
   "menuBar": {"arrangement": "ARRANGEMENT"},

@@ -100,5 +100,26 @@ TEST(HostSchedulerTest, RepeatingTimerOnASerialQueueStopsWhenReleased) {
   EXPECT_GE(afterRelease, 3);
 }
 
+TEST(HostSchedulerTest, SerialQueueReleasedByItsOwnTaskLeavesItsWorkerSafe) {
+  HostClock clock;
+  HostScheduler scheduler(clock);
+  // The only owner of the queue lives in its own task's captures.
+  auto holder = std::make_shared<std::shared_ptr<Queue>>(
+      scheduler.makeSerialQueue("self-releasing", QoS::utility));
+  bool released = false;
+  runMainLoopUntilDone([&](std::function<void()> done) {
+    Queue& queue = **holder;
+    queue.post([&, holder, done] {
+      holder->reset();  // destroys the queue on its own worker thread
+      scheduler.mainQueue().post([&, done] {
+        released = true;
+        done();
+      });
+    });
+    holder.reset();
+  });
+  EXPECT_TRUE(released);
+}
+
 }  // namespace
 }  // namespace lumarin

@@ -123,5 +123,17 @@ TEST(ManualSchedulerTest, SerialQueueOutlivingTheSchedulerPostsNothing) {
   EXPECT_FALSE(serial->postAfter(1s, [] {}).isCancelled());
 }
 
+TEST(ManualSchedulerTest, TasksOfAReleasedSerialQueueDoNotRun) {
+  ManualScheduler scheduler;
+  auto serial = scheduler.makeSerialQueue("short-lived", QoS::utility);
+  bool ran = false;
+  serial->postAfter(1s, [&] { ran = true; });
+  EXPECT_EQ(scheduler.pendingTaskCount(), 1u);
+  serial.reset();
+  EXPECT_EQ(scheduler.pendingTaskCount(), 0u);
+  scheduler.advanceBy(2s);
+  EXPECT_FALSE(ran);
+}
+
 }  // namespace
 }  // namespace lumarin

@@ -21,22 +21,25 @@ SteadyClock::time_point dueAfter(Duration delay) {
 }
 
 // Worker threads over one timed queue: one thread for a serial queue, several for a global
-// queue.
+// queue. The workers share the queue's state with it, so a queue released by one of its own
+// tasks (its worker is then detached, not joined) leaves nothing behind that the worker uses.
 class ThreadQueue final : public Queue {
  public:
-  ThreadQueue(std::string label, std::size_t threads) : label_(std::move(label)) {
+  ThreadQueue(std::string label, std::size_t threads)
+      : label_(std::move(label)), state_(std::make_shared<State>()) {
     for (std::size_t i = 0; i < threads; ++i) {
-      workers_.emplace_back([this] { work(); });
+      workers_.emplace_back([state = state_] { work(state); });
     }
   }
 
   ~ThreadQueue() override {
+    TimedTaskQueue dropped;
     {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-      tasks_.clear();
+      std::lock_guard lock(state_->mutex);
+      state_->stopping = true;
+      std::swap(dropped, state_->tasks);
     }
-    wake_.notify_all();
+    state_->wake.notify_all();
     for (auto& worker : workers_) {
       // The last owner may be one of our own tasks; a thread cannot join itself.
       if (worker.get_id() == std::this_thread::get_id()) {
@@ -45,6 +48,7 @@ class ThreadQueue final : public Queue {
         worker.join();
       }
     }
+    // `dropped` goes last, outside the lock: its tasks' captures may post elsewhere.
   }
 
   const std::string& label() const override { return label_; }
@@ -53,48 +57,52 @@ class ThreadQueue final : public Queue {
   TaskHandle postAfter(Duration delay, Task task) override {
     TaskHandle handle;
     {
-      std::lock_guard lock(mutex_);
-      if (stopping_) {
+      std::lock_guard lock(state_->mutex);
+      if (state_->stopping) {
         return {};
       }
-      handle = tasks_.push(dueAfter(delay), std::move(task));
+      handle = state_->tasks.push(dueAfter(delay), std::move(task));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
     return handle;
   }
 
-  bool isCurrent() const override { return current() == this; }
+  bool isCurrent() const override { return current() == state_.get(); }
 
  private:
-  static const Queue*& current() {
-    thread_local const Queue* queue = nullptr;
-    return queue;
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    TimedTaskQueue tasks;
+    bool stopping = false;
+  };
+
+  static const State*& current() {
+    thread_local const State* state = nullptr;
+    return state;
   }
 
-  void work() {
-    current() = this;
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-      if (auto task = tasks_.popDue(SteadyClock::now())) {
+  static void work(const std::shared_ptr<State>& state) {
+    current() = state.get();
+    std::unique_lock lock(state->mutex);
+    while (!state->stopping) {
+      if (auto task = state->tasks.popDue(SteadyClock::now())) {
         lock.unlock();
         (*task)();
         task.reset();
         lock.lock();
         continue;
       }
-      if (auto next = tasks_.nextDue()) {
-        wake_.wait_until(lock, *next);
+      if (auto next = state->tasks.nextDue()) {
+        state->wake.wait_until(lock, *next);
       } else {
-        wake_.wait(lock);
+        state->wake.wait(lock);
       }
     }
   }
 
   std::string label_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  TimedTaskQueue tasks_;
-  bool stopping_ = false;
+  std::shared_ptr<State> state_;
   std::vector<std::thread> workers_;
 };
 

@@ -8,7 +8,10 @@ namespace lumarin {
 class ManualScheduler::ManualQueue final : public Queue {
  public:
   ManualQueue(ManualScheduler& owner, std::string label, std::weak_ptr<bool> alive)
-      : owner_(owner), label_(std::move(label)), alive_(std::move(alive)) {}
+      : owner_(owner),
+        label_(std::move(label)),
+        alive_(std::move(alive)),
+        token_(std::make_shared<int>(0)) {}
 
   const std::string& label() const override { return label_; }
   void post(Task task) override { postAfter(Duration::zero(), std::move(task)); }
@@ -19,12 +22,14 @@ class ManualScheduler::ManualQueue final : public Queue {
     }
     return owner_.enqueue(this, delay, std::move(task));
   }
-  bool isCurrent() const override { return owner_.current_ == this; }
+  bool isCurrent() const override { return !alive_.expired() && owner_.current_.load() == this; }
+  std::weak_ptr<void> token() const { return token_; }
 
  private:
   ManualScheduler& owner_;
   std::string label_;
   std::weak_ptr<bool> alive_;
+  std::shared_ptr<int> token_;
 };
 
 ManualScheduler::ManualScheduler(WallTime wallStart)
@@ -60,19 +65,21 @@ TaskHandle ManualScheduler::enqueue(ManualQueue* queue, Duration delay, Task tas
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   std::lock_guard lock(mutex_);
   const Duration due = now_ + std::max(delay, Duration::zero());
-  heap_.push(Entry{due, nextSequence_++, queue, std::move(task), cancelled});
+  heap_.push(Entry{due, nextSequence_++, queue, queue->token(), std::move(task), cancelled});
   return TaskHandle(cancelled);
 }
 
-void ManualScheduler::dropCancelledLocked() const {
-  while (!heap_.empty() && heap_.top().cancelled->load()) {
+void ManualScheduler::dropCancelledLocked(std::vector<Entry>& graveyard) const {
+  while (!heap_.empty() && (heap_.top().cancelled->load() || heap_.top().queueAlive.expired())) {
+    graveyard.push_back(std::move(const_cast<Entry&>(heap_.top())));
     heap_.pop();
   }
 }
 
 bool ManualScheduler::popDue(Duration limit, Entry& out) {
+  std::vector<Entry> graveyard;
   std::lock_guard lock(mutex_);
-  dropCancelledLocked();
+  dropCancelledLocked(graveyard);
   // A task that elapsed time has moved the clock past `limit`: what fell due meanwhile runs.
   if (heap_.empty() || heap_.top().due > std::max(limit, now_)) {
     return false;
@@ -93,10 +100,11 @@ std::size_t ManualScheduler::advanceTo(Duration t) {
   Entry entry;
   while (popDue(t, entry)) {
     // A task cancelled after it was popped (by an earlier task) is skipped.
-    if (entry.cancelled->load()) {
+    if (entry.cancelled->load() || entry.queueAlive.expired()) {
+      entry = Entry{};
       continue;
     }
-    ManualQueue* previous = std::exchange(current_, entry.queue);
+    ManualQueue* previous = current_.exchange(entry.queue);
     entry.task();
     current_ = previous;
     entry = Entry{};
@@ -121,7 +129,7 @@ std::size_t ManualScheduler::pendingTaskCount() const {
   auto copy = heap_;
   std::size_t count = 0;
   while (!copy.empty()) {
-    if (!copy.top().cancelled->load()) {
+    if (!copy.top().cancelled->load() && !copy.top().queueAlive.expired()) {
       ++count;
     }
     copy.pop();
@@ -130,8 +138,9 @@ std::size_t ManualScheduler::pendingTaskCount() const {
 }
 
 std::optional<Duration> ManualScheduler::nextDueTime() const {
+  std::vector<Entry> graveyard;
   std::lock_guard lock(mutex_);
-  dropCancelledLocked();
+  dropCancelledLocked(graveyard);
   if (heap_.empty()) {
     return std::nullopt;
   }

@@ -55,6 +55,7 @@ class ManualScheduler final : public Scheduler, private Clock {
     Duration due;
     std::uint64_t sequence;
     ManualQueue* queue;
+    std::weak_ptr<void> queueAlive;  // a released serial queue's tasks do not run
     Task task;
     std::shared_ptr<std::atomic<bool>> cancelled;
   };
@@ -66,7 +67,9 @@ class ManualScheduler final : public Scheduler, private Clock {
 
   TaskHandle enqueue(ManualQueue* queue, Duration delay, Task task);
   bool popDue(Duration limit, Entry& out);
-  void dropCancelledLocked() const;
+  // Moves cancelled entries out; the caller destroys them after unlocking, since a task's
+  // captures may post again when they go.
+  void dropCancelledLocked(std::vector<Entry>& graveyard) const;
 
   Duration monotonicNow() const override;
   WallTime wallNow() const override;
@@ -78,7 +81,7 @@ class ManualScheduler final : public Scheduler, private Clock {
   WallTime wallStart_;
   std::unique_ptr<ManualQueue> main_;
   std::array<std::unique_ptr<ManualQueue>, 5> globals_;
-  ManualQueue* current_ = nullptr;
+  std::atomic<ManualQueue*> current_{nullptr};
   std::shared_ptr<bool> alive_;
 };
 

@@ -94,7 +94,7 @@ bool World::consumeCaptureFailure() {
   return false;
 }
 
-bool World::setMenuExtras(const std::string& bundleID, std::vector<MenuExtraSpec> extras) {
+bool World::setMenuExtras(const std::string& bundleID, const std::vector<MenuExtraSpec>& extras) {
   std::lock_guard lock(mutex_);
   bool found = false;
   for (auto& [path, bundle] : bundles_) {

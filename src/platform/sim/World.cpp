@@ -331,7 +331,7 @@ bool World::renameTile(const std::string& bundleID, const std::string& title) {
   return found;
 }
 
-bool World::setBadge(const std::string& bundleID, std::optional<std::string> label) {
+bool World::setBadge(const std::string& bundleID, const std::optional<std::string>& label) {
   std::lock_guard lock(mutex_);
   bool found = false;
   for (auto& tile : tiles_) {

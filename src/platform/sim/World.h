@@ -177,7 +177,7 @@ class World {
   void addTile(DockTile tile, std::optional<std::size_t> index = std::nullopt);
   bool removeTile(const std::string& bundleIDOrTitle);
   bool renameTile(const std::string& bundleID, const std::string& title);
-  bool setBadge(const std::string& bundleID, std::optional<std::string> label);
+  bool setBadge(const std::string& bundleID, const std::optional<std::string>& label);
   void restartDock();
   void setAccessibilityTrusted(bool trusted);
   void setMenuBarArrangement(MenuBarArrangement arrangement);
@@ -192,7 +192,7 @@ class World {
   // Pays a time cost as a call into the system would.
   void spendTime(Duration cost) { spend(cost); }
   // Replaces an app's menu bar items (a scenario event).
-  bool setMenuExtras(const std::string& bundleID, std::vector<MenuExtraSpec> extras);
+  bool setMenuExtras(const std::string& bundleID, const std::vector<MenuExtraSpec>& extras);
   bool setResponsive(const std::string& bundleID, bool responsive);
   bool setLatency(const std::string& bundleID, double seconds);
 
