@@ -173,31 +173,42 @@ std::optional<ShareableContent> StatusItemCapture::content(bool band, bool& from
 // Per-item capture
 
 void StatusItemCapture::captureItems(std::vector<ExternalStatusItem> items, Completion completion) {
+  start(
+      std::move(items), "SC permission=DENIED items=",
+      [](StatusItemCapture& self, const std::vector<ExternalStatusItem>& list, Captures& out) {
+        self.runItems(list, out);
+      },
+      std::move(completion));
+}
+
+void StatusItemCapture::start(std::vector<ExternalStatusItem> items, const char* deniedStatus,
+                              Run run, Completion completion) {
   if (items.empty()) {
     completion({});
     return;
   }
+  std::weak_ptr<StatusItemCapture> weak = weak_from_this();
   if (!deps_.screenCapture.preflightAccess()) {
-    // Reported from the capture queue like every other outcome.
-    std::weak_ptr<StatusItemCapture> weak = weak_from_this();
-    queue_->post([weak, count = items.size(), completion = std::move(completion)] {
+    // Without the permission the gate is not taken; the outcome is still reported from the
+    // capture queue like every other one.
+    queue_->post([weak, status = deniedStatus + std::to_string(items.size()),
+                  completion = std::move(completion)] {
       if (auto self = weak.lock()) {
-        self->writeStatus("SC permission=DENIED items=" + std::to_string(count));
+        self->writeStatus(status);
       }
       completion({});
     });
     return;
   }
-  std::weak_ptr<StatusItemCapture> weak = weak_from_this();
-  acquireGate(
-      [weak, items = std::move(items), completion = std::move(completion)](const Release& release) {
-        Captures out;
-        if (auto self = weak.lock()) {
-          self->runItems(items, out);
-        }
-        release();
-        completion(std::move(out));
-      });
+  acquireGate([weak, items = std::move(items), run = std::move(run),
+               completion = std::move(completion)](const Release& release) {
+    Captures out;
+    if (auto self = weak.lock()) {
+      run(*self, items, out);
+    }
+    release();
+    completion(std::move(out));
+  });
 }
 
 void StatusItemCapture::runItems(const std::vector<ExternalStatusItem>& items, Captures& out) {
@@ -310,30 +321,12 @@ std::optional<Image> StatusItemCapture::finish(const Image& raw, double scale,
 void StatusItemCapture::captureFromMenuBar(std::vector<ExternalStatusItem> items,
                                            std::function<bool(const ExternalStatusItem&)> isDrawn,
                                            Completion completion) {
-  if (items.empty()) {
-    completion({});
-    return;
-  }
-  if (!deps_.screenCapture.preflightAccess()) {
-    std::weak_ptr<StatusItemCapture> weak = weak_from_this();
-    queue_->post([weak, count = items.size(), completion = std::move(completion)] {
-      if (auto self = weak.lock()) {
-        self->writeStatus("SC permission=DENIED (band) items=" + std::to_string(count));
-      }
-      completion({});
-    });
-    return;
-  }
-  std::weak_ptr<StatusItemCapture> weak = weak_from_this();
-  acquireGate([weak, items = std::move(items), isDrawn = std::move(isDrawn),
-               completion = std::move(completion)](const Release& release) {
-    Captures out;
-    if (auto self = weak.lock()) {
-      self->runBand(items, isDrawn, out);
-    }
-    release();
-    completion(std::move(out));
-  });
+  start(
+      std::move(items), "SC permission=DENIED (band) items=",
+      [isDrawn = std::move(isDrawn)](StatusItemCapture& self,
+                                     const std::vector<ExternalStatusItem>& list,
+                                     Captures& out) { self.runBand(list, isDrawn, out); },
+      std::move(completion));
 }
 
 void StatusItemCapture::runBand(const std::vector<ExternalStatusItem>& items,

@@ -80,6 +80,11 @@ class StatusItemCapture : public std::enable_shared_from_this<StatusItemCapture>
 
  private:
   using Release = std::function<void()>;
+  using Run =
+      std::function<void(StatusItemCapture&, const std::vector<ExternalStatusItem>&, Captures&)>;
+  // Both pipelines: the empty and permission early-outs, then `run` under the gate.
+  void start(std::vector<ExternalStatusItem> items, const char* deniedStatus, Run run,
+             Completion completion);
   void acquireGate(std::function<void(Release)> body);
   void startNext();
   std::optional<ShareableContent> content(bool band, bool& fromCache);

@@ -33,6 +33,18 @@ const char* axErrorName(AXError error) {
   }
 }
 
+namespace {
+
+template <typename T>
+std::optional<T> alternative(const decltype(AXValue::value)& value) {
+  if (const auto* v = std::get_if<T>(&value)) {
+    return *v;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<AXElement> AXValue::asElement() const {
   if (auto* e = std::get_if<AXElement>(&value); e != nullptr && !e->isNull()) {
     return *e;
@@ -57,12 +69,7 @@ std::optional<std::vector<AXElement>> AXValue::asElements() const {
   return out;
 }
 
-std::optional<std::string> AXValue::asString() const {
-  if (auto* s = std::get_if<std::string>(&value)) {
-    return *s;
-  }
-  return std::nullopt;
-}
+std::optional<std::string> AXValue::asString() const { return alternative<std::string>(value); }
 
 std::optional<bool> AXValue::asBool() const {
   if (auto* b = std::get_if<bool>(&value)) {
@@ -77,12 +84,7 @@ std::optional<bool> AXValue::asBool() const {
   return std::nullopt;
 }
 
-std::optional<AXUrl> AXValue::asUrl() const {
-  if (auto* u = std::get_if<AXUrl>(&value)) {
-    return *u;
-  }
-  return std::nullopt;
-}
+std::optional<AXUrl> AXValue::asUrl() const { return alternative<AXUrl>(value); }
 
 std::optional<double> AXValue::asNumber() const {
   if (auto* i = std::get_if<std::int64_t>(&value)) {
@@ -94,19 +96,9 @@ std::optional<double> AXValue::asNumber() const {
   return std::nullopt;
 }
 
-std::optional<GlobalPoint> AXValue::asPoint() const {
-  if (auto* p = std::get_if<GlobalPoint>(&value)) {
-    return *p;
-  }
-  return std::nullopt;
-}
+std::optional<GlobalPoint> AXValue::asPoint() const { return alternative<GlobalPoint>(value); }
 
-std::optional<Size> AXValue::asSize() const {
-  if (auto* s = std::get_if<Size>(&value)) {
-    return *s;
-  }
-  return std::nullopt;
-}
+std::optional<Size> AXValue::asSize() const { return alternative<Size>(value); }
 
 std::optional<AXValue> Accessibility::attribute(const AXElement& element, std::string_view name) {
   AXValue value;
@@ -116,37 +108,43 @@ std::optional<AXValue> Accessibility::attribute(const AXElement& element, std::s
   return value;
 }
 
+namespace {
+
+// Reads one attribute and views it as one kind; a failed read or another kind is absent.
+template <typename T>
+std::optional<T> typed(Accessibility& ax, const AXElement& element, std::string_view name,
+                       std::optional<T> (AXValue::*view)() const) {
+  auto value = ax.attribute(element, name);
+  return value ? ((*value).*view)() : std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> Accessibility::stringAttribute(const AXElement& element,
                                                           std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asString() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asString);
 }
 
 std::optional<bool> Accessibility::boolAttribute(const AXElement& element, std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asBool() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asBool);
 }
 
 std::optional<AXUrl> Accessibility::urlAttribute(const AXElement& element, std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asUrl() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asUrl);
 }
 
 std::optional<std::vector<AXElement>> Accessibility::elementsAttribute(const AXElement& element,
                                                                        std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asElements() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asElements);
 }
 
 std::optional<GlobalPoint> Accessibility::pointAttribute(const AXElement& element,
                                                          std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asPoint() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asPoint);
 }
 
 std::optional<Size> Accessibility::sizeAttribute(const AXElement& element, std::string_view name) {
-  auto value = attribute(element, name);
-  return value ? value->asSize() : std::nullopt;
+  return typed(*this, element, name, &AXValue::asSize);
 }
 
 }  // namespace lumarin
