@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "app/StatusItemController.h"
+#include "badges/AppStatusItemsController.h"
 #include "badges/BadgeHistory.h"
 #include "badges/DockBadgeMonitor.h"
 #include "base/WeakBind.h"
@@ -8,6 +10,7 @@
 #include "menubar/StatusItemCapture.h"
 #include "model/AppSettings.h"
 #include "platform/AppShell.h"
+#include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Scheduler.h"
 
@@ -55,7 +58,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   // Steps 2 to 7 (updates, crash reports, tester mode, account, sync, statistics) join here
   // as they are built, in their order.
   services_.dockMonitor->start();
-  watchMonitoredApps();
+  createStatusItems();
   // Step 13: the pending permission-flow mark is consumed at every launch, before onboarding
   // or the settings window decide what to show (they arrive with their own parts).
   if (services_.capture != nullptr) {
@@ -68,20 +71,50 @@ void AppDelegate::installEditMenu() {
   platform_.appShell->setMainMenu(makeMainMenu(services_.l10n.string("menu.quit")));
 }
 
-void AppDelegate::watchMonitoredApps() {
-  // The per-app status items hand the watched set to the Dock monitor after each
-  // reconciliation; until they exist, the delegate follows the settings directly.
-  monitoredAppsSubscription_ =
-      services_.settings.monitoredApps().bind([this](const std::vector<MonitoredApp>& apps) {
-        std::set<std::string> ids;
-        for (const auto& app : apps) {
-          ids.insert(app.bundleID);
-        }
-        if (services_.badgeHistory != nullptr) {
-          services_.badgeHistory->setWatched(ids);
-        }
-        services_.dockMonitor->setWatched(std::move(ids));
-      });
+void AppDelegate::createStatusItems() {
+  statusItemController_ = std::make_shared<StatusItemController>(StatusItemController::Dependencies{
+      services_.settings, services_.l10n, services_.dockMonitor, *platform_.statusBar,
+      *platform_.accessibility, *platform_.workspace, *platform_.appShell, *platform_.panels,
+      *platform_.notifications, *platform_.scheduler, *platform_.defaults, *platform_.bundle,
+      *platform_.processInfo, *platform_.systemLog, services_.appIcons,
+      platform_.bundle->bundleIdentifier().value_or("com.kestova.Lumarin")});
+  statusItemController_->setOnShowSettings(
+      weakBind(shared_from_this(),
+               [](AppDelegate& self, std::optional<SettingsTab> tab) { self.showSettings(tab); }));
+  statusItemController_->setOnShowOnboarding(
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("onboarding"); }));
+  statusItemController_->setOnToggleHUD(weakBind(
+      shared_from_this(),
+      [](AppDelegate& self, const std::string& trigger) { self.request("hud:" + trigger); }));
+  statusItemController_->setOnCheckForUpdates(
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("updates"); }));
+  statusItemController_->start();
+
+  appItemsController_ =
+      std::make_shared<AppStatusItemsController>(AppStatusItemsController::Dependencies{
+          services_.settings, services_.dockMonitor, *platform_.statusBar, *platform_.events,
+          *platform_.scheduler, *platform_.workspace, *platform_.accessibility, services_.scanner,
+          *platform_.defaults, services_.appIcons, services_.l10n, log_, *platform_.systemLog,
+          services_.revision});
+  appItemsController_->setOnShowSettings(weakBind(
+      shared_from_this(), [](AppDelegate& self) { self.showSettings(SettingsTab::apps); }));
+  if (services_.badgeHistory != nullptr) {
+    BadgeHistory* history = services_.badgeHistory;
+    appItemsController_->setWatchedObserver(
+        [history](const std::set<std::string>& ids) { history->setWatched(ids); });
+  }
+  appItemsController_->start();
+  appItemsController_->reconcile();
+}
+
+void AppDelegate::request(const std::string& what) {
+  // The windows and the HUD arrive with later parts; until then the request is on record.
+  requests_.push_back(what);
+  log_.log("request: " + what + " (not available in this build)");
+}
+
+void AppDelegate::showSettings(std::optional<SettingsTab> tab) {
+  request("settings:" + (tab ? std::string(settingsTabName(*tab)) : std::string("last")));
 }
 
 void AppDelegate::scheduleHousekeeping() {
@@ -91,9 +124,13 @@ void AppDelegate::scheduleHousekeeping() {
 }
 
 void AppDelegate::housekeeping() {
-  // Refreshes the own status item and, with LUMARIN_DEBUG set, dumps the app items' frames;
-  // both arrive with their controllers.
   ++housekeepingTicks_;
+  if (statusItemController_) {
+    statusItemController_->refreshIcon();
+  }
+  if (appItemsController_ && platform_.processInfo->environmentValue("LUMARIN_DEBUG")) {
+    appItemsController_->debugDumpFrames();
+  }
 }
 
 void AppDelegate::applicationWillTerminate() {

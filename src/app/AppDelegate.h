@@ -1,16 +1,22 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/AppServices.h"
+#include "app/SettingsTab.h"
 #include "base/Signal.h"
 #include "platform/Menu.h"
 #include "platform/Platform.h"
 
 namespace lumarin {
 
+class AppStatusItemsController;
 class DebugLog;
 class RepeatingTimer;
+class StatusItemController;
 
 // The application delegate: creates the long-lived controllers in their fixed order when
 // launching has finished and runs the 3-second housekeeping timer. Main thread only. Held by
@@ -35,20 +41,34 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::size_t housekeepingTicks() const { return housekeepingTicks_; }
   // Whether this launch came back from the screen-recording permission flow.
   bool resumedPermissionFlow() const { return resumedPermissionFlow_; }
+  const std::shared_ptr<StatusItemController>& statusItemController() const {
+    return statusItemController_;
+  }
+  const std::shared_ptr<AppStatusItemsController>& appItemsController() const {
+    return appItemsController_;
+  }
+
+  // What was asked of the windows and the HUD that arrive with later parts of the program:
+  // "settings:general", "settings:last", "onboarding", "hud:menu", "updates".
+  const std::vector<std::string>& requests() const { return requests_; }
 
  private:
   void installEditMenu();
-  void watchMonitoredApps();
+  void createStatusItems();
+  void request(const std::string& what);
+  void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
   void housekeeping();
 
   Platform platform_;
   const DebugLog& log_;
   AppServices services_;
-  Subscription monitoredAppsSubscription_;
+  std::shared_ptr<StatusItemController> statusItemController_;
+  std::shared_ptr<AppStatusItemsController> appItemsController_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
   std::size_t housekeepingTicks_ = 0;
   bool resumedPermissionFlow_ = false;
+  std::vector<std::string> requests_;
 };
 
 }  // namespace lumarin

@@ -10,14 +10,18 @@ class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
 class StatusItemCapture;
+class StatusItemScanner;
+struct AppItemsRevision;
 
-// The long-lived controllers of the process, created once by the composition root and kept
-// for its life; the application delegate reaches them through this.
+// The long-lived services of the process, created once by the composition root and kept for
+// its life; the application delegate builds its controllers from them.
 struct AppServices {
   AppSettings& settings;
   L10n& l10n;
   std::shared_ptr<DockBadgeMonitor> dockMonitor;
   AppIcons& appIcons;
+  StatusItemScanner& scanner;
+  AppItemsRevision& revision;
   BadgeHistory* badgeHistory = nullptr;  // only in runs that write a report
   StatusItemCapture* capture = nullptr;
 };

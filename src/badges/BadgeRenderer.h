@@ -4,21 +4,12 @@
 #include <string>
 
 #include "base/Image.h"
+#include "base/StyledText.h"
 #include "gfx/Drawing.h"
 #include "model/DockItem.h"
 #include "model/MonitoredApp.h"
 
 namespace lumarin {
-
-// Text with the look it is shown in (a status item's title).
-struct StyledText {
-  std::string text;
-  double pointSize = 12;
-  bool semibold = true;
-  bool monospacedDigits = true;
-  RgbColor color;
-  bool operator==(const StyledText&) const = default;
-};
 
 // Pure drawing of a per-app status item's picture: the app icon, and the badge as a dot or a
 // circle with its number; the text style shows the number as the item's title instead.

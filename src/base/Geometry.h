@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace lumarin {
 
@@ -195,5 +196,8 @@ inline GlobalRect toGlobal(const CocoaRect& r, double firstScreenMaxY) {
   }
   return GlobalRect(r.minX(), firstScreenMaxY - r.maxY(), r.width(), r.height());
 }
+
+// A rectangle as NSStringFromRect writes it: "{{x, y}, {w, h}}" with the shortest numbers.
+std::string describeRect(const CocoaRect& r);
 
 }  // namespace lumarin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/Geometry.h"
@@ -31,6 +32,17 @@ struct Image {
   std::uint8_t alpha(int x, int y) const {
     return rgba[(static_cast<std::size_t>(y) * pixelWidth + x) * 4 + 3];
   }
+};
+
+// An image whose pixels are drawn when it is displayed, at the display's scale (an NSImage
+// with a drawing handler): a point size, the template flag, and the routine that rasterises
+// it at a given number of pixels per point.
+struct LazyImage {
+  Size size;
+  bool isTemplate = false;
+  std::function<Image(double scale)> render;
+
+  Image rasterize(double scale) const { return render ? render(scale) : Image{}; }
 };
 
 }  // namespace lumarin

@@ -21,6 +21,11 @@ struct DrawableImage {
 
   // Rasterises at `scale` pixels per point onto a transparent canvas.
   Image rasterize(double scale) const;
+  // The same picture for ports that take images drawn at display time.
+  LazyImage lazy() const {
+    return LazyImage{size, isTemplate,
+                     [copy = *this](double scale) { return copy.rasterize(scale); }};
+  }
 };
 
 // Conversions between our bitmaps and Qt's (premultiplied RGBA8888 both ways).

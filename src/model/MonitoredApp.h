@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "base/StyledText.h"
 #include "base/Uuid.h"
 
 namespace lumarin {
@@ -37,14 +38,6 @@ std::optional<BadgeStyle> badgeStyleFromRaw(std::string_view raw);
 std::optional<BadgeColor> badgeColorFromRaw(std::string_view raw);
 std::optional<IconVisibility> visibilityFromRaw(std::string_view raw);
 
-// An sRGB colour with components 0 to 1.
-struct RgbColor {
-  double red = 0;
-  double green = 0;
-  double blue = 0;
-  double alpha = 1;
-  bool operator==(const RgbColor&) const = default;
-};
 RgbColor colorValue(BadgeColor color);
 
 // One app the user put into the menu bar.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "platform/Menu.h"
 
 namespace lumarin {
@@ -7,7 +9,8 @@ namespace lumarin {
 enum class ActivationPolicy { regular, accessory, prohibited };
 
 // The application object: how it presents itself (no Dock icon, no menu bar menus for an
-// accessory) and its main menu, which an accessory application keeps for key equivalents.
+// accessory), its main menu, which an accessory application keeps for key equivalents,
+// bringing itself to the front, and ending the program. Main queue.
 class AppShell {
  public:
   virtual ~AppShell() = default;
@@ -15,6 +18,10 @@ class AppShell {
   virtual ActivationPolicy activationPolicy() const = 0;
   virtual void setMainMenu(Menu menu) = 0;
   virtual const Menu& mainMenu() const = 0;
+  // NSApp.activate(ignoringOtherApps: true).
+  virtual void activateIgnoringOtherApps() = 0;
+  // Ends the program normally (the run loop returns; the delegate hears of it).
+  virtual void terminate() = 0;
 };
 
 }  // namespace lumarin

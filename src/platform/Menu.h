@@ -1,9 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
+
+#include "base/Image.h"
 
 namespace lumarin {
 
@@ -17,6 +22,9 @@ enum KeyModifier : unsigned {
 
 struct Menu;
 
+// What a menu entry carries for its action: nothing, a string, or a list of strings.
+using RepresentedObject = std::variant<std::monostate, std::string, std::vector<std::string>>;
+
 struct MenuItem {
   std::string title;
   std::string action;         // selector-like name the presenter dispatches ("terminate:")
@@ -25,15 +33,18 @@ struct MenuItem {
   bool isSeparator = false;
   bool enabled = true;
   bool checked = false;
+  std::optional<Image> image;
+  RepresentedObject representedObject;
   std::shared_ptr<Menu> submenu;
 
-  static MenuItem command(std::string title, std::string action, std::string keyEquivalent,
+  static MenuItem command(std::string title, std::string action, std::string keyEquivalent = {},
                           unsigned modifiers = kModifierCommand) {
     MenuItem item;
     item.title = std::move(title);
     item.action = std::move(action);
     item.keyEquivalent = std::move(keyEquivalent);
-    item.modifiers = modifiers;
+    // Modifiers only mean something with a key equivalent.
+    item.modifiers = item.keyEquivalent.empty() ? 0 : modifiers;
     return item;
   }
 
@@ -48,6 +59,14 @@ struct MenuItem {
 struct Menu {
   std::string title;
   std::vector<MenuItem> items;
+};
+
+// How a presented menu reports back (the menu's delegate and its entries' target): `chose`
+// with the chosen entry, then `didClose`; a menu dismissed without a choice only closes.
+// Both arrive on the main queue.
+struct MenuHandlers {
+  std::function<void(const MenuItem&)> chose;
+  std::function<void()> didClose;
 };
 
 }  // namespace lumarin

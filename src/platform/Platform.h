@@ -6,11 +6,17 @@ class Accessibility;
 class AppShell;
 class Bundle;
 class Clock;
+class DistributedNotifications;
+class Events;
 class InstanceLock;
+class LoginItems;
+class Panels;
 class Paths;
 class ProcessInfo;
+class ScreenCapture;
 class Screens;
 class Scheduler;
+class StatusBar;
 class SystemLog;
 class UserDefaults;
 class WindowServer;
@@ -28,11 +34,17 @@ struct Platform {
   SystemLog* systemLog = nullptr;
   UserDefaults* defaults = nullptr;
   InstanceLock* instanceLock = nullptr;
+  LoginItems* loginItems = nullptr;
   AppShell* appShell = nullptr;
   Accessibility* accessibility = nullptr;
   Workspace* workspace = nullptr;
   WindowServer* windowServer = nullptr;
   Screens* screens = nullptr;
+  ScreenCapture* screenCapture = nullptr;
+  StatusBar* statusBar = nullptr;
+  Events* events = nullptr;
+  Panels* panels = nullptr;
+  DistributedNotifications* notifications = nullptr;
 };
 
 }  // namespace lumarin

@@ -70,6 +70,12 @@ std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
 std::optional<double> UserDefaults::real(std::string_view key) const {
   return as<double>(object(key));
 }
+std::optional<double> UserDefaults::number(std::string_view key) const {
+  if (auto i = integer(key)) {
+    return static_cast<double>(*i);
+  }
+  return real(key);
+}
 std::optional<Bytes> UserDefaults::data(std::string_view key) const {
   return as<Bytes>(object(key));
 }

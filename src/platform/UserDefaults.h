@@ -50,6 +50,8 @@ class UserDefaults {
   std::optional<bool> boolean(std::string_view key) const;
   std::optional<std::int64_t> integer(std::string_view key) const;
   std::optional<double> real(std::string_view key) const;
+  // Any number, integer or real (NSNumber's doubleValue).
+  std::optional<double> number(std::string_view key) const;
   std::optional<Bytes> data(std::string_view key) const;
   std::optional<Date> date(std::string_view key) const;
   bool contains(std::string_view key) const { return object(key).has_value(); }

@@ -52,6 +52,8 @@ class Workspace {
   virtual bool activate(int pid) = 0;
   // Opens a web or mail URL with the user's default handler.
   virtual bool openURL(const std::string& url) = 0;
+  // The user asked the system to reduce motion (accessibility display options).
+  virtual bool accessibilityDisplayShouldReduceMotion() const = 0;
 
   [[nodiscard]] virtual Subscription observeLaunches(
       std::function<void(const RunningApplication&)> handler) = 0;

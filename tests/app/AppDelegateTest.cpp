@@ -1,62 +1,26 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-#include "badges/AppIcons.h"
-#include "badges/DockBadgeMonitor.h"
-#include "diagnostics/DebugLog.h"
-#include "l10n/FrameworkLanguage.h"
-#include "l10n/L10n.h"
-#include "model/AppSettings.h"
-#include "platform/sim/ManualScheduler.h"
-#include "platform/sim/SimAccessibility.h"
-#include "platform/sim/SimAppShell.h"
-#include "platform/sim/SimLoginItems.h"
-#include "platform/sim/SimProcessInfo.h"
-#include "platform/sim/SimSystemLog.h"
-#include "platform/sim/SimUserDefaults.h"
-#include "platform/sim/SimWorkspace.h"
-#include "platform/sim/World.h"
-#include "support/TempDir.h"
+#include "app/StatusItemController.h"
+#include "badges/AppStatusItemsController.h"
+#include "support/DesktopFixture.h"
 
 namespace lumarin {
 namespace {
 
 using namespace std::chrono_literals;
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public test::DesktopFixture {
  protected:
-  AppDelegateTest() {
-    platform_.scheduler = &scheduler_;
-    platform_.clock = &scheduler_.clock();
-    platform_.processInfo = &process_;
-    platform_.appShell = &shell_;
-  }
-
-  test::TempDir dir_;
-  ManualScheduler scheduler_;
-  SimProcessInfo process_;
-  SimAppShell shell_;
-  Platform platform_;
-  DebugLog log_{dir_.path(), scheduler_.clock()};
-  SimUserDefaults defaults_;
-  FrameworkLanguage frameworkLanguage_;
-  L10n l10n_{defaults_, frameworkLanguage_, nullptr};
-  SimLoginItems loginItems_;
-  SimSystemLog systemLog_;
-  AppSettings settings_{AppSettings::Dependencies{defaults_, loginItems_, systemLog_, log_,
-                                                  scheduler_.clock(), &l10n_}};
-
-  sim::World world_;
-  sim::SimAccessibility ax_{world_};
-  sim::SimWorkspace workspace_{world_, scheduler_};
-  std::shared_ptr<DockBadgeMonitor> monitor_ =
-      std::make_shared<DockBadgeMonitor>(ax_, workspace_, scheduler_);
-  AppIcons icons_{workspace_};
+  void SetUp() override { load(R"({"apps": []})"); }
 
   std::shared_ptr<AppDelegate> makeDelegate() {
-    return std::make_shared<AppDelegate>(platform_, log_,
-                                         AppServices{settings_, l10n_, monitor_, icons_});
+    return std::make_shared<AppDelegate>(
+        platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
   }
+
+  sim::World& world_ = mac_.world;
+  SimAppShell& shell_ = mac_.appShell;
 };
 
 TEST_F(AppDelegateTest, MainMenuHoldsQuitAndTheEditCommands) {
@@ -123,6 +87,34 @@ TEST_F(AppDelegateTest, LaunchStartsTheDockMonitorWatchingTheMonitoredApps) {
   settings_.remove(settings_.monitoredApps()->at(0).id);
   settings_.seedDefaultAppsIfNeeded();
   EXPECT_EQ(settings_.monitoredApps()->size(), 1u);
+}
+
+TEST_F(AppDelegateTest, LaunchCreatesTheOwnItemThenTheAppItemsAndHousekeepingRefreshesThem) {
+  settings_.add("com.apple.mail", "Mail");
+  process_.env["LUMARIN_DEBUG"] = "";
+  auto delegate = makeDelegate();
+  delegate->applicationDidFinishLaunching();
+  const auto items = mac_.statusBar.items();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->autosaveName(), "Lumarin.ControlItem.Main");
+  EXPECT_EQ(items[1]->autosaveName(), "lumarin.com.apple.mail");
+  EXPECT_EQ(*revision_.value, 1);
+  scheduler_.advanceBy(3s);
+  // The tick refreshes the own item (which dumps its frame) and then each app item's frame.
+  const auto lines = systemLog_.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("Lumarin[debug] item=main visible=1 frame={{", 0), 0u);
+  EXPECT_EQ(lines.back().rfind("Lumarin[debug] item=com.apple.mail visible=1", 0), 0u);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("item=com.apple.mail") != std::string::npos;
+                          }),
+            1);
+  // The item menu's settings entry opens the apps tab; until the window exists the request
+  // is on record.
+  ASSERT_TRUE(mac_.statusBar.click("com.apple.mail", true, 1, 0));
+  ASSERT_TRUE(mac_.statusBar.choose({"Settings…"}));
+  EXPECT_EQ(delegate->requests(), (std::vector<std::string>{"settings:apps"}));
 }
 
 TEST_F(AppDelegateTest, TerminationWritesItsLine) {

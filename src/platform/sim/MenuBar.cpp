@@ -56,6 +56,16 @@ void World::setDarkMenuBar(bool dark) {
   darkMenuBar_ = dark;
 }
 
+void World::setReduceMotion(bool reduce) {
+  std::lock_guard lock(mutex_);
+  reduceMotion_ = reduce;
+}
+
+bool World::reduceMotion() const {
+  std::lock_guard lock(mutex_);
+  return reduceMotion_;
+}
+
 void World::setScreenRecordingGranted(bool granted) {
   std::lock_guard lock(mutex_);
   screenRecording_ = granted;
@@ -171,7 +181,9 @@ std::vector<SimWindow> World::windows() const {
   if (!screenRecording_) {
     // Without screen recording the window server keeps other processes' window names.
     for (auto& w : out) {
-      w.name.clear();
+      if (w.ownerPID != programPid_ || programPid_ == 0) {
+        w.name.clear();
+      }
     }
   }
   return out;
@@ -193,7 +205,7 @@ std::optional<SimWindow> World::window(std::uint32_t id) const {
   for (const auto& w : windows_) {
     if (w.id == id) {
       SimWindow copy = w;
-      if (!screenRecording_) {
+      if (!screenRecording_ && (w.ownerPID != programPid_ || programPid_ == 0)) {
         copy.name.clear();
       }
       return copy;
@@ -283,6 +295,8 @@ void World::relayoutMenuBarLocked() {
     }
   }
 
+  order = mergeHostedItemsLocked(std::move(order));
+
   double leftLimit = screenMinX + kLeftMargin;
   if (auto front = processes_.find(frontmostPid_); front != processes_.end()) {
     if (const InstalledBundle* b = bundleOf(front->second)) {
@@ -301,7 +315,7 @@ void World::relayoutMenuBarLocked() {
       extra.frame = GlobalRect(cursor - w, 0, w, barHeight);
       cursor -= w;
       const bool pastNotch = notched && extra.frame.minX() < notchRight;
-      extra.drawn = !pastNotch && extra.frame.minX() >= leftLimit;
+      extra.drawn = !pastNotch && extra.frame.minX() >= leftLimit && w > 0;
     }
   } else {
     // The agent keeps the strip right of the notch (or of the menus) and moves what does not
@@ -320,7 +334,7 @@ void World::relayoutMenuBarLocked() {
         break;
       }
       order[i].frame = GlobalRect(cursor - w, 0, w, barHeight);
-      order[i].drawn = true;
+      order[i].drawn = w > 0;
       cursor -= w;
     }
     if (i < order.size()) {
@@ -352,8 +366,9 @@ void World::relayoutMenuBarLocked() {
   for (auto& extra : order) {
     const int windowOwner = extra.pid;
     const int n = itemCounters[extra.pid]++;
-    extra.windowName =
-        !extra.spec.windowName.empty() ? extra.spec.windowName : "Item-" + std::to_string(n);
+    extra.windowName = !extra.spec.windowName.empty() ? extra.spec.windowName
+                       : extra.hostedItem != 0        ? std::string()
+                                                      : "Item-" + std::to_string(n);
     if (arrangement_ == MenuBarArrangement::unifiedBar && extra.system) {
       extra.windowID = 0;  // the agent draws Control Center's items itself
       continue;
@@ -386,11 +401,129 @@ void World::relayoutMenuBarLocked() {
   buildExtrasTreeLocked(placed_);
 }
 
+std::vector<PlacedMenuExtra> World::mergeHostedItemsLocked(std::vector<PlacedMenuExtra> others) {
+  if (hostedItems_.empty()) {
+    return others;
+  }
+  // The program's items stand where their preferred positions (points from the screen's right
+  // edge) put them among the others; items without one go to the left end, newest leftmost.
+  std::vector<const HostedStatusItem*> hosted;
+  for (const auto& [id, item] : hostedItems_) {
+    if (item.visible) {
+      hosted.push_back(&item);
+    }
+  }
+  std::stable_sort(hosted.begin(), hosted.end(), [](const auto* a, const auto* b) {
+    if (a->preferredPosition.has_value() != b->preferredPosition.has_value()) {
+      return a->preferredPosition.has_value();
+    }
+    if (a->preferredPosition && *a->preferredPosition != *b->preferredPosition) {
+      return *a->preferredPosition < *b->preferredPosition;
+    }
+    return a->order < b->order;
+  });
+  auto place = [this](const HostedStatusItem& item) {
+    PlacedMenuExtra extra;
+    extra.pid = programPid_;
+    extra.ownerName = programName_;
+    extra.index = item.id;
+    extra.hostedItem = item.id;
+    extra.spec.width = item.width;
+    extra.spec.windowName = item.windowTitle;
+    return extra;
+  };
+  std::vector<PlacedMenuExtra> merged;
+  merged.reserve(others.size() + hosted.size());
+  std::size_t next = 0;
+  double fromRight = kRightMargin;
+  for (auto& other : others) {
+    while (next < hosted.size() && hosted[next]->preferredPosition &&
+           *hosted[next]->preferredPosition <= fromRight) {
+      fromRight += hosted[next]->width;
+      merged.push_back(place(*hosted[next++]));
+    }
+    fromRight += other.spec.width;
+    merged.push_back(std::move(other));
+  }
+  for (; next < hosted.size(); ++next) {
+    merged.push_back(place(*hosted[next]));
+  }
+  return merged;
+}
+
+void World::setProgramProcess(int pid, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  programPid_ = pid;
+  programName_ = name;
+  relayoutMenuBarLocked();
+}
+
+int World::programPid() const {
+  std::lock_guard lock(mutex_);
+  return programPid_;
+}
+
+int World::addHostedItem() {
+  std::lock_guard lock(mutex_);
+  HostedStatusItem item;
+  item.id = nextHostedItem_++;
+  item.order = nextHostedOrder_++;
+  hostedItems_[item.id] = item;
+  relayoutMenuBarLocked();
+  return item.id;
+}
+
+void World::removeHostedItem(int id) {
+  std::lock_guard lock(mutex_);
+  if (hostedItems_.erase(id) != 0) {
+    extraWindowIDs_.erase({programPid_, id});
+    relayoutMenuBarLocked();
+  }
+}
+
+void World::updateHostedItem(int id, const std::function<void(HostedStatusItem&)>& change) {
+  std::lock_guard lock(mutex_);
+  auto it = hostedItems_.find(id);
+  if (it == hostedItems_.end()) {
+    return;
+  }
+  const HostedStatusItem before = it->second;
+  change(it->second);
+  const HostedStatusItem& after = it->second;
+  if (before.width != after.width || before.visible != after.visible ||
+      before.preferredPosition != after.preferredPosition ||
+      before.windowTitle != after.windowTitle) {
+    relayoutMenuBarLocked();
+  }
+}
+
+std::optional<HostedStatusItem> World::hostedItem(int id) const {
+  std::lock_guard lock(mutex_);
+  auto it = hostedItems_.find(id);
+  if (it == hostedItems_.end()) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+std::optional<PlacedMenuExtra> World::placedHostedItem(int id) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& extra : placed_) {
+    if (extra.hostedItem == id) {
+      return extra;
+    }
+  }
+  return std::nullopt;
+}
+
 void World::buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed) {
   // Each process's "AXExtrasMenuBar" and its items.
   std::map<int, AXValue::Array> childrenByPid;
   std::map<std::pair<int, int>, std::shared_ptr<Node>> itemNodes;
   for (const auto& extra : placed) {
+    if (extra.hostedItem != 0) {
+      continue;  // the program does not read its own items through accessibility
+    }
     if (!extra.spec.accessible) {
       childrenByPid[extra.pid];  // the bar exists, without this item
       continue;

@@ -39,6 +39,22 @@ OrderedJson eventJson(const ScenarioEvent& e) {
   if (e.action == "setUnresponsive") {
     out["unresponsive"] = e.flag;
   }
+  if (e.action == "clickStatusItem") {
+    if (!e.item.empty()) {
+      out["item"] = e.item;
+    }
+    out["button"] = e.rightButton ? "right" : "left";
+    out["clicks"] = e.clicks;
+    if (e.modifiers != 0) {
+      out["modifiers"] = e.modifiers;
+    }
+  }
+  if (e.action == "chooseMenuItem") {
+    out["path"] = e.menuPath;
+  }
+  if (e.action == "answerOpenPanel") {
+    out["path"] = e.panelAnswer ? OrderedJson(*e.panelAnswer) : OrderedJson();
+  }
   return out;
 }
 
@@ -146,6 +162,15 @@ std::string makeReport(const Scenario& scenario, double duration, const World& w
   ax["actions"] = actions;
   report["accessibility"] = ax;
   report["openedURLs"] = workspace.openedURLs();
+  OrderedJson activations = OrderedJson::array();
+  for (const auto& a : workspace.activations()) {
+    activations.push_back(OrderedJson{{"at", stamp(a.at)},
+                                      {"app", a.bundleID},
+                                      {"via", a.via},
+                                      {"launched", a.launched},
+                                      {"ok", a.ok}});
+  }
+  report["activations"] = activations;
   for (const auto& [name, text] : sections) {
     auto parsed = json::parseOrdered(text);
     report[name] = parsed ? parsed.value() : OrderedJson(text);

@@ -6,6 +6,9 @@
 
 #include "base/Json.h"
 #include "platform/DefaultsJson.h"
+#include "platform/Menu.h"
+#include "platform/sim/SimPanels.h"
+#include "platform/sim/SimStatusBar.h"
 
 namespace lumarin::sim {
 
@@ -383,8 +386,69 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"failCaptures", {"count"}},
       {"grantScreenRecording", {}},
       {"revokeScreenRecording", {}},
+      {"clickStatusItem", {"item", "app", "button", "clicks", "modifiers"}},
+      {"chooseMenuItem", {"path"}},
+      {"closeMenu", {}},
+      {"answerOpenPanel", {"path", "cancel"}},
   };
   return keys;
+}
+
+// A non-empty array of non-empty strings.
+std::optional<std::vector<std::string>> readTitlePath(Reader& r, const Json& e,
+                                                      const std::string& at) {
+  const Json* path = r.member(e, "path");
+  const std::string p = json::pathMember(at, "path");
+  if (path == nullptr || !path->is_array() || path->empty()) {
+    r.fail(p, "expected a non-empty array of entry titles");
+    return std::nullopt;
+  }
+  std::vector<std::string> titles;
+  for (std::size_t i = 0; i < path->size(); ++i) {
+    const Json& title = (*path)[i];
+    if (!title.is_string() || title.get<std::string>().empty()) {
+      r.fail(json::pathIndex(p, i), "expected a non-empty string");
+      return std::nullopt;
+    }
+    titles.push_back(title.get<std::string>());
+  }
+  return titles;
+}
+
+void readClick(Reader& r, const Json& e, const std::string& at, ScenarioEvent& event) {
+  event.item = r.string(e, at, "item", false);
+  if (r.ok() && event.item.empty() == event.app.empty()) {
+    r.fail(at, "names either \"item\" (\"own\") or \"app\"");
+    return;
+  }
+  const std::string button = r.string(e, at, "button", false, "left");
+  if (r.ok() && button != "left" && button != "right") {
+    r.fail(json::pathMember(at, "button"), "expected \"left\" or \"right\"");
+    return;
+  }
+  event.rightButton = button == "right";
+  event.clicks = static_cast<int>(r.number(e, at, "clicks", false, 1, 1, 2));
+  if (const Json* modifiers = r.member(e, "modifiers"); modifiers != nullptr && r.ok()) {
+    const std::string mp = json::pathMember(at, "modifiers");
+    if (!modifiers->is_array()) {
+      r.fail(mp, "expected an array of \"command\", \"control\", \"option\", \"shift\"");
+      return;
+    }
+    static const std::map<std::string, unsigned> kFlags = {{"command", kModifierCommand},
+                                                           {"control", kModifierControl},
+                                                           {"option", kModifierOption},
+                                                           {"shift", kModifierShift}};
+    for (std::size_t i = 0; i < modifiers->size(); ++i) {
+      const Json& m = (*modifiers)[i];
+      auto flag = m.is_string() ? kFlags.find(m.get<std::string>()) : kFlags.end();
+      if (flag == kFlags.end()) {
+        r.fail(json::pathIndex(mp, i),
+               "expected \"command\", \"control\", \"option\" or \"shift\"");
+        return;
+      }
+      event.modifiers |= flag->second;
+    }
+  }
 }
 
 void readTimeline(Reader& r, const Json& root, Scenario& scenario,
@@ -431,7 +495,9 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
                           event.action != "addTile" && event.action != "setArrangement" &&
                           event.action != "failCaptures" &&
                           event.action != "grantScreenRecording" &&
-                          event.action != "revokeScreenRecording";
+                          event.action != "revokeScreenRecording" &&
+                          event.action != "clickStatusItem" && event.action != "chooseMenuItem" &&
+                          event.action != "closeMenu" && event.action != "answerOpenPanel";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -488,6 +554,31 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
         return;
       }
       event.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
+    } else if (event.action == "clickStatusItem") {
+      readClick(r, e, at, event);
+    } else if (event.action == "chooseMenuItem") {
+      if (auto titles = readTitlePath(r, e, at)) {
+        event.menuPath = std::move(*titles);
+      }
+    } else if (event.action == "answerOpenPanel") {
+      const bool cancel = r.boolean(e, at, "cancel", false);
+      const Json* answer = r.member(e, "path");
+      if (r.ok() && cancel == (answer != nullptr)) {
+        r.fail(at, "gives either \"path\" (a declared app's bundle) or \"cancel\": true");
+        return;
+      }
+      if (!cancel) {
+        const std::string bundle = r.string(e, at, "path", true);
+        const bool declared =
+            std::any_of(scenario.apps.begin(), scenario.apps.end(),
+                        [&](const ScenarioApp& app) { return app.bundle.path == bundle; });
+        if (r.ok() && !declared) {
+          r.fail(json::pathMember(at, "path"),
+                 "no application bundle is declared at \"" + bundle + "\" in $.apps");
+          return;
+        }
+        event.panelAnswer = bundle;
+      }
     }
     scenario.timeline.push_back(std::move(event));
   }
@@ -529,7 +620,7 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
   Scenario scenario;
   if (!r.expectObject(root, "$",
                       {"name", "screens", "accessibility", "apps", "dock", "frontmost", "languages",
-                       "defaults", "menuBar", "systemItems", "timeline"})) {
+                       "defaults", "menuBar", "systemItems", "input", "timeline"})) {
     return Error{r.error(), 2};
   }
   scenario.name = r.string(root, "$", "name", false, "unnamed");
@@ -553,6 +644,13 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
       scenario.screenRecording = r.boolean(*bar, "$.menuBar", "screenRecording", true);
       scenario.grantScreenRecordingOnRequest =
           r.boolean(*bar, "$.menuBar", "grantScreenRecordingOnRequest", false);
+    }
+  }
+  if (const Json* input = r.member(root, "input"); input != nullptr && r.ok()) {
+    if (r.expectObject(*input, "$.input", {"doubleClickInterval", "reduceMotion"})) {
+      scenario.doubleClickInterval =
+          r.number(*input, "$.input", "doubleClickInterval", false, 0.5, 0.1, 5);
+      scenario.reduceMotion = r.boolean(*input, "$.input", "reduceMotion", false);
     }
   }
   scenario.systemItems = defaultSystemItems();
@@ -642,6 +740,7 @@ void buildWorld(const Scenario& scenario, World& world) {
     world.addScreen(screen);
   }
   world.setDarkMenuBar(scenario.darkMenuBar);
+  world.setReduceMotion(scenario.reduceMotion);
   world.setScreenRecordingGranted(scenario.screenRecording);
   world.setScreenRecordingGrantOnRequest(scenario.grantScreenRecordingOnRequest);
   // Control Center runs from login on and hosts the system's items.
@@ -681,8 +780,22 @@ void buildWorld(const Scenario& scenario, World& world) {
   world.setAccessibilityTrusted(scenario.accessibilityTrusted);
 }
 
-bool applyEvent(const ScenarioEvent& event, World& world) {
+bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& interaction) {
   const std::string& a = event.action;
+  if (a == "clickStatusItem") {
+    return interaction.statusBar != nullptr &&
+           interaction.statusBar->click(event.item.empty() ? event.app : event.item,
+                                        event.rightButton, event.clicks, event.modifiers);
+  }
+  if (a == "chooseMenuItem") {
+    return interaction.statusBar != nullptr && interaction.statusBar->choose(event.menuPath);
+  }
+  if (a == "closeMenu") {
+    return interaction.statusBar != nullptr && interaction.statusBar->dismissMenu();
+  }
+  if (a == "answerOpenPanel") {
+    return interaction.panels != nullptr && interaction.panels->answerOpenPanel(event.panelAnswer);
+  }
   if (a == "setBadge") {
     return world.setBadge(event.app, event.label);
   }

@@ -37,7 +37,13 @@ struct ScenarioEvent {
   std::optional<DockTile> tile;                                         // addTile
   std::vector<MenuExtraSpec> menuExtras;                                // setMenuExtras
   MenuBarArrangement arrangement = MenuBarArrangement::perItemWindows;  // setArrangement
-  std::string path;  // JSON path of the entry, for the report
+  std::string item;                                                     // clickStatusItem: "own"
+  bool rightButton = false;                                             // clickStatusItem
+  int clicks = 1;                                                       // clickStatusItem
+  unsigned modifiers = 0;                  // clickStatusItem: KeyModifier bits
+  std::vector<std::string> menuPath;       // chooseMenuItem: entry titles through submenus
+  std::optional<std::string> panelAnswer;  // answerOpenPanel: a bundle path; none: cancel
+  std::string path;                        // JSON path of the entry, for the report
 };
 
 // A simulated Mac and what happens on it. See docs/scenarios.md for the file format.
@@ -54,6 +60,8 @@ struct Scenario {
   bool screenRecording = true;
   bool grantScreenRecordingOnRequest = false;
   std::vector<MenuExtraSpec> systemItems;  // Control Center's items, right-most first
+  double doubleClickInterval = 0.5;        // seconds
+  bool reduceMotion = false;
   // The program's own settings for this run. When present the run keeps its settings in
   // memory, starting from these, and never touches the user's settings file.
   std::optional<std::vector<std::pair<std::string, DefaultsValue>>> defaults;
@@ -70,9 +78,18 @@ std::string_view defaultScenarioText();
 // Lays the scenario's world out: screens, bundles, running processes, Dock, permissions.
 void buildWorld(const Scenario& scenario, World& world);
 
+class SimStatusBar;
+class SimPanels;
+
+// Where the scripted user's actions land: the status bar (clicks, menus) and the panels.
+struct Interaction {
+  SimStatusBar* statusBar = nullptr;
+  SimPanels* panels = nullptr;
+};
+
 // Applies one timeline event to the world. False when it had no effect (for instance a badge
-// for an app without a Dock tile).
-bool applyEvent(const ScenarioEvent& event, World& world);
+// for an app without a Dock tile, or a click on an item that is not there).
+bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& interaction = {});
 
 // Control Center's items when a scenario names none: the clock, Control Center, battery, Wi-Fi.
 std::vector<MenuExtraSpec> defaultSystemItems();

@@ -31,6 +31,42 @@ QImage tintedGlyph(const std::string& path, int pixels, const QColor& color) {
   return glyph;
 }
 
+// One of the program's own items: its button's picture (a template one in the bar's ink) and
+// its button's sublayers, animated as the render server would show them at `now`.
+void drawHostedItem(QPainter& p, const HostedStatusItem& item, const QRectF& box, const QColor& ink,
+                    Duration now) {
+  const double buttonTop = box.center().y() - 11;  // the button's 22 points, centred
+  if (!item.picture.isEmpty()) {
+    QImage picture = toQImage(item.picture);
+    if (item.picture.isTemplate) {
+      QPainter tint(&picture);
+      tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+      tint.fillRect(picture.rect(), ink);
+    }
+    p.drawImage(
+        QRectF(box.left(), buttonTop, item.picture.pointSize.width, item.picture.pointSize.height),
+        picture);
+  }
+  for (const auto& layer : item.layers) {
+    double scaleFactor = 1;
+    for (const auto& [key, animation] : layer.animations) {
+      if (animation.keyPath == "transform.scale") {
+        scaleFactor = animation.valueAt(now);
+      }
+    }
+    const double w = layer.bounds.width * scaleFactor;
+    const double h = layer.bounds.height * scaleFactor;
+    // The button is flipped: its layer positions count from its top-left corner.
+    const QPointF centre(box.left() + layer.position.x, buttonTop + layer.position.y);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor::fromRgbF(
+        static_cast<float>(layer.background.red), static_cast<float>(layer.background.green),
+        static_cast<float>(layer.background.blue), static_cast<float>(layer.background.alpha)));
+    p.drawRoundedRect(QRectF(centre.x() - w / 2, centre.y() - h / 2, w, h),
+                      layer.cornerRadius * scaleFactor, layer.cornerRadius * scaleFactor);
+  }
+}
+
 void drawExtra(QPainter& p, const PlacedMenuExtra& extra, const QRectF& box, const QColor& ink,
                double scale) {
   QFont font;
@@ -71,7 +107,14 @@ Image renderMenuExtra(const World& world, const PlacedMenuExtra& extra, const Gl
   drawable.size = Size{pixelWidth / scale, pixelHeight / scale};
   const QColor ink = world.darkMenuBar() ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 220);
   drawable.draw = [&](QPainter& p) {
-    drawExtra(p, extra, QRectF(0, 0, bounds.width(), bounds.height()), ink, scale);
+    const QRectF box(0, 0, bounds.width(), bounds.height());
+    if (extra.hostedItem != 0) {
+      if (auto item = world.hostedItem(extra.hostedItem)) {
+        drawHostedItem(p, *item, box, ink, seconds(world.now()));
+      }
+      return;
+    }
+    drawExtra(p, extra, box, ink, scale);
   };
   return drawable.rasterize(scale);
 }
@@ -101,6 +144,12 @@ Image renderMenuBar(const World& world, double scale) {
       }
       const QRectF box(extra.frame.minX() - originX, extra.frame.minY(), extra.frame.width(),
                        height);
+      if (extra.hostedItem != 0) {
+        if (auto item = world.hostedItem(extra.hostedItem)) {
+          drawHostedItem(p, *item, box, ink, seconds(world.now()));
+        }
+        continue;
+      }
       drawExtra(p, extra, box, ink, scale);
     }
     if (chevron) {

@@ -51,14 +51,35 @@ Image SimWorkspace::iconForFile(const std::string& url) const {
 bool SimWorkspace::openApplication(const std::string& url) {
   auto bundle = world_.bundleAtPath(World::pathFromFileURL(url));
   if (!bundle) {
+    std::lock_guard lock(mutex_);
+    activations_.push_back(
+        Activation{world_.now(), World::pathFromFileURL(url), "openApplication", false, false});
     return false;
   }
+  const bool wasRunning = world_.runningProcess(bundle->bundleID).has_value();
   const int pid = world_.launch(bundle->bundleID);
   world_.activate(pid);
+  std::lock_guard lock(mutex_);
+  activations_.push_back(
+      Activation{world_.now(), bundle->bundleID, "openApplication", !wasRunning, pid != 0});
   return pid != 0;
 }
 
-bool SimWorkspace::activate(int pid) { return world_.activate(pid); }
+bool SimWorkspace::activate(int pid) {
+  const bool ok = world_.activate(pid);
+  auto process = world_.processByPid(pid);
+  std::lock_guard lock(mutex_);
+  activations_.push_back(
+      Activation{world_.now(), process ? process->bundleID : std::string(), "activate", false, ok});
+  return ok;
+}
+
+bool SimWorkspace::accessibilityDisplayShouldReduceMotion() const { return world_.reduceMotion(); }
+
+std::vector<SimWorkspace::Activation> SimWorkspace::activations() const {
+  std::lock_guard lock(mutex_);
+  return activations_;
+}
 
 bool SimWorkspace::openURL(const std::string& url) {
   std::lock_guard lock(mutex_);

@@ -27,10 +27,21 @@ class SimWorkspace final : public Workspace {
   bool openApplication(const std::string& url) override;
   bool activate(int pid) override;
   bool openURL(const std::string& url) override;
+  bool accessibilityDisplayShouldReduceMotion() const override;
   Subscription observeLaunches(std::function<void(const RunningApplication&)> handler) override;
   Subscription observeTerminations(std::function<void(const RunningApplication&)> handler) override;
 
   std::vector<std::string> openedURLs() const;
+
+  // What the program asked of applications: open (launch or bring forward) or activate.
+  struct Activation {
+    double at = 0;
+    std::string bundleID;
+    std::string via;  // "openApplication", "activate"
+    bool launched = false;
+    bool ok = false;
+  };
+  std::vector<Activation> activations() const;
 
  private:
   Subscription deliverOnMain(bool launches, std::function<void(const RunningApplication&)> handler);
@@ -39,6 +50,7 @@ class SimWorkspace final : public Workspace {
   Scheduler& scheduler_;
   mutable std::mutex mutex_;
   std::vector<std::string> openedURLs_;
+  std::vector<Activation> activations_;
   mutable std::map<std::string, Image> iconCache_;
 };
 

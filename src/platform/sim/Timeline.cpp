@@ -2,8 +2,9 @@
 
 namespace lumarin::sim {
 
-Timeline::Timeline(const Scenario& scenario, World& world, Scheduler& scheduler)
-    : scenario_(scenario), world_(world), scheduler_(scheduler) {}
+Timeline::Timeline(const Scenario& scenario, World& world, Scheduler& scheduler,
+                   Interaction interaction)
+    : scenario_(scenario), world_(world), scheduler_(scheduler), interaction_(interaction) {}
 
 void Timeline::start() {
   std::weak_ptr<bool> alive = alive_;
@@ -13,7 +14,7 @@ void Timeline::start() {
       if (alive.expired()) {
         return;
       }
-      const bool effective = applyEvent(*e, world_);
+      const bool effective = applyEvent(*e, world_, interaction_);
       std::lock_guard lock(mutex_);
       applied_.push_back(Applied{world_.now(), e, effective});
     }));

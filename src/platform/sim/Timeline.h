@@ -19,7 +19,8 @@ class Timeline {
     bool effective = true;
   };
 
-  Timeline(const Scenario& scenario, World& world, Scheduler& scheduler);
+  Timeline(const Scenario& scenario, World& world, Scheduler& scheduler,
+           Interaction interaction = {});
   Timeline(const Timeline&) = delete;
   Timeline& operator=(const Timeline&) = delete;
 
@@ -30,6 +31,7 @@ class Timeline {
   const Scenario& scenario_;
   World& world_;
   Scheduler& scheduler_;
+  Interaction interaction_;
   std::vector<TaskHandle> pending_;
   mutable std::mutex mutex_;
   std::vector<Applied> applied_;

@@ -350,8 +350,31 @@ void World::restartDock() {
 }
 
 void World::setAccessibilityTrusted(bool trusted) {
-  std::lock_guard lock(mutex_);
-  trusted_ = trusted;
+  bool changed = false;
+  {
+    std::lock_guard lock(mutex_);
+    changed = trusted_ != trusted;
+    trusted_ = trusted;
+  }
+  if (changed) {
+    // macOS tells every process when any process's accessibility trust changes.
+    postNotification("com.apple.accessibility.api", {});
+  }
+}
+
+void World::postNotification(const std::string& name, const NotificationInfo& userInfo) {
+  std::lock_guard lock(signalMutex_);
+  notified_.emit(name, userInfo);
+}
+
+Subscription World::subscribeNotifications(
+    std::function<void(const std::string&, const NotificationInfo&)> h) {
+  std::lock_guard lock(signalMutex_);
+  auto inner = std::make_shared<Subscription>(notified_.subscribe(std::move(h)));
+  return Subscription([this, inner] {
+    std::lock_guard relock(signalMutex_);
+    inner->reset();
+  });
 }
 
 bool World::setResponsive(const std::string& bundleID, bool responsive) {

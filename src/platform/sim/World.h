@@ -13,6 +13,7 @@
 #include "base/Signal.h"
 #include "platform/Accessibility.h"
 #include "platform/Scheduler.h"
+#include "platform/StatusBar.h"
 #include "platform/Workspace.h"
 
 namespace lumarin::sim {
@@ -67,6 +68,21 @@ enum class MenuBarArrangement {
   unifiedBar,      // the menu bar agent draws the strip; overflow behind a chevron
 };
 
+// One of the program's own status items as the menu bar hosts it: where the system keeps it
+// (its preferred position, points from the screen's right edge), how wide it is, and what its
+// button shows, already drawn at the first screen's scale.
+struct HostedStatusItem {
+  int id = 0;
+  std::string autosaveName;
+  std::optional<double> preferredPosition;
+  double width = 0;  // the item's length in points; 0 keeps its place without showing
+  bool visible = true;
+  std::string windowTitle;
+  Image picture;  // the button's content: image and title, drawn
+  std::vector<ButtonLayer> layers;
+  std::uint64_t order = 0;  // creation order: without a position, newer items stand left
+};
+
 // A menu bar item as laid out now, in global top-left points.
 struct PlacedMenuExtra {
   int pid = 0;
@@ -80,6 +96,7 @@ struct PlacedMenuExtra {
   bool overflow = false;  // behind the agent's chevron
   std::uint32_t windowID = 0;
   std::string windowName;
+  int hostedItem = 0;  // the program's own item (HostedStatusItem::id), 0 for others' items
 };
 
 // A window of the simulated window server.
@@ -182,6 +199,8 @@ class World {
   void setAccessibilityTrusted(bool trusted);
   void setMenuBarArrangement(MenuBarArrangement arrangement);
   void setDarkMenuBar(bool dark);
+  void setReduceMotion(bool reduce);
+  bool reduceMotion() const;
   void setScreenRecordingGranted(bool granted);
   // The user's answer when the program asks for screen recording (granted at once or not).
   void setScreenRecordingGrantOnRequest(bool grant);
@@ -195,6 +214,18 @@ class World {
   bool setMenuExtras(const std::string& bundleID, const std::vector<MenuExtraSpec>& extras);
   bool setResponsive(const std::string& bundleID, bool responsive);
   bool setLatency(const std::string& bundleID, double seconds);
+
+  // --- the program's own status items ---
+  // The program's process as the window server knows it (the owner of its item windows).
+  void setProgramProcess(int pid, const std::string& name);
+  int programPid() const;
+  int addHostedItem();
+  void removeHostedItem(int id);
+  // Changes an item; the menu bar is laid out again when its place or size may have changed.
+  void updateHostedItem(int id, const std::function<void(HostedStatusItem&)>& change);
+  std::optional<HostedStatusItem> hostedItem(int id) const;
+  // Where an item stands now; absent when it is not in the menu bar.
+  std::optional<PlacedMenuExtra> placedHostedItem(int id) const;
 
   // --- queries for the adapters ---
   std::vector<Screen> screens() const;
@@ -243,6 +274,13 @@ class World {
   [[nodiscard]] Subscription subscribeTerminations(
       std::function<void(const RunningApplication&)> h);
 
+  // Distributed notifications of the session (the system's, the program's, other apps'),
+  // delivered on the posting thread. Callable from any thread.
+  using NotificationInfo = std::map<std::string, std::string>;
+  void postNotification(const std::string& name, const NotificationInfo& userInfo);
+  [[nodiscard]] Subscription subscribeNotifications(
+      std::function<void(const std::string&, const NotificationInfo&)> h);
+
   static std::string fileURL(const std::string& path);
   static std::string pathFromFileURL(const std::string& url);
   RunningApplication describe(const Process& process) const;
@@ -261,6 +299,7 @@ class World {
   void refreshTileLocked(DockTile& tile);
   void layoutDockLocked();
   void relayoutMenuBarLocked();
+  std::vector<PlacedMenuExtra> mergeHostedItemsLocked(std::vector<PlacedMenuExtra> others);
   void buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed);
   std::shared_ptr<Node> extraNodeLocked(int pid, int index);
   std::uint32_t windowIDLocked(int pid, int index);
@@ -275,6 +314,7 @@ class World {
   std::recursive_mutex signalMutex_;
   Signal<RunningApplication> launched_;
   Signal<RunningApplication> terminated_;
+  Signal<std::string, NotificationInfo> notified_;
   std::function<void(Duration)> timeSink_;
   const Clock* clock_ = nullptr;
   std::vector<Screen> screens_;
@@ -289,6 +329,7 @@ class World {
   bool trusted_ = true;
   MenuBarArrangement arrangement_ = MenuBarArrangement::perItemWindows;
   bool darkMenuBar_ = false;
+  bool reduceMotion_ = false;
   CocoaPoint mouse_{400, 400};
   bool screenRecording_ = true;
   bool grantScreenRecordingOnRequest_ = false;
@@ -301,6 +342,11 @@ class World {
   std::map<std::pair<int, int>, std::uint32_t> extraWindowIDs_;
   std::map<int, std::shared_ptr<Node>> extrasBars_;
   std::uint32_t nextWindowID_ = 100;
+  int programPid_ = 0;
+  std::string programName_ = "Lumarin";
+  std::map<int, HostedStatusItem> hostedItems_;
+  int nextHostedItem_ = 1;
+  std::uint64_t nextHostedOrder_ = 0;
   AXCallCounts counts_;
   std::vector<PerformedAction> actions_;
 };

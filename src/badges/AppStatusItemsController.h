@@ -1,0 +1,125 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "base/Image.h"
+#include "base/Signal.h"
+#include "base/StyledText.h"
+#include "base/Uuid.h"
+#include "model/MonitoredApp.h"
+#include "platform/Scheduler.h"
+
+namespace lumarin {
+
+class Accessibility;
+class AppIcons;
+class AppSettings;
+class DebugLog;
+class DockBadgeMonitor;
+class Events;
+class L10n;
+class ProcessInfo;
+class StatusBar;
+class StatusBarButton;
+class StatusItem;
+class StatusItemScanner;
+class SystemLog;
+class UserDefaults;
+class Workspace;
+struct AppItemsRevision;
+struct DockItem;
+
+// One menu bar item per monitored app, in the settings' order, following the app's Dock badge:
+// its picture, title and tooltip are redrawn on every settings change and every published
+// Dock change. A single click opens the app's own menu bar item (or activates the app), a
+// double click activates it, a right- or Control-click opens the item menu.
+//
+// Main queue; the single-click scan and press run on the user-initiated global queue. Create
+// with std::make_shared and call `start()`; callbacks hold the controller weakly.
+class AppStatusItemsController : public std::enable_shared_from_this<AppStatusItemsController> {
+ public:
+  static constexpr const char* kAutosavePrefix = "lumarin.";
+  static constexpr const char* kPositionPrefix = "NSStatusItem Preferred Position ";
+  static constexpr const char* kOwnItemAutosaveName = "Lumarin.ControlItem.Main";
+  static constexpr double kIconSize = 18;
+  static constexpr double kMaxSingleClickDelay = 0.4;
+  static constexpr double kPressTimeout = 0.3;
+  static constexpr double kLayoutPollInterval = 60;
+
+  struct Dependencies {
+    AppSettings& settings;
+    std::shared_ptr<DockBadgeMonitor> monitor;
+    StatusBar& statusBar;
+    Events& events;
+    Scheduler& scheduler;
+    Workspace& workspace;
+    Accessibility& accessibility;
+    StatusItemScanner& scanner;
+    UserDefaults& defaults;
+    AppIcons& appIcons;
+    const L10n& l10n;
+    const DebugLog& debugLog;
+    SystemLog& systemLog;
+    AppItemsRevision& revision;
+  };
+  using StatisticsHook =
+      std::function<void(const std::string& event, const std::map<std::string, std::string>&)>;
+
+  explicit AppStatusItemsController(Dependencies dependencies);
+  AppStatusItemsController(const AppStatusItemsController&) = delete;
+  AppStatusItemsController& operator=(const AppStatusItemsController&) = delete;
+
+  // Subscribes to the settings and the Dock monitor and starts the 60-second layout log.
+  void start();
+  void reconcile();
+
+  // What the item of this app shows now: its picture and, when it has a length, its title.
+  std::pair<std::optional<LazyImage>, std::optional<StyledText>> liveAppearance(
+      const Uuid& id) const;
+  // The click handler of every app item's button; the HUD's click forwarding calls it too.
+  void itemClicked(StatusBarButton& button);
+  // The item's button for an app, for callers that forward clicks to it.
+  StatusBarButton* buttonFor(const Uuid& id);
+  void debugDumpFrames();
+
+  void setOnShowSettings(std::function<void()> callback) { onShowSettings_ = std::move(callback); }
+  void setStatisticsHook(StatisticsHook hook) { statistics_ = std::move(hook); }
+  // Told the watched bundle identifiers after every reconciliation (the run report follows).
+  void setWatchedObserver(std::function<void(const std::set<std::string>&)> observer) {
+    watchedObserver_ = std::move(observer);
+  }
+  bool hasPendingSingleClick() const { return pendingSingleClick_.has_value(); }
+
+ private:
+  void seedPosition(const std::string& autosaveName);
+  void update(StatusItem& item, const MonitoredApp& app);
+  void showItemMenu(StatusBarButton& button, const MonitoredApp& app);
+  void chooseFromItemMenu(const std::string& action, const std::string& object);
+  void singleClick(const MonitoredApp& app);
+  void activate(const MonitoredApp& app);
+  void reportBadgeReads();
+  void logLayoutSnapshot(const std::string& trigger);
+  Image icon(const std::string& bundleID);
+  std::optional<MonitoredApp> appWithID(const Uuid& id) const;
+
+  Dependencies deps_;
+  std::map<Uuid, std::shared_ptr<StatusItem>> statusItems_;
+  std::map<std::string, Image> iconCache_;
+  Subscription settingsSubscription_;
+  Subscription dockSubscription_;
+  std::function<void()> onShowSettings_;
+  std::optional<TaskHandle> pendingSingleClick_;
+  std::string lastLayoutSnapshot_;
+  std::shared_ptr<RepeatingTimer> layoutPollTimer_;
+  std::map<std::string, std::string> lastReportedBadgeState_;
+  StatisticsHook statistics_;
+  std::function<void(const std::set<std::string>&)> watchedObserver_;
+};
+
+}  // namespace lumarin

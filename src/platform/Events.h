@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace lumarin {
+
+// NSEvent's types, with macOS's numbers.
+enum class EventType {
+  leftMouseDown = 1,
+  leftMouseUp = 2,
+  rightMouseDown = 3,
+  rightMouseUp = 4,
+  mouseMoved = 5,
+  keyDown = 10,
+  keyUp = 11,
+  flagsChanged = 12,
+};
+
+// The type's name as the system describes it ("leftMouseUp").
+std::string_view describe(EventType type);
+
+// One input event: its type, the click count of mouse events and the modifier flags
+// (`KeyModifier` bits of Menu.h).
+struct Event {
+  EventType type = EventType::leftMouseUp;
+  int clickCount = 1;
+  unsigned modifierFlags = 0;
+  bool operator==(const Event&) const = default;
+};
+
+// The event being handled (NSApp.currentEvent) and the user's double-click interval. Main
+// queue.
+class Events {
+ public:
+  virtual ~Events() = default;
+  virtual std::optional<Event> currentEvent() const = 0;
+  // Seconds within which a second click counts as a double click.
+  virtual double doubleClickInterval() const = 0;
+};
+
+}  // namespace lumarin

@@ -1,0 +1,178 @@
+#include "root/PlatformAssembly.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <thread>
+
+#include "app/EntryPoint.h"
+#include "app/SingleInstanceGuard.h"
+#include "diagnostics/DebugLog.h"
+#include "l10n/FrameworkLanguage.h"
+#include "platform/host/FlockInstanceLock.h"
+#include "platform/host/HostBundle.h"
+#include "platform/host/HostClock.h"
+#include "platform/host/HostPaths.h"
+#include "platform/host/HostProcessInfo.h"
+#include "platform/host/HostScheduler.h"
+#include "platform/host/JsonFileUserDefaults.h"
+#include "platform/host/QtFrameworkLocalization.h"
+#include "platform/host/QtRunLoop.h"
+#include "platform/host/StderrSystemLog.h"
+#include "platform/host/XdgLoginItems.h"
+#include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimulatedMac.h"
+#include "platform/sim/Timeline.h"
+#include "platform/sim/VirtualRunLoop.h"
+
+namespace lumarin {
+
+namespace {
+
+bool hasDisplay(const ProcessInfo& process) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (auto value = process.environmentValue(name); value && !value->empty()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+struct PlatformAssembly::Host {
+  explicit Host(const Options& options)
+      : paths(process),
+        virtualScheduler(options.virtualTime
+                             // Virtual time starts at the real calendar time, so the debug
+                             // log's stamps stay sensible.
+                             ? std::make_unique<ManualScheduler>(
+                                   std::chrono::floor<std::chrono::seconds>(hostClock.wallNow()))
+                             : nullptr),
+        bundleID(EntryPoint::readStartupInfo(bundle).bundleID),
+        fileDefaults(paths.configurationDirectory() / bundleID / "defaults.json", process,
+                     systemLog),
+        debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID), clock()),
+        guard(instanceLock, paths, process),
+        loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()) {}
+
+  const Clock& clock() const {
+    return virtualScheduler ? virtualScheduler->clock() : static_cast<const Clock&>(hostClock);
+  }
+
+  HostProcessInfo process;
+  HostBundle bundle;
+  HostPaths paths;
+  StderrSystemLog systemLog;
+  HostClock hostClock;
+  std::unique_ptr<ManualScheduler> virtualScheduler;
+  std::string bundleID;
+  JsonFileUserDefaults fileDefaults;
+  SimUserDefaults scenarioDefaults;
+  DebugLog debugLog;
+  FrameworkLanguage frameworkLanguage;
+  FlockInstanceLock instanceLock;
+  SingleInstanceGuard guard;
+  XdgLoginItems loginItems;
+  std::unique_ptr<QApplication> application;
+  std::unique_ptr<QtFrameworkLocalization> frameworkLocalization;
+  std::unique_ptr<HostScheduler> hostScheduler;
+  std::unique_ptr<RunLoop> runLoop;
+  std::unique_ptr<sim::SimulatedMac> mac;
+  std::unique_ptr<sim::Timeline> timeline;
+};
+
+PlatformAssembly::PlatformAssembly(const Options& options, const sim::Scenario& scenario)
+    : options_(options), scenario_(scenario), host_(std::make_unique<Host>(options)) {
+  Host& h = *host_;
+  // The program's defaults domain: the user's settings file, or, when the scenario brings
+  // settings of its own, a private in-memory domain that leaves the user's file alone.
+  if (scenario.defaults) {
+    for (const auto& [key, value] : *scenario.defaults) {
+      h.scenarioDefaults.set(key, value);
+    }
+    h.scenarioDefaults.setGlobal("AppleLanguages",
+                                 scenario.appleLanguages.empty()
+                                     ? JsonFileUserDefaults::languagesFromEnvironment(h.process)
+                                     : scenario.appleLanguages);
+    platform_.defaults = &h.scenarioDefaults;
+  } else {
+    if (!scenario.appleLanguages.empty()) {
+      // On the simulated Mac the system's preferred languages are the scenario's.
+      h.fileDefaults.setGlobalLanguages(scenario.appleLanguages);
+    }
+    platform_.defaults = &h.fileDefaults;
+  }
+  platform_.clock = &h.clock();
+  platform_.bundle = &h.bundle;
+  platform_.processInfo = &h.process;
+  platform_.paths = &h.paths;
+  platform_.systemLog = &h.systemLog;
+  platform_.instanceLock = &h.instanceLock;
+  platform_.loginItems = &h.loginItems;
+}
+
+PlatformAssembly::~PlatformAssembly() = default;
+
+bool PlatformAssembly::runEntryPoint() {
+  Host& h = *host_;
+  EntryPoint entry(*platform_.defaults, h.frameworkLanguage, h.bundle, h.process, h.guard,
+                   h.debugLog);
+  return entry.start();
+}
+
+void PlatformAssembly::startApplication(int& argc, char** argv) {
+  Host& h = *host_;
+  // Step 6: the application object, an accessory without windows of its own.
+  if (options_.headless || !hasDisplay(h.process)) {
+    if (!options_.headless) {
+      h.systemLog.log("Lumarin: no display found; running headless");
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  h.application = std::make_unique<QApplication>(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setApplicationName("Lumarin");
+  // The frameworks' own texts follow the language the entry point chose.
+  h.frameworkLocalization = std::make_unique<QtFrameworkLocalization>();
+  h.frameworkLocalization->useLanguage(h.frameworkLanguage.code());
+
+  Scheduler* scheduler = nullptr;
+  if (h.virtualScheduler) {
+    scheduler = h.virtualScheduler.get();
+    h.runLoop = std::make_unique<VirtualRunLoop>(*h.virtualScheduler);
+  } else {
+    h.hostScheduler = std::make_unique<HostScheduler>(h.hostClock);
+    scheduler = h.hostScheduler.get();
+    h.runLoop = std::make_unique<QtRunLoop>();
+  }
+  platform_.scheduler = scheduler;
+
+  // The simulated Mac, laid out from the scenario; its calls cost virtual time, or real time.
+  h.mac = std::make_unique<sim::SimulatedMac>(*scheduler, *platform_.defaults);
+  sim::World& world = h.mac->world;
+  world.setClock(&h.clock());
+  if (h.virtualScheduler) {
+    ManualScheduler* virtualScheduler = h.virtualScheduler.get();
+    world.setTimeSink([virtualScheduler](Duration d) { virtualScheduler->elapse(d); });
+  } else {
+    world.setTimeSink([](Duration d) { std::this_thread::sleep_for(d); });
+  }
+  world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
+  h.mac->build(scenario_);
+  h.mac->provide(platform_);
+  h.mac->appShell.setTerminationHandler([this] { host_->runLoop->stop(); });
+  h.mac->appShell.setActivationPolicy(ActivationPolicy::accessory);
+  h.timeline = std::make_unique<sim::Timeline>(scenario_, world, *scheduler, h.mac->interaction());
+}
+
+const DebugLog& PlatformAssembly::debugLog() const { return host_->debugLog; }
+FrameworkLanguage& PlatformAssembly::frameworkLanguage() { return host_->frameworkLanguage; }
+QtFrameworkLocalization& PlatformAssembly::frameworkLocalization() {
+  return *host_->frameworkLocalization;
+}
+sim::SimulatedMac& PlatformAssembly::mac() { return *host_->mac; }
+sim::Timeline& PlatformAssembly::timeline() { return *host_->timeline; }
+RunLoop& PlatformAssembly::runLoop() { return *host_->runLoop; }
+
+}  // namespace lumarin

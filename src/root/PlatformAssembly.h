@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+
+#include "app/CommandLine.h"
+#include "platform/Platform.h"
+
+class QApplication;
+
+namespace lumarin {
+
+class DebugLog;
+class FrameworkLanguage;
+class JsonFileUserDefaults;
+class QtFrameworkLocalization;
+class RunLoop;
+
+namespace sim {
+struct Scenario;
+struct SimulatedMac;
+class Timeline;
+}  // namespace sim
+
+// The platform of one run: this machine's adapters for what it really has (files, locks,
+// threads, clocks, the Qt application) and the simulated Mac for the rest. Built in the entry
+// point's order: the basics and the debug log first, the application object and the event
+// loop only once this process holds the instance lock.
+class PlatformAssembly {
+ public:
+  PlatformAssembly(const Options& options, const sim::Scenario& scenario);
+  ~PlatformAssembly();
+  PlatformAssembly(const PlatformAssembly&) = delete;
+  PlatformAssembly& operator=(const PlatformAssembly&) = delete;
+
+  // The entry point: language bootstrap, instance lock, start line. False for a duplicate.
+  bool runEntryPoint();
+  // The application object, the scheduler and run loop, and the simulated Mac with its
+  // timeline. `argc` and `argv` must outlive the assembly (Qt keeps them).
+  void startApplication(int& argc, char** argv);
+
+  const Platform& platform() const { return platform_; }
+  const DebugLog& debugLog() const;
+  FrameworkLanguage& frameworkLanguage();
+  QtFrameworkLocalization& frameworkLocalization();
+  sim::SimulatedMac& mac();
+  sim::Timeline& timeline();
+  RunLoop& runLoop();
+  const sim::Scenario& scenario() const { return scenario_; }
+
+ private:
+  struct Host;
+  const Options& options_;
+  const sim::Scenario& scenario_;
+  std::unique_ptr<Host> host_;
+  Platform platform_;
+};
+
+}  // namespace lumarin
