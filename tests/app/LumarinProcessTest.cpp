@@ -7,6 +7,8 @@
 #include <QProcessEnvironment>
 
 #include "app/SingleInstanceGuard.h"
+#include "base/Json.h"
+#include "gfx/Drawing.h"
 #include "platform/host/FlockInstanceLock.h"
 #include "support/TempDir.h"
 
@@ -122,6 +124,85 @@ TEST_F(LumarinProcessTest, HeadlessRunOfAScenarioWritesTheSameReportEveryTime) {
   EXPECT_NE(reports[0].find("\"duration\": 30.0"), std::string::npos);
   EXPECT_NE(reports[0].find("\"badge\": \"4\""), std::string::npos);
   EXPECT_NE(reports[0].find("\"running\": false"), std::string::npos);
+}
+
+// The whole road of a badge and a click: the Dock shows a badge, the app's item shows it in
+// the menu bar within a second, and clicks reach the app's own menu bar item or the app.
+TEST_F(LumarinProcessTest, BadgeReachesTheMenuBarAndClicksReachTheApp) {
+  test::writeFile(dir_ / "road.json", R"({
+    "name": "road",
+    "apps": [
+      {"bundleID": "com.apple.mail", "name": "Mail", "running": true},
+      {"bundleID": "com.example.chat", "name": "Chat", "running": true,
+       "menuExtras": [{"title": "Chat", "width": 26}]},
+      {"bundleID": "com.example.gone", "name": "Gone"}
+    ],
+    "dock": [{"app": "com.apple.mail"}, {"app": "com.example.chat"}],
+    "defaults": {
+      "onboardingCompleted": true,
+      "monitoredApps": [
+        {"id": "6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8", "bundleID": "com.apple.mail",
+         "name": "Mail", "visibility": "always"},
+        {"id": "0B1C2D3E-4F50-4617-8829-3A4B5C6D7E8F", "bundleID": "com.example.chat",
+         "name": "Chat", "visibility": "always"}
+      ]
+    },
+    "timeline": [
+      {"at": 2, "do": "setBadge", "app": "com.apple.mail", "label": "7"},
+      {"at": 4, "do": "clickStatusItem", "app": "com.apple.mail"},
+      {"at": 6, "do": "clickStatusItem", "app": "com.example.chat"},
+      {"at": 8, "do": "clickStatusItem", "app": "com.example.gone"},
+      {"at": 9, "do": "clickStatusItem", "item": "own"},
+      {"at": 10, "do": "chooseMenuItem", "path": ["Add App", "Nothing Like It"]},
+      {"at": 11, "do": "closeMenu"}
+    ]})");
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "3.1", "--scenario",
+                               QString::fromStdString((dir_ / "road.json").string()), "--report",
+                               QString::fromStdString((dir_ / "early.json").string()), "--snapshot",
+                               QString::fromStdString((dir_ / "shots").string())});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.standardError;
+  auto early = json::parse(test::readFile(dir_ / "early.json"));
+  ASSERT_TRUE(early);
+  // 1.1 seconds after the badge: the item's tooltip and picture carry it.
+  const json::Json& mail = (*early)["statusItems"][1];
+  EXPECT_EQ(mail["autosaveName"], "lumarin.com.apple.mail");
+  EXPECT_EQ(mail["toolTip"], "Mail — 7 notifications");
+  ASSERT_TRUE(mail["drawn"].get<bool>());
+  const double x = mail["frame"][0].get<double>();
+  const double w = mail["frame"][2].get<double>();
+  auto bar = readPng(dir_ / "shots" / "menubar.png", 2);
+  ASSERT_TRUE(bar) << bar.error().message;
+  int red = 0;
+  for (int py = 0; py < bar->pixelHeight; ++py) {
+    for (int px = static_cast<int>(x * 2); px < static_cast<int>((x + w) * 2); ++px) {
+      const auto p = bar->pixel(px, py);
+      red += p.r > 200 && p.g < 90 && p.b < 90 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(red, 20) << "no red badge drawn in the item's place";
+
+  const Outcome full = run({"--headless", "--virtual-time", "--run-for", "12", "--scenario",
+                            QString::fromStdString((dir_ / "road.json").string()), "--report",
+                            QString::fromStdString((dir_ / "full.json").string())});
+  ASSERT_EQ(full.exitCode, 0) << full.standardError;
+  auto report = json::parse(test::readFile(dir_ / "full.json"));
+  ASSERT_TRUE(report);
+  // Mail has no menu bar item of its own: it is brought forward. Chat's own item is pressed.
+  const json::Json& activations = (*report)["activations"];
+  ASSERT_EQ(activations.size(), 1u);
+  EXPECT_EQ(activations[0]["app"], "com.apple.mail");
+  EXPECT_NEAR(activations[0]["at"].get<double>(), 4.4, 0.1);
+  const json::Json& actions = (*report)["accessibility"]["actions"];
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions[0]["process"], "com.example.chat");
+  EXPECT_EQ(actions[0]["action"], "AXPress");
+  // A click on an item that is not there and a choice of an absent entry have no effect.
+  const json::Json& timeline = (*report)["timeline"];
+  EXPECT_EQ(timeline[3]["effect"], "no effect");
+  EXPECT_EQ(timeline[4]["effect"], "applied");
+  EXPECT_EQ(timeline[5]["effect"], "no effect");
+  EXPECT_EQ(timeline[6]["effect"], "applied");
+  EXPECT_EQ((*report)["menus"][0]["outcome"], "closed");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 #include "base/Json.h"
@@ -130,7 +131,9 @@ class Reader {
     if (v == std::floor(v) && std::abs(v) < 1e15) {
       return std::to_string(static_cast<long long>(v));
     }
-    return std::to_string(v);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
   }
 
   std::string source_;

@@ -34,18 +34,18 @@ QImage tintedGlyph(const std::string& path, int pixels, const QColor& color) {
 // One of the program's own items: its button's picture (a template one in the bar's ink) and
 // its button's sublayers, animated as the render server would show them at `now`.
 void drawHostedItem(QPainter& p, const HostedStatusItem& item, const QRectF& box, const QColor& ink,
-                    Duration now) {
+                    Duration now, double scale) {
   const double buttonTop = box.center().y() - 11;  // the button's 22 points, centred
-  if (!item.picture.isEmpty()) {
-    QImage picture = toQImage(item.picture);
+  const Image raster = item.picture.rasterize(scale);
+  if (!raster.isEmpty()) {
+    QImage picture = toQImage(raster);
     if (item.picture.isTemplate) {
       QPainter tint(&picture);
       tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
       tint.fillRect(picture.rect(), ink);
     }
-    p.drawImage(
-        QRectF(box.left(), buttonTop, item.picture.pointSize.width, item.picture.pointSize.height),
-        picture);
+    p.drawImage(QRectF(box.left(), buttonTop, item.picture.size.width, item.picture.size.height),
+                picture);
   }
   for (const auto& layer : item.layers) {
     double scaleFactor = 1;
@@ -110,7 +110,7 @@ Image renderMenuExtra(const World& world, const PlacedMenuExtra& extra, const Gl
     const QRectF box(0, 0, bounds.width(), bounds.height());
     if (extra.hostedItem != 0) {
       if (auto item = world.hostedItem(extra.hostedItem)) {
-        drawHostedItem(p, *item, box, ink, seconds(world.now()));
+        drawHostedItem(p, *item, box, ink, seconds(world.now()), scale);
       }
       return;
     }
@@ -146,7 +146,7 @@ Image renderMenuBar(const World& world, double scale) {
                        height);
       if (extra.hostedItem != 0) {
         if (auto item = world.hostedItem(extra.hostedItem)) {
-          drawHostedItem(p, *item, box, ink, seconds(world.now()));
+          drawHostedItem(p, *item, box, ink, seconds(world.now()), scale);
         }
         continue;
       }

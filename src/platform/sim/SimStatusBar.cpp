@@ -193,11 +193,9 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
     bar_.world().updateHostedItem(id_, [&](HostedStatusItem& item) { item.layers = layers_; });
   }
 
-  // Lays the button's content out and draws it at the first screen's scale, as the window
-  // server would composite it.
+  // Lays the button's content out. Its pixels are drawn only when the menu bar is displayed,
+  // as the window server composites it, so a run of property changes costs one layout each.
   void redraw() {
-    const auto screens = bar_.world().screens();
-    const double scale = screens.empty() ? 2 : screens.front().backingScale;
     std::optional<StyledText> text = attributedTitle_;
     if (!text && !title_.empty()) {
       text = StyledText{title_, 13, false, false, RgbColor{0, 0, 0, 0.85}};
@@ -212,32 +210,35 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
     width_ = length_ == kVariableStatusItemLength ? variable
              : length_ == kSquareStatusItemLength ? SimStatusBar::kThickness
                                                   : std::max(0.0, length_);
-    Image picture;
+    LazyImage picture;
     if (width_ > 0 && content > 0) {
-      const Image raster = image_ ? image_->rasterize(scale) : Image{};
-      const bool templateImage = image_ && image_->isTemplate;
-      DrawableImage drawable;
-      drawable.size = Size{width_, SimStatusBar::kThickness};
-      drawable.draw = [&](QPainter& p) {
-        double x = std::max(0.0, (width_ - content) / 2);
-        if (!raster.isEmpty()) {
-          // A template image is drawn as a mask; the bar's renderer gives it the bar's ink.
-          const QRectF box(x, (SimStatusBar::kThickness - imageSize.height) / 2, imageSize.width,
-                           imageSize.height);
-          p.drawImage(box, toQImage(raster));
-          x += imageSize.width + kImageTitleGap;
-        }
-        if (text && textWidth > 0) {
-          p.setFont(titleFont(*text));
-          p.setPen(QColor::fromRgbF(
-              static_cast<float>(text->color.red), static_cast<float>(text->color.green),
-              static_cast<float>(text->color.blue), static_cast<float>(text->color.alpha)));
-          p.drawText(QRectF(x, 0, textWidth + 1, SimStatusBar::kThickness),
-                     Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(text->text));
-        }
+      const double width = width_;
+      picture.size = Size{width, SimStatusBar::kThickness};
+      picture.isTemplate = image_ && image_->isTemplate && !text;
+      picture.render = [image = image_, text, textWidth, imageSize, width, content](double scale) {
+        const Image raster = image ? image->rasterize(scale) : Image{};
+        DrawableImage drawable;
+        drawable.size = Size{width, SimStatusBar::kThickness};
+        drawable.draw = [&](QPainter& p) {
+          double x = std::max(0.0, (width - content) / 2);
+          if (!raster.isEmpty()) {
+            // A template image is drawn as a mask; the bar's renderer gives it the bar's ink.
+            const QRectF box(x, (SimStatusBar::kThickness - imageSize.height) / 2, imageSize.width,
+                             imageSize.height);
+            p.drawImage(box, toQImage(raster));
+            x += imageSize.width + kImageTitleGap;
+          }
+          if (text && textWidth > 0) {
+            p.setFont(titleFont(*text));
+            p.setPen(QColor::fromRgbF(
+                static_cast<float>(text->color.red), static_cast<float>(text->color.green),
+                static_cast<float>(text->color.blue), static_cast<float>(text->color.alpha)));
+            p.drawText(QRectF(x, 0, textWidth + 1, SimStatusBar::kThickness),
+                       Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(text->text));
+          }
+        };
+        return drawable.rasterize(scale);
       };
-      picture = drawable.rasterize(scale);
-      picture.isTemplate = templateImage && !text;
     }
     bar_.world().updateHostedItem(id_, [&](HostedStatusItem& item) {
       item.width = width_;

@@ -78,7 +78,7 @@ struct HostedStatusItem {
   double width = 0;  // the item's length in points; 0 keeps its place without showing
   bool visible = true;
   std::string windowTitle;
-  Image picture;  // the button's content: image and title, drawn
+  LazyImage picture;  // the button's content, image and title, drawn when displayed
   std::vector<ButtonLayer> layers;
   std::uint64_t order = 0;  // creation order: without a position, newer items stand left
 };
