@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "base/Geometry.h"
+
 namespace lumarin {
 
 // NSEvent's types, with macOS's numbers.
@@ -29,14 +31,21 @@ struct Event {
   bool operator==(const Event&) const = default;
 };
 
-// The event being handled (NSApp.currentEvent) and the user's double-click interval. Main
-// queue.
+// The event being handled (NSApp.currentEvent) and the user's double-click interval (main
+// queue), and synthesised mouse events posted to the system like hardware input (any thread).
 class Events {
  public:
   virtual ~Events() = default;
   virtual std::optional<Event> currentEvent() const = 0;
   // Seconds within which a second click counts as a double click.
   virtual double doubleClickInterval() const = 0;
+
+  // The cursor's location in global top-left points; absent when it cannot be read.
+  virtual std::optional<GlobalPoint> mouseLocation() const = 0;
+  // Posts a mouse event (down, up or moved) at a global point with the given modifier flags;
+  // false when no event could be made. The system delivers it to whatever lies under the
+  // point.
+  virtual bool postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) = 0;
 };
 
 }  // namespace lumarin

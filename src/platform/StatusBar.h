@@ -88,6 +88,8 @@ class StatusBarButton {
 
   virtual Size bounds() const = 0;
   virtual bool isFlipped() const = 0;
+  // What the button draws in its bounds (image and title), for a snapshot of it.
+  virtual LazyImage display() const = 0;
   virtual std::optional<StatusItemWindow> window() const = 0;
   virtual void setWindowTitle(const std::string& title) = 0;
 
@@ -122,6 +124,8 @@ class StatusBar {
   virtual void removeStatusItem(const std::shared_ptr<StatusItem>& item) = 0;
   // The bar's thickness: a square item's length.
   virtual double thickness() const = 0;
+  // The program's items, in creation order (its status bar windows).
+  virtual std::vector<std::shared_ptr<StatusItem>> items() const = 0;
 };
 
 }  // namespace lumarin

@@ -7,13 +7,15 @@
 
 #include "app/AppDelegate.h"
 #include "app/BadgeSnapshots.h"
-#include "app/MenuBarProbe.h"
 #include "app/MenuBarSnapshot.h"
 #include "badges/AppIcons.h"
 #include "badges/AppItemsRevision.h"
 #include "badges/BadgeHistory.h"
 #include "badges/DockBadgeMonitor.h"
 #include "gfx/Drawing.h"
+#include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorHistory.h"
+#include "hud/MirrorModel.h"
 #include "l10n/L10n.h"
 #include "menubar/ControlCenterExtras.h"
 #include "menubar/IconCache.h"
@@ -28,6 +30,7 @@
 #include "platform/ProcessInfo.h"
 #include "platform/RunLoop.h"
 #include "platform/Scheduler.h"
+#include "platform/Screens.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "platform/sim/Report.h"
@@ -77,21 +80,44 @@ struct ApplicationAssembly::Parts {
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
-                        capture.get()})) {
-    // Until the HUD refreshes on its own, runs that report or take snapshots probe the menu
-    // bar the way its refresh will: one second after the start, then every ten seconds.
-    if (options.report || options.snapshot) {
-      menuBarProbe =
-          std::make_shared<MenuBarProbe>(*p.scheduler, scanner, controlCenterExtras, agentLayout,
-                                         menuBarOverflow, *p.screens, capture, [this] {
-                                           for (const auto& w : skyLight.menuBarItemWindows()) {
-                                             if (w.rect.width() > 1 && w.rect.width() <= 200) {
-                                               return true;
-                                             }
-                                           }
-                                           return false;
-                                         });
-      menuBarProbe->start(seconds(1), seconds(10));
+                        capture.get()})),
+        mirror(std::make_shared<MirrorModel>(MirrorModel::Dependencies{
+            *p.scheduler, scanner, skyLight, controlCenterExtras, agentLayout, menuBarOverflow,
+            *p.screens, capture, iconCache, *p.accessibility, *p.workspace, *p.statusBar,
+            assembly.debugLog(), [world = &mac.world] { return world->darkMenuBar(); }})),
+        forwarder(std::make_shared<MirrorClickForwarder>(MirrorClickForwarder::Dependencies{
+            *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
+            *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
+        mirrorHistory(*mirror, *p.clock) {
+    forwarder->setReporter(
+        [this](const MirrorClickForwarder::Report& report) { mirrorHistory.recordClick(report); });
+    // A tile click from the scenario goes through the forwarder as the HUD's click would.
+    assembly.timeline().setProgramActions([this](const sim::ScenarioEvent& event) {
+      const auto& targets = mirror->targetsByID();
+      auto target = targets.find(event.item);
+      if (target == targets.end()) {
+        return false;
+      }
+      if (auto controller = delegate->appItemsController()) {
+        forwarder->setAppItems(controller);
+      }
+      forwarder->forward(target->second, event.rightButton, event.modifiers);
+      return true;
+    });
+    // Until the HUD refreshes the model while it is shown, runs that report, take pictures or
+    // click tiles refresh it one second after the start and then every ten seconds.
+    const auto& timeline = assembly.scenario().timeline;
+    const bool clicksTiles = std::any_of(timeline.begin(), timeline.end(),
+                                         [](const auto& e) { return e.action == "clickTile"; });
+    if (options.report || options.snapshot || clicksTiles) {
+      std::weak_ptr<MirrorModel> weak = mirror;
+      refreshTimer =
+          p.scheduler->mainQueue().scheduleRepeating(seconds(10), Duration::zero(), [weak] {
+            if (auto model = weak.lock()) {
+              model->refresh();
+            }
+          });
+      refreshTimer->rearm(seconds(1), seconds(10), Duration::zero());
     }
   }
 
@@ -111,7 +137,10 @@ struct ApplicationAssembly::Parts {
   BadgeHistory badgeHistory;
   AppItemsRevision revision;
   std::shared_ptr<AppDelegate> delegate;
-  std::shared_ptr<MenuBarProbe> menuBarProbe;
+  std::shared_ptr<MirrorModel> mirror;
+  std::shared_ptr<MirrorClickForwarder> forwarder;
+  MirrorHistory mirrorHistory;
+  std::shared_ptr<RepeatingTimer> refreshTimer;
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
@@ -145,7 +174,8 @@ int ApplicationAssembly::finish() {
     const std::string report = sim::makeReport(
         platform_.scenario(), duration, mac.world, platform_.timeline(), mac.workspace,
         {{"badges", parts.badgeHistory.toJson()},
-         {"menuBarScans", parts.menuBarProbe->toJson()},
+         {"mirror", parts.mirrorHistory.publicationsJson()},
+         {"forwardedClicks", parts.mirrorHistory.clicksJson()},
          {"statusItems", json::dump(mac.statusBar.statusItemsJson())},
          {"menus", json::dump(mac.statusBar.menusJson())},
          {"panels", json::dump(mac.panels.toJson())}});
@@ -173,28 +203,35 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
   if (auto status = mac.statusBar.writePictures(directory / "statusItems", 2); !status) {
     return status;
   }
-  // The menu bar as it stands at the end, with what the last discovery found outlined.
-  const auto last = menuBarProbe->discover();
-  const auto screenList = mac.world.screens();
-  const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();
-  // The glyphs the last capture of each pipeline produced (per item window, menu bar strip).
-  std::map<std::string, const MenuBarProbe::Result*> lastByPipeline;
-  const auto results = menuBarProbe->results();
-  for (const auto& result : results) {
-    lastByPipeline[result.pipeline] = &result;
-  }
-  for (const auto& [pipeline, result] : lastByPipeline) {
-    const auto dir = directory / "glyphs" / pipeline;
-    std::filesystem::create_directories(dir);
-    for (const auto& item : result->items) {
-      auto glyph = result->glyphs.find(item.id());
-      if (glyph != result->glyphs.end()) {
-        (void)writePng(glyph->second, dir / IconCache::fileName(IconCache::cacheKey(item)));
+  // Each tile's picture as the HUD shows it, and the menu bar as it stands at the end with
+  // every item of the last publication outlined.
+  const auto tileDir = directory / "tiles";
+  std::filesystem::create_directories(tileDir);
+  std::vector<ExternalStatusItem> items;
+  for (const auto& tile : *mirror->tiles()) {
+    if (tile.image) {
+      std::string name = tile.id;
+      std::replace(name.begin(), name.end(), '#', '-');
+      if (auto status = writePng(*tile.image, tileDir / (name + ".png")); !status) {
+        return status;
+      }
+    }
+    auto target = mirror->targetsByID().find(tile.id);
+    if (target != mirror->targetsByID().end()) {
+      if (const auto* item = std::get_if<ExternalStatusItem>(&target->second)) {
+        ExternalStatusItem outlined = *item;
+        if (!outlined.drawnHint) {
+          outlined.drawnHint =
+              !isHiddenByNotch(p.screens->screens(), item->frame.minX(), item->frame.midX());
+        }
+        items.push_back(std::move(outlined));
       }
     }
   }
+  const auto screenList = mac.world.screens();
+  const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();
   return writeMenuBarSnapshot(directory / "menubar.png", sim::renderMenuBar(mac.world, 2), originX,
-                              last.items);
+                              items);
 }
 
 }  // namespace lumarin

@@ -451,6 +451,48 @@ std::vector<PlacedMenuExtra> World::mergeHostedItemsLocked(std::vector<PlacedMen
   return merged;
 }
 
+MenuBarHit World::hitTest(GlobalPoint point) const {
+  std::lock_guard lock(mutex_);
+  MenuBarHit hit;
+  if (chevron_ && chevron_->contains(point)) {
+    hit.kind = MenuBarHit::Kind::chevron;
+    return hit;
+  }
+  for (const auto& extra : placed_) {
+    if (extra.drawn && extra.frame.contains(point)) {
+      if (extra.hostedItem != 0) {
+        hit.kind = MenuBarHit::Kind::hostedItem;
+        hit.hostedItem = extra.hostedItem;
+      } else {
+        hit.kind = MenuBarHit::Kind::item;
+        hit.item = extra;
+      }
+      return hit;
+    }
+  }
+  return hit;
+}
+
+void World::openItemMenu(const PlacedMenuExtra& item, const std::string& via, bool right,
+                         unsigned modifiers) {
+  std::lock_guard lock(mutex_);
+  OpenedMenu menu;
+  menu.at = now();
+  menu.process = item.ownerBundleID;
+  menu.item = !item.spec.title.empty()         ? item.spec.title
+              : !item.spec.description.empty() ? item.spec.description
+                                               : item.spec.identifier;
+  menu.via = via;
+  menu.right = right;
+  menu.modifiers = modifiers;
+  openedMenus_.push_back(menu);
+}
+
+std::vector<OpenedMenu> World::openedMenus() const {
+  std::lock_guard lock(mutex_);
+  return openedMenus_;
+}
+
 void World::setProgramProcess(int pid, const std::string& name) {
   std::lock_guard lock(mutex_);
   programPid_ = pid;
@@ -540,7 +582,12 @@ void World::buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed) {
     a["AXSize"] = extra.frame.size;
     a["AXEnabled"] = true;
     node->actions = {"AXPress", "AXShowMenu"};
-    node->onAction = [](const std::string&) { return kAXErrorSuccess; };
+    // Pressing an item, or asking for its menu, opens the item's menu wherever it stands, also
+    // under the notch or behind the chevron.
+    node->onAction = [this, extra](const std::string& action) {
+      openItemMenu(extra, action, action == "AXShowMenu", 0);
+      return kAXErrorSuccess;
+    };
     childrenByPid[extra.pid].emplace_back(AXElement(node));
     itemNodes[{extra.pid, extra.index}] = node;
   }
@@ -618,7 +665,10 @@ void World::buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed) {
       inner->attributes = it->second->attributes;
     }
     inner->actions = {"AXPress", "AXShowMenu"};
-    inner->onAction = [](const std::string&) { return kAXErrorSuccess; };
+    inner->onAction = [this, extra](const std::string& action) {
+      openItemMenu(extra, action, action == "AXShowMenu", 0);
+      return kAXErrorSuccess;
+    };
     if (extra.spec.identifier == "com.apple.menuextra.clock") {
       // The clock's inner button reports no width; its group carries the frame.
       inner->attributes["AXSize"] = Size{0, extra.frame.height()};
@@ -632,7 +682,12 @@ void World::buildExtrasTreeLocked(const std::vector<PlacedMenuExtra>& placed) {
     button->attributes["AXPosition"] = chevron_->origin;
     button->attributes["AXSize"] = chevron_->size;
     button->actions = {"AXPress"};
-    button->onAction = [](const std::string&) { return kAXErrorSuccess; };
+    button->onAction = [this](const std::string& action) {
+      PlacedMenuExtra overflow;
+      overflow.ownerBundleID = "overflow";
+      openItemMenu(overflow, action, false, 0);
+      return kAXErrorSuccess;
+    };
     extras.emplace_back(AXElement(button));
     agentBar->attributes["AXOverflowButton"] = AXElement(button);
   } else {

@@ -39,7 +39,7 @@ OrderedJson eventJson(const ScenarioEvent& e) {
   if (e.action == "setUnresponsive") {
     out["unresponsive"] = e.flag;
   }
-  if (e.action == "clickStatusItem") {
+  if (e.action == "clickStatusItem" || e.action == "clickTile") {
     if (!e.item.empty()) {
       out["item"] = e.item;
     }
@@ -171,6 +171,16 @@ std::string makeReport(const Scenario& scenario, double duration, const World& w
                                       {"ok", a.ok}});
   }
   report["activations"] = activations;
+  OrderedJson opened = OrderedJson::array();
+  for (const auto& m : world.openedMenus()) {
+    opened.push_back(OrderedJson{{"at", stamp(m.at)},
+                                 {"process", m.process},
+                                 {"item", m.item},
+                                 {"via", m.via},
+                                 {"right", m.right},
+                                 {"modifiers", m.modifiers}});
+  }
+  report["openedMenus"] = opened;
   for (const auto& [name, text] : sections) {
     auto parsed = json::parseOrdered(text);
     report[name] = parsed ? parsed.value() : OrderedJson(text);

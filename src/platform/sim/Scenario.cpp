@@ -390,6 +390,7 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"grantScreenRecording", {}},
       {"revokeScreenRecording", {}},
       {"clickStatusItem", {"item", "app", "button", "clicks", "modifiers"}},
+      {"clickTile", {"tile", "button", "modifiers"}},
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
@@ -419,10 +420,14 @@ std::optional<std::vector<std::string>> readTitlePath(Reader& r, const Json& e,
 }
 
 void readClick(Reader& r, const Json& e, const std::string& at, ScenarioEvent& event) {
-  event.item = r.string(e, at, "item", false);
-  if (r.ok() && event.item.empty() == event.app.empty()) {
-    r.fail(at, "names either \"item\" (\"own\") or \"app\"");
-    return;
+  if (event.action == "clickTile") {
+    event.item = r.string(e, at, "tile", true);
+  } else {
+    event.item = r.string(e, at, "item", false);
+    if (r.ok() && event.item.empty() == event.app.empty()) {
+      r.fail(at, "names either \"item\" (\"own\") or \"app\"");
+      return;
+    }
   }
   const std::string button = r.string(e, at, "button", false, "left");
   if (r.ok() && button != "left" && button != "right") {
@@ -493,14 +498,14 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       }
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
-    const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
-                          event.action != "revokeAccessibility" && event.action != "removeTile" &&
-                          event.action != "addTile" && event.action != "setArrangement" &&
-                          event.action != "failCaptures" &&
-                          event.action != "grantScreenRecording" &&
-                          event.action != "revokeScreenRecording" &&
-                          event.action != "clickStatusItem" && event.action != "chooseMenuItem" &&
-                          event.action != "closeMenu" && event.action != "answerOpenPanel";
+    const bool needsApp =
+        event.action != "restartDock" && event.action != "grantAccessibility" &&
+        event.action != "revokeAccessibility" && event.action != "removeTile" &&
+        event.action != "addTile" && event.action != "setArrangement" &&
+        event.action != "failCaptures" && event.action != "grantScreenRecording" &&
+        event.action != "revokeScreenRecording" && event.action != "clickStatusItem" &&
+        event.action != "clickTile" && event.action != "chooseMenuItem" &&
+        event.action != "closeMenu" && event.action != "answerOpenPanel";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -557,7 +562,7 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
         return;
       }
       event.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
-    } else if (event.action == "clickStatusItem") {
+    } else if (event.action == "clickStatusItem" || event.action == "clickTile") {
       readClick(r, e, at, event);
     } else if (event.action == "chooseMenuItem") {
       if (auto titles = readTitlePath(r, e, at)) {
@@ -789,6 +794,9 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return interaction.statusBar != nullptr &&
            interaction.statusBar->click(event.item.empty() ? event.app : event.item,
                                         event.rightButton, event.clicks, event.modifiers);
+  }
+  if (a == "clickTile") {
+    return interaction.program && interaction.program(event);
   }
   if (a == "chooseMenuItem") {
     return interaction.statusBar != nullptr && interaction.statusBar->choose(event.menuPath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -81,10 +82,12 @@ void buildWorld(const Scenario& scenario, World& world);
 class SimStatusBar;
 class SimPanels;
 
-// Where the scripted user's actions land: the status bar (clicks, menus) and the panels.
+// Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
+// program itself for actions on its own windows (a click on a HUD tile).
 struct Interaction {
   SimStatusBar* statusBar = nullptr;
   SimPanels* panels = nullptr;
+  std::function<bool(const ScenarioEvent&)> program;
 };
 
 // Applies one timeline event to the world. False when it had no effect (for instance a badge

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "gfx/Drawing.h"
+#include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/World.h"
 
@@ -144,6 +145,7 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
   }
   Size bounds() const override { return Size{width_, SimStatusBar::kThickness}; }
   bool isFlipped() const override { return true; }
+  LazyImage display() const override { return display_; }
   std::optional<StatusItemWindow> window() const override {
     auto placed = bar_.world().placedHostedItem(id_);
     if (!placed) {
@@ -240,6 +242,7 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
         return drawable.rasterize(scale);
       };
     }
+    display_ = picture;
     bar_.world().updateHostedItem(id_, [&](HostedStatusItem& item) {
       item.width = width_;
       item.picture = std::move(picture);
@@ -265,6 +268,7 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
   MenuHandlers menuHandlers_;
   std::string windowTitle_;
   std::vector<ButtonLayer> layers_;
+  LazyImage display_;
 };
 
 SimStatusBar::SimStatusBar(World& world, Scheduler& scheduler, UserDefaults& defaults,
@@ -319,21 +323,96 @@ bool SimStatusBar::click(const std::string& name, bool right, int clicks, unsign
     return false;  // nobody can click what the menu bar does not show
   }
   for (int n = 1; n <= std::max(1, clicks); ++n) {
-    const Event event{right ? EventType::rightMouseUp : EventType::leftMouseUp, n, modifiers};
-    events_.setCurrentEvent(event);
-    if (item->menu()) {
-      if (n == 1) {
-        showMenu(item->autosaveName(), *item->menu(), item->menuHandlers());
-      }
-      continue;
-    }
-    const unsigned needed = right ? kSendOnRightMouseUp : kSendOnLeftMouseUp;
-    if (item->action() && (item->actionMask() & needed) != 0) {
-      auto action = item->action();  // the action may replace itself
-      action(*item);
-    }
+    deliver(*item, Event{right ? EventType::rightMouseUp : EventType::leftMouseUp, n, modifiers});
   }
   return true;
+}
+
+void SimStatusBar::deliver(SimStatusItem& item, const Event& event) {
+  events_.setCurrentEvent(event);
+  if (item.menu()) {
+    if (event.clickCount == 1) {
+      showMenu(item.autosaveName(), *item.menu(), item.menuHandlers());
+    }
+    return;
+  }
+  const bool right = event.type == EventType::rightMouseUp;
+  const unsigned needed = right ? kSendOnRightMouseUp : kSendOnLeftMouseUp;
+  if (item.action() && (item.actionMask() & needed) != 0) {
+    auto action = item.action();  // the action may replace itself
+    action(item);
+  }
+}
+
+bool SimStatusBar::deliverClick(int hostedItem, const Event& event) {
+  for (const auto& item : items_) {
+    if (item->hostedID() == hostedItem) {
+      deliver(*item, event);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::shared_ptr<StatusItem> SimStatusBar::itemWithWindow(std::uint32_t number) const {
+  for (const auto& item : items_) {
+    if (auto placed = world_.placedHostedItem(item->hostedID());
+        placed && placed->windowID == number) {
+      return item;
+    }
+  }
+  return nullptr;
+}
+
+std::optional<GlobalPoint> SimEvents::mouseLocation() const {
+  const auto screens = world_.screens();
+  const double firstMaxY = screens.empty() ? 0 : screens.front().frame.maxY();
+  return toGlobal(world_.mouseLocation(), firstMaxY);
+}
+
+bool SimEvents::postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) {
+  const auto screens = world_.screens();
+  const double firstMaxY = screens.empty() ? 0 : screens.front().frame.maxY();
+  world_.setMouseLocation(toCocoa(point, firstMaxY));
+  Posted posted{world_.now(), type, point, modifierFlags, ""};
+  const bool up = type == EventType::leftMouseUp || type == EventType::rightMouseUp;
+  if (up) {
+    const bool right = type == EventType::rightMouseUp;
+    const MenuBarHit hit = world_.hitTest(point);
+    switch (hit.kind) {
+      case MenuBarHit::Kind::hostedItem:
+        posted.hit = "own item";
+        if (statusBar_ != nullptr && scheduler_ != nullptr) {
+          scheduler_->mainQueue().post(
+              [bar = statusBar_, id = hit.hostedItem, event = Event{type, 1, modifierFlags}] {
+                bar->deliverClick(id, event);
+              });
+        }
+        break;
+      case MenuBarHit::Kind::item:
+        posted.hit = hit.item->ownerBundleID + " item";
+        world_.openItemMenu(*hit.item, "click", right, modifierFlags);
+        break;
+      case MenuBarHit::Kind::chevron: {
+        posted.hit = "chevron";
+        PlacedMenuExtra overflow;
+        overflow.ownerBundleID = "overflow";
+        world_.openItemMenu(overflow, "click", right, modifierFlags);
+        break;
+      }
+      case MenuBarHit::Kind::nothing:
+        posted.hit = "nothing";
+        break;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  posted_.push_back(posted);
+  return true;
+}
+
+std::vector<SimEvents::Posted> SimEvents::posted() const {
+  std::lock_guard lock(mutex_);
+  return posted_;
 }
 
 void SimStatusBar::showMenu(const std::string& owner, const Menu& menu, MenuHandlers handlers) {

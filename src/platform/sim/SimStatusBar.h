@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,18 +22,46 @@ namespace lumarin::sim {
 class World;
 class SimStatusItem;
 
-// The current event and the double-click interval of the simulated Mac's input.
+class SimStatusBar;
+
+// The simulated Mac's input: the current event, the double-click interval, and posted mouse
+// events, which it delivers like hardware clicks to what the menu bar draws under the point:
+// one of the program's items (its button's action or menu), another app's item (its menu
+// opens), the chevron (the overflow opens), or nothing.
 class SimEvents final : public Events {
  public:
-  explicit SimEvents(double doubleClickInterval = 0.5) : interval_(doubleClickInterval) {}
+  struct Posted {
+    double at = 0;
+    EventType type = EventType::leftMouseUp;
+    GlobalPoint point;
+    unsigned flags = 0;
+    std::string hit;  // what the mouse-up reached
+  };
+
+  explicit SimEvents(World& world) : world_(world) {}
+  // The program's items are reached through its main queue, like any click an app receives.
+  void attach(SimStatusBar* statusBar, Scheduler* scheduler) {
+    statusBar_ = statusBar;
+    scheduler_ = scheduler;
+  }
+
   std::optional<Event> currentEvent() const override { return current_; }
   double doubleClickInterval() const override { return interval_; }
+  std::optional<GlobalPoint> mouseLocation() const override;
+  bool postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) override;
+
   void setCurrentEvent(std::optional<Event> event) { current_ = event; }
   void setDoubleClickInterval(double seconds) { interval_ = seconds; }
+  std::vector<Posted> posted() const;
 
  private:
-  double interval_;
+  World& world_;
+  SimStatusBar* statusBar_ = nullptr;
+  Scheduler* scheduler_ = nullptr;
+  double interval_ = 0.5;
   std::optional<Event> current_;
+  mutable std::mutex mutex_;
+  std::vector<Posted> posted_;
 };
 
 // NSStatusBar on the simulated Mac. Items are placed among the other processes' items by the
@@ -64,12 +93,16 @@ class SimStatusBar final : public StatusBar {
   // ends in "." + `name` (an app's bundle identifier) or equals it. Two clicks arrive as a
   // click and a double click. False when no such item is drawn in the menu bar.
   bool click(const std::string& name, bool right, int clicks, unsigned modifiers);
+  // The item with this window number; null when none has it.
+  std::shared_ptr<StatusItem> itemWithWindow(std::uint32_t number) const;
   // Chooses the entry at `path` (titles, through submenus) of the open menu. False when no
   // menu is open or the entry does not exist or is disabled; the menu then stays open.
   bool choose(const std::vector<std::string>& path);
   bool dismissMenu();
+  // A mouse-up reaching the program's item `hostedItem` (from a posted event).
+  bool deliverClick(int hostedItem, const Event& event);
 
-  std::vector<std::shared_ptr<StatusItem>> items() const;
+  std::vector<std::shared_ptr<StatusItem>> items() const override;
   const std::vector<ShownMenu>& shownMenus() const { return shown_; }
   bool menuOpen() const { return openMenu_.has_value(); }
   json::OrderedJson statusItemsJson() const;
@@ -92,6 +125,7 @@ class SimStatusBar final : public StatusBar {
     MenuHandlers handlers;
   };
   void closeOpenMenu(const std::string& outcome);
+  void deliver(SimStatusItem& item, const Event& event);
   std::shared_ptr<SimStatusItem> find(const std::string& name) const;
 
   World& world_;

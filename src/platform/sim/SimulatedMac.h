@@ -19,8 +19,11 @@ namespace lumarin::sim {
 struct SimulatedMac {
   SimulatedMac(Scheduler& scheduler, UserDefaults& defaults)
       : workspace(world, scheduler),
+        events(world),
         statusBar(world, scheduler, defaults, events),
-        notifications(world, scheduler) {}
+        notifications(world, scheduler) {
+    events.attach(&statusBar, &scheduler);
+  }
   SimulatedMac(const SimulatedMac&) = delete;
   SimulatedMac& operator=(const SimulatedMac&) = delete;
 
@@ -42,7 +45,7 @@ struct SimulatedMac {
     platform.panels = &panels;
     platform.notifications = &notifications;
   }
-  Interaction interaction() { return Interaction{&statusBar, &panels}; }
+  Interaction interaction() { return Interaction{&statusBar, &panels, {}}; }
 
   World world;
   SimAccessibility accessibility{world};

@@ -25,6 +25,10 @@ class Timeline {
   Timeline& operator=(const Timeline&) = delete;
 
   void start();
+  // The program's side of the scripted user (set once the program exists, before `start`).
+  void setProgramActions(std::function<bool(const ScenarioEvent&)> actions) {
+    interaction_.program = std::move(actions);
+  }
   std::vector<Applied> applied() const;
 
  private:

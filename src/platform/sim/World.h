@@ -158,6 +158,26 @@ struct AXCallCounts {
   std::uint64_t trustPrompts = 0;
 };
 
+// A menu that a menu bar item opened: an app's item menu, Control Center's module, or the
+// overflow behind the chevron. `via` says how it was reached: "click" (a mouse click on the
+// drawn item), "AXPress" or "AXShowMenu" (an accessibility action on the item's element).
+struct OpenedMenu {
+  double at = 0;
+  std::string process;  // the owner's bundle identifier; "overflow" for the chevron
+  std::string item;     // the item's title, description or identifier
+  std::string via;
+  bool right = false;
+  unsigned modifiers = 0;
+};
+
+// What a point of the menu bar hits: one of the program's items, another process's item, the
+// chevron, or nothing.
+struct MenuBarHit {
+  enum class Kind { nothing, hostedItem, item, chevron } kind = Kind::nothing;
+  int hostedItem = 0;
+  std::optional<PlacedMenuExtra> item;
+};
+
 struct PerformedAction {
   double at = 0;  // virtual seconds
   std::string process;
@@ -226,6 +246,14 @@ class World {
   std::optional<HostedStatusItem> hostedItem(int id) const;
   // Where an item stands now; absent when it is not in the menu bar.
   std::optional<PlacedMenuExtra> placedHostedItem(int id) const;
+
+  // The drawn thing under a global point of the menu bar. Items the menu bar does not draw
+  // (under the notch, behind the chevron) cannot be hit.
+  MenuBarHit hitTest(GlobalPoint point) const;
+  // An item of another process reacts to a click or an accessibility action: it opens its menu.
+  void openItemMenu(const PlacedMenuExtra& item, const std::string& via, bool right,
+                    unsigned modifiers);
+  std::vector<OpenedMenu> openedMenus() const;
 
   // --- queries for the adapters ---
   std::vector<Screen> screens() const;
@@ -349,6 +377,7 @@ class World {
   std::uint64_t nextHostedOrder_ = 0;
   AXCallCounts counts_;
   std::vector<PerformedAction> actions_;
+  std::vector<OpenedMenu> openedMenus_;
 };
 
 }  // namespace lumarin::sim

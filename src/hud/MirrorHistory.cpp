@@ -1,0 +1,64 @@
+#include "hud/MirrorHistory.h"
+
+#include <cmath>
+
+#include "base/Json.h"
+#include "platform/Scheduler.h"
+
+namespace lumarin {
+
+namespace {
+
+double stamp(double seconds) { return std::round(seconds * 1e6) / 1e6; }
+
+}  // namespace
+
+MirrorHistory::MirrorHistory(const MirrorModel& model, const Clock& clock)
+    : model_(model), clock_(clock), start_(clock.monotonicNow()) {
+  subscription_ = model_.tiles().observe([this](const std::vector<MirrorModel::Tile>& tiles) {
+    publications_.push_back(Publication{now(), model_.lastMode(), tiles});
+  });
+}
+
+double MirrorHistory::now() const { return stamp(toSeconds(clock_.monotonicNow() - start_)); }
+
+void MirrorHistory::recordClick(const MirrorClickForwarder::Report& report) {
+  const double at = now();
+  std::lock_guard lock(clickMutex_);
+  clicks_.push_back(Click{at, report});
+}
+
+std::string MirrorHistory::publicationsJson() const {
+  json::OrderedJson out = json::OrderedJson::array();
+  for (const auto& publication : publications_) {
+    json::OrderedJson tiles = json::OrderedJson::array();
+    for (const auto& tile : publication.tiles) {
+      tiles.push_back(json::OrderedJson{{"id", tile.id},
+                                        {"kind", tile.kind},
+                                        {"title", tile.title},
+                                        {"width", stamp(tile.width)},
+                                        {"picture", tile.image ? tile.source : "none"}});
+    }
+    out.push_back(json::OrderedJson{{"at", publication.at},
+                                    {"mode", publication.mode},
+                                    {"count", publication.tiles.size()},
+                                    {"tiles", tiles}});
+  }
+  return json::dump(out);
+}
+
+std::string MirrorHistory::clicksJson() const {
+  std::lock_guard lock(clickMutex_);
+  json::OrderedJson out = json::OrderedJson::array();
+  for (const auto& click : clicks_) {
+    out.push_back(json::OrderedJson{{"at", click.at},
+                                    {"tile", click.report.tile},
+                                    {"path", click.report.path},
+                                    {"ok", click.report.ok},
+                                    {"notchHidden", click.report.notchHidden},
+                                    {"targetApp", click.report.targetApp}});
+  }
+  return json::dump(out);
+}
+
+}  // namespace lumarin

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/Signal.h"
+#include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorModel.h"
+#include "platform/Scheduler.h"
+
+namespace lumarin {
+
+// What the mirror model published and where forwarded clicks went, for the run report: each
+// publication with its time, mode and tiles, and each click attempt. Main queue, except
+// `recordClick`, which any queue may call.
+class MirrorHistory {
+ public:
+  MirrorHistory(const MirrorModel& model, const Clock& clock);
+  MirrorHistory(const MirrorHistory&) = delete;
+  MirrorHistory& operator=(const MirrorHistory&) = delete;
+
+  void recordClick(const MirrorClickForwarder::Report& report);
+  // {"publications": [{"at", "mode", "count", "tiles": [{"id", "kind", "title", "width",
+  // "picture"}]}], "clicks": [{"at", "tile", "path", "ok", "notchHidden", "targetApp"}]}
+  std::string publicationsJson() const;
+  std::string clicksJson() const;
+
+ private:
+  struct Publication {
+    double at = 0;
+    std::string mode;
+    std::vector<MirrorModel::Tile> tiles;
+  };
+  struct Click {
+    double at = 0;
+    MirrorClickForwarder::Report report;
+  };
+  double now() const;
+
+  const MirrorModel& model_;
+  const Clock& clock_;
+  Duration start_{};
+  Subscription subscription_;
+  std::vector<Publication> publications_;
+  mutable std::mutex clickMutex_;
+  std::vector<Click> clicks_;
+};
+
+}  // namespace lumarin

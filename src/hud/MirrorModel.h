@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "base/Image.h"
+#include "base/Observable.h"
+#include "menubar/ExternalStatusItem.h"
+
+namespace lumarin {
+
+class Accessibility;
+class ControlCenterExtras;
+class DebugLog;
+class IconCache;
+class MenuBarAgentLayout;
+class MenuBarOverflow;
+class Scheduler;
+class Screens;
+class SkyLight;
+class StatusBar;
+class StatusBarButton;
+class StatusItemCapture;
+class StatusItemScanner;
+class Workspace;
+
+// What the menu bar HUD shows: one tile per menu bar item of every other process (also those
+// the notch or the overflow chevron hides), per Control Center extra or unclaimed item window,
+// and per status item of the program itself, in menu bar order, with the click target of each.
+//
+// `refresh` is called on the main queue and returns at once: the scan and the placement run
+// on the utility global queue, the captures on the capture queue, and the result is published
+// on the main queue. Requests that arrive while a refresh runs are folded into it. Create
+// with std::make_shared; a refresh holds the model weakly.
+class MirrorModel : public std::enable_shared_from_this<MirrorModel> {
+ public:
+  struct Tile {
+    std::string id;  // "<pid>#<index>", or "own#<window number>"
+    std::string title;
+    std::shared_ptr<const Image> image;
+    bool isTemplate = false;
+    double width = 18;
+    // Not compared: where the picture came from ("captured", "cached", "appIcon", "ownGlyph",
+    // "" without picture) and what the tile stands for ("item", "extra", "own").
+    std::string source;
+    std::string kind;
+
+    // Ids, titles and widths equal, and the very same picture.
+    bool operator==(const Tile& other) const {
+      return id == other.id && title == other.title && width == other.width && image == other.image;
+    }
+  };
+
+  struct OwnTarget {
+    std::uint32_t windowNumber = 0;
+    bool operator==(const OwnTarget&) const = default;
+  };
+  using Target = std::variant<ExternalStatusItem, OwnTarget>;
+
+  // A tile on its way through a refresh, with the item's edges in global points.
+  struct Entry {
+    double minX = 0;
+    double maxX = 0;
+    Tile tile;
+    Target target;
+  };
+
+  struct Dependencies {
+    Scheduler& scheduler;
+    StatusItemScanner& scanner;
+    SkyLight& skyLight;
+    ControlCenterExtras& extras;
+    MenuBarAgentLayout& agentLayout;
+    MenuBarOverflow& overflow;
+    const Screens& screens;
+    std::shared_ptr<StatusItemCapture> capture;
+    IconCache& iconCache;
+    Accessibility& accessibility;
+    Workspace& workspace;
+    StatusBar& statusBar;
+    const DebugLog& debugLog;
+    std::function<bool()> darkAppearance;  // the effective appearance is dark
+  };
+
+  explicit MirrorModel(Dependencies dependencies);
+  MirrorModel(const MirrorModel&) = delete;
+  MirrorModel& operator=(const MirrorModel&) = delete;
+
+  void refresh(std::function<void()> completion = {});
+
+  const Observable<std::vector<Tile>>& tiles() const { return tiles_; }
+  const Observable<bool>& accessibilityMissing() const { return accessibilityMissing_; }
+  const std::map<std::string, Target>& targetsByID() const { return targetsByID_; }
+  void setOnTilesChanged(std::function<void()> callback) { onTilesChanged_ = std::move(callback); }
+  bool refreshing() const { return refreshing_; }
+  // How the last refresh saw the menu bar: "per-item-windows" or "unified-bar".
+  const std::string& lastMode() const { return lastMode_; }
+  int scanCount() const { return scanCount_; }
+
+  // djb2 of the UTF-8 bytes, modulo 10000.
+  static std::uint32_t stableIndex(std::string_view text);
+  // The program's own items as entries; main queue.
+  std::vector<Entry> ownStatusEntries() const;
+  // The button drawn into a trimmed image at scale max(`scale`, 2); none for a button not
+  // wider and taller than 1 point.
+  static std::optional<Image> snapshotGlyph(const StatusBarButton& button, double scale, bool dark);
+
+ private:
+  struct Run;
+  void scan(Run& run);
+  void placeAndCapture(const std::shared_ptr<Run>& run);
+  void buildEntries(Run& run, const std::map<std::string, Image>& captures);
+  void publish(Run& run);
+  bool isDrawn(const ExternalStatusItem& item) const;
+  Entry entryFor(const ExternalStatusItem& item, const std::map<std::string, Image>& captures,
+                 bool dark, const std::string& kind);
+
+  Dependencies deps_;
+  Observable<std::vector<Tile>> tiles_;
+  Observable<bool> accessibilityMissing_{false};
+  std::map<std::string, Target> targetsByID_;
+  std::function<void()> onTilesChanged_;
+  bool refreshing_ = false;
+  std::vector<std::function<void()>> pendingCompletions_;
+  bool didLogFirstRefresh_ = false;
+  int lastLoggedCount_ = -1;
+  std::string lastLayoutNote_;
+  std::string lastMode_;
+  int scanCount_ = 0;
+};
+
+}  // namespace lumarin
