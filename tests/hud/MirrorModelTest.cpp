@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "hud/MirrorFixture.h"
+#include "hud/MirrorModel.h"
+#include "platform/StatusBar.h"
+
+namespace lumarin {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Three apps with items of 38, 20 and 100 points, and two items that exist only as windows.
+constexpr const char* kScenario = R"({
+  "menuBar": {"arrangement": "%s"},
+  "screens": [{"size": [2560, 1600], "scale": 2}],
+  "apps": [
+    {"bundleID": "com.example.a", "name": "Alpha", "running": true, "accessory": true,
+     "menuExtras": [{"title": "A", "width": 38}]},
+    {"bundleID": "com.example.b", "name": "Beta", "running": true, "accessory": true,
+     "menuExtras": [{"title": "B", "width": 20}]},
+    {"bundleID": "com.example.c", "name": "Gamma", "running": true, "accessory": true,
+     "menuExtras": [{"title": "C", "width": 100},
+                    {"title": "narrow", "width": 7, "accessible": false},
+                    {"title": "window", "width": 8, "accessible": false},
+                    {"title": "wide", "width": 201, "accessible": false}]}
+  ]})";
+
+class MirrorModelTest : public test::MirrorFixture {
+ protected:
+  void loadArrangement(const std::string& arrangement) {
+    std::string text = kScenario;
+    text.replace(text.find("%s"), 2, arrangement);
+    load(text);
+  }
+};
+
+TEST_F(MirrorModelTest, StableIndexIsDjb2ModuloTenThousand) {
+  EXPECT_EQ(MirrorModel::stableIndex(""), 5381u);
+  EXPECT_EQ(MirrorModel::stableIndex("a"), 7670u);
+  // Wraps at 2^32 without overflow trouble.
+  EXPECT_LT(MirrorModel::stableIndex(std::string(1000, '\xff')), 10000u);
+}
+
+TEST_F(MirrorModelTest, FoldedRequestsShareOneScanAndRunAfterOnePublication) {
+  loadArrangement("perItemWindows");
+  std::vector<std::string> order;
+  int publications = 0;
+  auto subscription = model()->tiles().observe([&](const auto&) {
+    ++publications;
+    order.push_back("published");
+  });
+  model()->refresh([&] { order.push_back("first"); });
+  model()->refresh();  // no completion: leaves no trace
+  model()->refresh([&] { order.push_back("second"); });
+  EXPECT_TRUE(model()->refreshing());
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(model()->scanCount(), 1);
+  EXPECT_EQ(publications, 1);
+  EXPECT_EQ(order, (std::vector<std::string>{"published", "first", "second"}));
+  EXPECT_FALSE(model()->refreshing());
+  // Without completions every refresh publishes, even an unchanged list.
+  refresh();
+  EXPECT_EQ(publications, 2);
+}
+
+TEST_F(MirrorModelTest, TilesInMenuBarOrderWithWidthsAndUnclaimedWindows) {
+  loadArrangement("perItemWindows");
+  const auto tiles = refresh();
+  EXPECT_EQ(model()->lastMode(), "per-item-windows");
+  ASSERT_TRUE(tile(tiles, "Alpha") && tile(tiles, "Beta"));
+  EXPECT_DOUBLE_EQ(tile(tiles, "Alpha")->width, 30);  // frame 38
+  EXPECT_DOUBLE_EQ(tile(tiles, "Beta")->width, 18);   // frame 20
+  // Gamma's 100-point item and its 8-point window: the window has no item, so it becomes a
+  // tile of its own, named "System"; 7 and 201 points never do.
+  int gamma = 0;
+  int system = 0;
+  for (const auto& t : tiles) {
+    gamma += t.title == "Gamma" ? 1 : 0;
+    system += t.title == "System" ? 1 : 0;
+    if (t.title == "Gamma") {
+      EXPECT_DOUBLE_EQ(t.width, 60);
+    }
+  }
+  EXPECT_EQ(gamma, 1);
+  EXPECT_EQ(system, 1);
+  // Left to right: every tile's target stands right of the one before.
+  double lastX = -1e9;
+  for (const auto& t : tiles) {
+    const auto& target = model()->targetsByID().at(t.id);
+    if (const auto* item = std::get_if<ExternalStatusItem>(&target)) {
+      EXPECT_GE(item->frame.minX(), lastX) << t.id;
+      lastX = item->frame.minX();
+    }
+  }
+  // Pictures fall back to the owning app's icon without captures.
+  EXPECT_EQ(tile(tiles, "Alpha")->source, "appIcon");
+  EXPECT_TRUE(tile(tiles, "Alpha")->image);
+  EXPECT_FALSE(*model()->accessibilityMissing());
+  EXPECT_EQ(logLines("mirror: scan=").size(), 1u);
+  EXPECT_EQ(logLines("mirror: sizes screens=[\"2560@2.0x\"]").size(), 1u);
+}
+
+TEST_F(MirrorModelTest, UnifiedBarTakesTheAgentLayoutAndControlCenterExtras) {
+  loadArrangement("unifiedBar");
+  const auto tiles = refresh();
+  EXPECT_EQ(model()->lastMode(), "unified-bar");
+  // Control Center's battery and Wi-Fi items become extras with indexes from 20000; the clock
+  // and the Control Center icon do not.
+  int extras = 0;
+  for (const auto& t : tiles) {
+    if (t.kind == "extra") {
+      ++extras;
+      const auto& item = std::get<ExternalStatusItem>(model()->targetsByID().at(t.id));
+      EXPECT_GE(item.index, 20000);
+      EXPECT_EQ(item.windowID, 0u);  // kept although it has no window
+      EXPECT_NE(t.title, "Clock");
+    }
+  }
+  EXPECT_EQ(extras, 2);
+  EXPECT_EQ(logLines("mirror: layout slots=").size(), 1u);
+}
+
+TEST_F(MirrorModelTest, WithoutTrustItFlagsThePermissionAndMakesNoExtras) {
+  loadArrangement("unifiedBar");
+  mac_.world.setAccessibilityTrusted(false);
+  const auto tiles = refresh();
+  EXPECT_TRUE(*model()->accessibilityMissing());
+  for (const auto& t : tiles) {
+    EXPECT_NE(t.kind, "extra");
+  }
+}
+
+TEST_F(MirrorModelTest, OwnItemsBetweenTwelveAndOneHundredPointsGetTiles) {
+  loadArrangement("perItemWindows");
+  for (const double length : {11.0, 12.0, 100.0, 101.0}) {
+    auto item = mac_.statusBar.makeStatusItem(length);
+    item->setAutosaveName("own" + std::to_string(static_cast<int>(length)));
+    item->button().setImage(
+        LazyImage{Size{10, 10}, true, [](double scale) {
+                    Image image;
+                    image.pixelWidth = image.pixelHeight = static_cast<int>(10 * scale);
+                    image.pointSize = Size{10, 10};
+                    image.rgba.assign(image.pixelWidth * image.pixelHeight * 4, 255);
+                    return image;
+                  }});
+  }
+  mac_.statusBar.items()[1]->button().setToolTip("Twelve");
+  const auto tiles = refresh();
+  std::vector<std::string> own;
+  for (const auto& t : tiles) {
+    if (t.kind == "own") {
+      own.push_back(t.title);
+      EXPECT_EQ(t.id.rfind("own#", 0), 0u);
+      EXPECT_EQ(t.source, "ownGlyph");
+      ASSERT_TRUE(t.image);
+      EXPECT_NEAR(t.image->pointSize.width, 10, 1);  // trimmed to the drawn glyph
+    }
+  }
+  std::sort(own.begin(), own.end());
+  EXPECT_EQ(own, (std::vector<std::string>{"Lumarin", "Twelve"}));
+}
+
+TEST_F(MirrorModelTest, GoneModelDropsItsRefresh) {
+  loadArrangement("perItemWindows");
+  bool completed = false;
+  model()->refresh([&] { completed = true; });
+  model_.reset();
+  scheduler_.runUntilIdle();
+  EXPECT_FALSE(completed);
+}
+
+}  // namespace
+}  // namespace lumarin
