@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <set>
 
 #include "app/SingleInstanceGuard.h"
 #include "base/Json.h"
@@ -203,6 +204,44 @@ TEST_F(LumarinProcessTest, BadgeReachesTheMenuBarAndClicksReachTheApp) {
   EXPECT_EQ(timeline[5]["effect"], "no effect");
   EXPECT_EQ(timeline[6]["effect"], "applied");
   EXPECT_EQ((*report)["menus"][0]["outcome"], "closed");
+}
+
+// The built-in scenario's minute: the HUD's model publishes in both arrangements while an app
+// stops answering, and tile clicks reach a hidden item and the program's own item.
+TEST_F(LumarinProcessTest, MirrorTilesAndTheirClicksInTheBuiltInScenario) {
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "60", "--report",
+                               QString::fromStdString((dir_ / "report.json").string())});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.standardError;
+  auto report = json::parse(test::readFile(dir_ / "report.json"));
+  ASSERT_TRUE(report);
+  std::set<std::string> modes;
+  for (const auto& publication : (*report)["mirror"]) {
+    modes.insert(publication["mode"].get<std::string>());
+    // Every publication has tiles of every kind, the program's own among them.
+    std::set<std::string> kinds;
+    for (const auto& tile : publication["tiles"]) {
+      kinds.insert(tile["kind"].get<std::string>());
+    }
+    EXPECT_TRUE(kinds.count("item") && kinds.count("own")) << publication.dump();
+  }
+  EXPECT_EQ(modes, (std::set<std::string>{"per-item-windows", "unified-bar"}));
+  // Slack stops answering from 45 s to 57.4 s: the refreshes at 47 s and 57 s still publish.
+  const auto& last = (*report)["mirror"].back();
+  EXPECT_GT(last["at"].get<double>(), 57);
+
+  const auto& clicks = (*report)["forwardedClicks"];
+  ASSERT_EQ(clicks.size(), 4u);
+  EXPECT_EQ(clicks[0]["tile"], "own#119");
+  EXPECT_EQ(clicks[0]["path"], "ax");
+  EXPECT_EQ((*report)["menus"].back()["item"], "Lumarin.ControlItem.Main");
+  EXPECT_TRUE(clicks[1]["notchHidden"].get<bool>());
+  EXPECT_EQ(clicks[1]["path"], "ax");
+  EXPECT_EQ(clicks[3]["path"], "skylight");
+  std::set<std::string> via;
+  for (const auto& menu : (*report)["openedMenus"]) {
+    via.insert(menu["via"].get<std::string>());
+  }
+  EXPECT_EQ(via, (std::set<std::string>{"AXPress", "AXShowMenu", "click"}));
 }
 
 }  // namespace

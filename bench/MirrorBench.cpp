@@ -1,0 +1,129 @@
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "diagnostics/DebugLog.h"
+#include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorModel.h"
+#include "menubar/ControlCenterExtras.h"
+#include "menubar/IconCache.h"
+#include "menubar/MenuBarAgentLayout.h"
+#include "menubar/MenuBarGeometry.h"
+#include "menubar/SkyLight.h"
+#include "menubar/StatusItemCapture.h"
+#include "menubar/StatusItemScanner.h"
+#include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimProcessInfo.h"
+#include "platform/sim/SimUserDefaults.h"
+#include "platform/sim/SimulatedMac.h"
+
+namespace {
+
+using namespace lumarin;
+
+// 30 running processes with 60 menu bar items between them on a wide notched display.
+std::string scenarioText(const std::string& arrangement) {
+  std::string apps;
+  for (int i = 0; i < 30; ++i) {
+    apps += std::string(i ? "," : "") + R"({"bundleID": "com.example.app)" + std::to_string(i) +
+            R"(", "name": "App )" + std::to_string(i) +
+            R"(", "accessory": true, "running": true, "menuExtras": [{"title": "a", "width": 24},
+               {"description": "b", "width": 30}]})";
+  }
+  return R"({"menuBar": {"arrangement": ")" + arrangement + R"("},
+             "screens": [{"size": [3024, 1964], "scale": 2, "notch": {"width": 185}}],
+             "apps": [)" +
+         apps + "]}";
+}
+
+double cpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct Desktop {
+  explicit Desktop(const std::string& arrangement) {
+    mac.world.setClock(&scheduler.clock());
+    mac.world.setTimeSink([this](Duration d) { scheduler.elapse(d); });
+    mac.world.setProgramProcess(4242, "Lumarin");
+    auto scenario = sim::parseScenario(scenarioText(arrangement), "bench");
+    mac.build(*scenario);
+  }
+  ManualScheduler scheduler;
+  SimUserDefaults defaults;
+  sim::SimulatedMac mac{scheduler, defaults};
+  SimProcessInfo process;
+  std::filesystem::path support = std::filesystem::temp_directory_path() / "lumarin-bench-mirror";
+  DebugLog log{support / "log", scheduler.clock()};
+  SkyLight skyLight{mac.windowServer, false};
+  StatusItemScanner scanner{StatusItemScanner::Dependencies{
+      mac.accessibility, mac.workspace, skyLight, mac.windowServer, defaults, log, 4242}};
+  ControlCenterExtras extras{mac.accessibility, mac.workspace};
+  MenuBarAgentLayout agent{mac.accessibility, mac.workspace};
+  MenuBarOverflow overflow;
+  IconCache iconCache{support};
+  std::shared_ptr<StatusItemCapture> capture = std::make_shared<StatusItemCapture>(
+      StatusItemCapture::Dependencies{mac.screenCapture, mac.screens, scheduler, defaults,
+                                      mac.workspace, process, iconCache, support});
+  std::shared_ptr<MirrorModel> model = std::make_shared<MirrorModel>(MirrorModel::Dependencies{
+      scheduler, scanner, skyLight, extras, agent, overflow, mac.screens, capture, iconCache,
+      mac.accessibility, mac.workspace, mac.statusBar, log, [] { return false; }});
+  std::shared_ptr<MirrorClickForwarder> forwarder =
+      std::make_shared<MirrorClickForwarder>(MirrorClickForwarder::Dependencies{
+          mac.accessibility, mac.windowServer, mac.screens, overflow, mac.events, scheduler,
+          mac.statusBar, log, "com.kestova.Lumarin"});
+
+  void refresh() {
+    model->refresh();
+    scheduler.advanceBy(seconds(1));  // the capture gate and the queues
+  }
+};
+
+// One full refresh: scan, window lists, Control Center's extras, placement, captures and the
+// publication. Counts the accessibility calls of one refresh.
+void BM_MirrorRefresh60Items(benchmark::State& state) {
+  Desktop desktop(state.range(0) == 0 ? "perItemWindows" : "unifiedBar");
+  desktop.refresh();
+  const double cpuStart = cpuSeconds();
+  for (auto _ : state) {
+    desktop.refresh();
+  }
+  state.counters["cpu_ms_per_refresh"] =
+      (cpuSeconds() - cpuStart) * 1000 / static_cast<double>(state.iterations());
+  desktop.mac.world.resetCallCounts();
+  desktop.refresh();
+  const auto counts = desktop.mac.world.callCounts();
+  state.counters["axCalls"] = static_cast<double>(counts.total);
+  state.counters["tiles"] = static_cast<double>(desktop.model->tiles()->size());
+}
+BENCHMARK(BM_MirrorRefresh60Items)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// One forwarded click on each path: the accessibility press of a hidden item (0) and the
+// synthesised click of a visible one (1), each delivered by the simulated Mac.
+void BM_ForwardedClick(benchmark::State& state) {
+  Desktop desktop("perItemWindows");
+  desktop.refresh();
+  MirrorModel::Target chosen;
+  for (const auto& [id, target] : desktop.model->targetsByID()) {
+    const auto* item = std::get_if<ExternalStatusItem>(&target);
+    if (item == nullptr) {
+      continue;
+    }
+    const bool hidden =
+        isHiddenByNotch(desktop.mac.screens.screens(), item->frame.minX(), item->frame.midX());
+    if (hidden == (state.range(0) == 0)) {
+      chosen = target;
+      break;
+    }
+  }
+  for (auto _ : state) {
+    desktop.forwarder->forward(chosen, false,
+                               state.range(0) == 0 ? 0u : static_cast<unsigned>(kModifierOption));
+    desktop.scheduler.advanceBy(seconds(0.1));
+  }
+}
+BENCHMARK(BM_ForwardedClick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
