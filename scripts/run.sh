@@ -3,5 +3,6 @@
 #   scripts/run.sh --headless --virtual-time --run-for 60
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh default
+# Only the program itself: the tests and benchmarks are scripts/test.sh's.
+bash scripts/build.sh default lumarin
 exec build/default/src/lumarin "$@"

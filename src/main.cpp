@@ -6,7 +6,9 @@
 #include <sstream>
 
 #include "app/CommandLine.h"
+#include "app/EntryPoint.h"
 #include "platform/RunLoop.h"
+#include "platform/host/HostBundle.h"
 #include "platform/host/TerminationSignals.h"
 #include "platform/sim/Scenario.h"
 #include "root/ApplicationAssembly.h"
@@ -39,6 +41,12 @@ int run(int argc, char** argv) {
   const Options& options = *parsed;
   if (options.help) {
     std::fputs(usage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    const HostBundle bundle;
+    const auto info = EntryPoint::readStartupInfo(bundle);
+    std::printf("Lumarin %s (%s)\n", info.version.c_str(), info.build.c_str());
     return 0;
   }
   auto scenario = loadScenario(options);

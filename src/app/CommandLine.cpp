@@ -32,6 +32,7 @@ std::string usage() {
          "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
          "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
          "  --snapshot DIR      at the end, write the pictures the program drew as PNG files\n"
+         "  --version           print the version and build\n"
          "  --help              show this text\n";
 }
 
@@ -60,7 +61,8 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
       return success();
     };
 
-    if (arg == "--headless" || arg == "--virtual-time" || arg == "--help" || arg == "-h") {
+    if (arg == "--headless" || arg == "--virtual-time" || arg == "--help" || arg == "-h" ||
+        arg == "--version") {
       if (auto ok = noValue(arg); !ok) {
         return ok.error();
       }
@@ -68,6 +70,8 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
         options.headless = true;
       } else if (arg == "--virtual-time") {
         options.virtualTime = true;
+      } else if (arg == "--version") {
+        options.version = true;
       } else {
         options.help = true;
       }

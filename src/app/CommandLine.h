@@ -17,6 +17,7 @@ struct Options {
   std::optional<std::string> report;    // where to write what the simulated desktop saw
   std::optional<std::string> snapshot;  // a directory for pictures of what the program drew
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name. Unknown options, missing or bad values give

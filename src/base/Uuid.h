@@ -28,7 +28,9 @@ class Uuid {
   bool isNil() const;
   int version() const { return bytes_[6] >> 4; }
 
-  auto operator<=>(const Uuid&) const = default;
+  // Byte order (spelled out: clang-tidy misreads a defaulted <=> used as a map key).
+  bool operator==(const Uuid& other) const { return bytes_ == other.bytes_; }
+  bool operator<(const Uuid& other) const { return bytes_ < other.bytes_; }
 
  private:
   Bytes bytes_{};

@@ -261,7 +261,7 @@ void MirrorModel::placeAndCapture(const std::shared_ptr<Run>& run) {
   all.insert(all.end(), run->extras.begin(), run->extras.end());
   std::weak_ptr<MirrorModel> weak = weak_from_this();
   Scheduler& scheduler = deps_.scheduler;
-  auto done = [weak, run, &scheduler](std::map<std::string, Image> captures) {
+  auto done = [weak, run, &scheduler](const std::map<std::string, Image>& captures) {
     auto self = weak.lock();
     if (!self) {
       return;

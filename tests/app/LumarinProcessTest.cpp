@@ -19,6 +19,7 @@ namespace {
 struct Outcome {
   int exitCode = -1;
   std::string standardError;
+  std::string standardOutput;
 };
 
 class LumarinProcessTest : public ::testing::Test {
@@ -36,6 +37,7 @@ class LumarinProcessTest : public ::testing::Test {
     Outcome outcome;
     outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     outcome.standardError = process.readAllStandardError().toStdString();
+    outcome.standardOutput = process.readAllStandardOutput().toStdString();
     return outcome;
   }
 
@@ -84,6 +86,10 @@ TEST_F(LumarinProcessTest, BadCommandLinesExitWithStatus2AndUsage) {
     EXPECT_EQ(outcome.exitCode, 2);
     EXPECT_NE(outcome.standardError.find("usage: lumarin"), std::string::npos);
   }
+  // The version is printed without starting anything either.
+  const Outcome version = run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.standardOutput.rfind("Lumarin ", 0), 0u) << version.standardOutput;
   // Nothing ran: no lock taken, no log written.
   EXPECT_FALSE(std::filesystem::exists(dir_ / "data" / "com.kestova.Lumarin" / "tester.log"));
 }

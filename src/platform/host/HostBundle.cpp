@@ -1,5 +1,6 @@
 #include "platform/host/HostBundle.h"
 
+#include <string_view>
 #include <system_error>
 
 #include "platform/host/BuildInfo.h"
@@ -14,8 +15,11 @@ HostBundle::HostBundle() {
   info_["CFBundleShortVersionString"] = LUMARIN_SHORT_VERSION;
   info_["CFBundleVersion"] = LUMARIN_BUILD_NUMBER;
   info_["LSUIElement"] = "1";
-  if (std::string feed = LUMARIN_FEED_URL; !feed.empty()) {
-    info_["SUFeedURL"] = feed;
+  // A view of the build-time text: copying an empty literal into a string is what GCC 12's
+  // -Wrestrict misreads at -O3.
+  constexpr std::string_view kFeedURL = LUMARIN_FEED_URL;
+  if (!kFeedURL.empty()) {
+    info_["SUFeedURL"] = std::string(kFeedURL);
   }
 }
 

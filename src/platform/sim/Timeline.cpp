@@ -4,7 +4,10 @@ namespace lumarin::sim {
 
 Timeline::Timeline(const Scenario& scenario, World& world, Scheduler& scheduler,
                    Interaction interaction)
-    : scenario_(scenario), world_(world), scheduler_(scheduler), interaction_(interaction) {}
+    : scenario_(scenario),
+      world_(world),
+      scheduler_(scheduler),
+      interaction_(std::move(interaction)) {}
 
 void Timeline::start() {
   std::weak_ptr<bool> alive = alive_;
