@@ -92,6 +92,19 @@ std::string textAt(const PgResult& r, int row, int column) {
                      static_cast<std::size_t>(PQgetlength(r.get(), row, column)));
 }
 
+// Several statements without parameters (the extended protocol takes only one at a time).
+Status runScript(PGconn* conn, const char* sql) {
+  PgResult result(PQexec(conn, sql));
+  if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    return Error{"postgresql: " + message, 0};
+  }
+  return success();
+}
+
 Account accountAt(const PgResult& r, int row) {
   return Account{integerAt(r, row, 0), textAt(r, row, 1), textAt(r, row, 2), textAt(r, row, 3),
                  integerAt(r, row, 4)};
@@ -130,7 +143,7 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::open(const std::string& co
   if (auto locked = run(lease.get(), kSchemaLock); !locked) {
     return locked.error();
   }
-  auto created = run(lease.get(), kSchema);
+  auto created = runScript(lease.get(), kSchema);
   auto unlocked = run(lease.get(), kSchemaUnlock);
   if (!created) {
     return created.error();
