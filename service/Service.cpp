@@ -323,12 +323,12 @@ HttpResponse Service::me(const HttpRequest& request) const {
 }
 
 HttpResponse Service::logout(const HttpRequest& request) const {
-  if (auto body = parseEmptyObject(request.body); !body) {
-    return errorResponse(400, body.error().message);
-  }
   const auto token = bearerToken(request.authorization);
   if (!token) {
     return unauthorized();
+  }
+  if (auto body = parseEmptyObject(request.body); !body) {
+    return errorResponse(400, body.error().message);
   }
   auto revoked = store_.revokeToken(crypto::sha256Hex(*token));
   if (!revoked) {
