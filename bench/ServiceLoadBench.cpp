@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,7 +52,8 @@ double percentile(std::vector<double>& sorted, double p) {
   if (sorted.empty()) {
     return 0;
   }
-  const auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
+  const auto index =
+      static_cast<std::size_t>(std::lround(p * static_cast<double>(sorted.size() - 1)));
   return sorted[std::min(index, sorted.size() - 1)];
 }
 
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
     Tally tally;
     std::latch ready(clients + 1);
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<std::size_t>(clients));
     std::vector<std::string> lastBlob(clients);
     for (int c = 0; c < clients; ++c) {
       threads.emplace_back([&, c] {
@@ -207,6 +210,7 @@ int main(int argc, char** argv) {
     Tally tally;
     std::latch ready(clients + 1);
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<std::size_t>(clients));
     for (int c = 0; c < clients; ++c) {
       threads.emplace_back([&, c] {
         httplib::Client client("127.0.0.1", port.value());

@@ -422,6 +422,7 @@ Result<std::vector<Account>> PostgresStore::accounts() {
     return r.error();
   }
   std::vector<Account> out;
+  out.reserve(static_cast<std::size_t>(PQntuples(r->get())));
   for (int i = 0; i < PQntuples(r->get()); ++i) {
     out.push_back(accountAt(r.value(), i));
   }
@@ -442,6 +443,7 @@ Result<std::vector<SyncBlob>> PostgresStore::blobs() {
   }
   std::vector<SyncBlob> out;
   const auto& rows = r.value();
+  out.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
   for (int i = 0; i < PQntuples(rows.get()); ++i) {
     out.push_back(SyncBlob{integerAt(rows, i, 0), textAt(rows, i, 1), integerAt(rows, i, 2),
                            textAt(rows, i, 3), textAt(rows, i, 4), integerAt(rows, i, 5)});
@@ -462,6 +464,7 @@ Result<std::vector<Report>> PostgresStore::reports() {
   }
   std::vector<Report> out;
   const auto& rows = r.value();
+  out.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
   for (int i = 0; i < PQntuples(rows.get()); ++i) {
     Report report{integerAt(rows, i, 0), textAt(rows, i, 1), std::nullopt,
                   textAt(rows, i, 3),    textAt(rows, i, 4), integerAt(rows, i, 5)};

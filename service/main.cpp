@@ -7,6 +7,7 @@
 //
 // LOCATION is an SQLite file, or a PostgreSQL connection URI ("postgresql://...") so that
 // several service processes can share one database.
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -150,14 +151,20 @@ int main(int argc, char** argv) {
   }
   std::cerr << "lumarin-service: listening on " << (serverOptions.tlsCertificate ? "https" : "http")
             << "://" << *listen << "\n";
-  std::thread signalWaiter([&server, signals] {
+  std::atomic<bool> signalled{false};
+  std::thread signalWaiter([&server, &signalled, signals] {
     int received = 0;
     sigwait(&signals, &received);
+    signalled = true;
     server.stop();
   });
   const bool ok = server.run();
-  // Ended by a signal: the waiter has returned. Ended by a failure: wake the waiter ourselves.
-  pthread_kill(signalWaiter.native_handle(), SIGTERM);
+  if (!signalled) {
+    // The accept loop failed on its own; the waiter would wait for ever, and nothing is left to
+    // clean up that the operating system does not.
+    std::cerr << "lumarin-service: the server stopped unexpectedly\n";
+    std::_Exit(1);
+  }
   signalWaiter.join();
   std::cerr << "lumarin-service: stopped\n";
   return ok ? 0 : 1;

@@ -379,6 +379,7 @@ TEST_F(ServiceHttpTest, ConcurrentPushesOnOneBaseHaveOneWinnerAndTheRestConflict
   std::latch ready(kClients);
   std::vector<Reply> replies(kClients);
   std::vector<std::thread> clients;
+  clients.reserve(kClients);
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&, i] {
       const auto body = json::dump(
