@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# clang-tidy over the program's and the web service's own sources (warnings are errors, see .clang-tidy), using the
-# compile commands of the default preset, which must be configured first.
+# clang-tidy over the program's and the web service's own sources (warnings are errors, see
+# .clang-tidy), using the compile commands of the default preset, which must be configured first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -111,27 +111,30 @@ int main(int argc, char** argv) {
     return usage("--db is required");
   }
 
+  std::optional<Listen> address;
+  if (!admin) {
+    if (!listen) {
+      return usage("--listen is required");
+    }
+    address = parseListen(*listen);
+    if (!address) {
+      return usage("--listen needs HOST:PORT, for example 127.0.0.1:8787");
+    }
+    if (serverOptions.tlsCertificate.has_value() != serverOptions.tlsKey.has_value()) {
+      return usage("--tls-cert and --tls-key go together");
+    }
+  } else if (!listing) {
+    return usage("admin needs a listing: accounts, blobs or reports");
+  }
+
+  // Only now: opening an SQLite location creates the file.
   auto store = Store::open(*db);
   if (!store) {
     std::cerr << "lumarin-service: " << store.error().message << "\n";
     return 1;
   }
   if (admin) {
-    if (!listing) {
-      return usage("admin needs a listing: accounts, blobs or reports");
-    }
     return runAdmin(*store.value(), *listing, std::cout, std::cerr);
-  }
-
-  if (!listen) {
-    return usage("--listen is required");
-  }
-  const auto address = parseListen(*listen);
-  if (!address) {
-    return usage("--listen needs HOST:PORT, for example 127.0.0.1:8787");
-  }
-  if (serverOptions.tlsCertificate.has_value() != serverOptions.tlsKey.has_value()) {
-    return usage("--tls-cert and --tls-key go together");
   }
 
   // SIGINT and SIGTERM end the service cleanly: blocked here, before any thread exists, and

@@ -571,5 +571,80 @@ TEST_F(ServiceHttpTest, ServesHttpsWithTheGivenCertificate) {
   EXPECT_FALSE(broken.bind("127.0.0.1", 0).ok());
 }
 
+// A database that fails every call, as one does when its disk is full or its server is gone.
+class BrokenStore final : public Store {
+ public:
+  static Error broken() { return Error{"database is gone"}; }
+  Result<std::int64_t> createAccount(std::string_view, std::string_view, std::string_view,
+                                     Seconds) override {
+    return broken();
+  }
+  Result<std::optional<Account>> accountByEmail(std::string_view) override { return broken(); }
+  Status saveCode(std::string_view, const AuthCode&) override { return broken(); }
+  Result<std::optional<AuthCode>> takeCode(std::string_view) override { return broken(); }
+  Result<int> purgeExpiredCodes(Seconds) override { return broken(); }
+  Status saveToken(std::string_view, std::int64_t, std::string_view, Seconds) override {
+    return broken();
+  }
+  Result<std::optional<Account>> accountForToken(std::string_view) override { return broken(); }
+  Result<bool> revokeToken(std::string_view) override { return broken(); }
+  Result<std::optional<SyncBlob>> blob(std::int64_t) override { return broken(); }
+  Result<PutOutcome> putBlob(std::int64_t, std::int64_t, std::string_view, std::string_view,
+                             Seconds) override {
+    return broken();
+  }
+  Status addReport(const Report&) override { return broken(); }
+  Result<std::vector<Account>> accounts() override { return broken(); }
+  Result<std::vector<SyncBlob>> blobs() override { return broken(); }
+  Result<std::vector<Report>> reports() override { return broken(); }
+};
+
+TEST(ServiceStorageFailureTest, AFailingDatabaseGives503AndALogLineNeverACrash) {
+  BrokenStore store;
+  std::vector<std::string> log;
+  Service::Options options;
+  options.now = [] { return Seconds{1'800'000'000}; };
+  options.passwordIterations = 1000;
+  options.log = [&](std::string_view line) { log.emplace_back(line); };
+  Service service(store, options);
+
+  const std::string signIn = "app=lumarin&challenge=" + std::string(kChallenge) +
+                             "&state=s&email=a%40b.c&password=password1&action=";
+  const std::vector<HttpRequest> requests = {
+      {"POST", "/app/connect", {}, "", signIn + "signin"},
+      {"POST", "/app/connect", {}, "", signIn + "create"},
+      {"POST", "/api/app/token", {}, "", R"({"code":"c","verifier":"v","deviceId":"d"})"},
+      {"GET", "/api/me", {}, "Bearer t", ""},
+      {"POST", "/api/app/logout", {}, "Bearer t", "{}"},
+      {"GET", "/api/sync/lumarin", {}, "Bearer t", ""},
+      {"PUT", "/api/sync/lumarin", {}, "Bearer t", R"({"blob":"b","baseVersion":0})"},
+      {"POST", "/api/improve", {}, "Bearer t", R"({"events":[]})"},
+      {"POST", "/api/crash", {}, "", "{}"},
+  };
+  for (const auto& request : requests) {
+    const auto response = service.handle(request);
+    EXPECT_EQ(response.status, 503) << request.method << " " << request.path;
+    auto body = json::parse(response.body);
+    ASSERT_TRUE(body.ok()) << response.body;
+    EXPECT_FALSE(body->value("error", "").empty());
+  }
+  EXPECT_EQ(log.size(), requests.size());
+  // The page itself needs no database.
+  EXPECT_EQ(
+      service
+          .handle({"GET",
+                   "/app/connect",
+                   {{"app", "lumarin"}, {"challenge", std::string(kChallenge)}, {"state", "s"}},
+                   "",
+                   ""})
+          .status,
+      200);
+
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(runAdmin(store, "accounts", out, err), 1);
+  EXPECT_NE(err.str().find("database is gone"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace lumarin::service
