@@ -64,7 +64,10 @@ PostgresServer* PostgresServer::shared(std::string& whyNot) {
         "postgresql package (scripts/install-deps.sh) to run the PostgreSQL store tests";
     return nullptr;
   }
-  std::string pattern = (fs::temp_directory_path() / "lumarin-pg-XXXXXX").string();
+  // As root the server runs as "nobody", who must reach the directory: /tmp, whatever TMPDIR
+  // says (it may point into root's home). The socket path also has to stay short (108 bytes).
+  const fs::path base = ::geteuid() == 0 ? fs::path("/tmp") : fs::temp_directory_path();
+  std::string pattern = (base / "lumarin-pg-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     whyNot = "cannot create a temporary directory";
     return nullptr;
