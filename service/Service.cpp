@@ -192,7 +192,7 @@ HttpResponse Service::connectPage(const HttpRequest& request) const {
   page.challenge = queryItem(request, "challenge").value_or("");
   page.state = queryItem(request, "state").value_or("");
   if (auto problem = linkProblem(page.app, page.challenge, page.state)) {
-    return htmlResponse(400, renderErrorPage("Sign-in link not valid", *problem));
+    return htmlResponse(400, renderNoticePage("Sign-in link not valid", *problem));
   }
   return htmlResponse(200, page.render());
 }
@@ -200,10 +200,10 @@ HttpResponse Service::connectPage(const HttpRequest& request) const {
 HttpResponse Service::connectSubmit(const HttpRequest& request) const {
   auto form = parseSignInForm(request.body);
   if (!form) {
-    return htmlResponse(400, renderErrorPage("Sign-in failed", form.error().message));
+    return htmlResponse(400, renderNoticePage("Sign-in failed", form.error().message));
   }
   if (auto problem = linkProblem(form->app, form->challenge, form->state)) {
-    return htmlResponse(400, renderErrorPage("Sign-in link not valid", *problem));
+    return htmlResponse(400, renderNoticePage("Sign-in link not valid", *problem));
   }
   SignInPage again{form->app, form->challenge, form->state, form->email, {}};
   auto retry = [&](int status, std::string message) {
@@ -256,10 +256,10 @@ HttpResponse Service::connectSubmit(const HttpRequest& request) const {
 
   const std::string location = std::string(kCallback) + "?code=" + percentEncode(code) +
                                "&state=" + percentEncode(form->state);
-  auto response =
-      htmlResponse(303, renderErrorPage("Returning to Lumarin",
-                                        "You are signed in. If Lumarin does not come to the front, "
-                                        "open it again; this window can be closed."));
+  auto response = htmlResponse(
+      303, renderNoticePage("Returning to Lumarin",
+                            "You are signed in. If Lumarin does not come to the front, "
+                            "open it again; this window can be closed."));
   response.headers.emplace_back("Location", location);
   return response;
 }

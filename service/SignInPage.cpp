@@ -103,7 +103,7 @@ std::string SignInPage::render() const {
   return out;
 }
 
-std::string renderErrorPage(std::string_view title, std::string_view message) {
+std::string renderNoticePage(std::string_view title, std::string_view message) {
   std::string out(kHead);
   out += escapeHtml(title);
   out += kStyle;

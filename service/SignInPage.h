@@ -20,8 +20,9 @@ struct SignInPage {
   std::string render() const;
 };
 
-// A page that only explains why the sign-in cannot go on (a link that lost its challenge).
-std::string renderErrorPage(std::string_view title, std::string_view message);
+// A page with a title and one paragraph and no form: why the sign-in cannot go on (a link that
+// lost its challenge), or that it went on to the program.
+std::string renderNoticePage(std::string_view title, std::string_view message);
 
 // Escapes the five characters that are markup in text and in quoted attribute values.
 std::string escapeHtml(std::string_view text);
