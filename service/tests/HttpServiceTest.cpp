@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "PostgresServer.h"
 #include "base/Json.h"
 #include "service/Admin.h"
 #include "service/Crypto.h"
@@ -569,6 +570,85 @@ TEST_F(ServiceHttpTest, ServesHttpsWithTheGivenCertificate) {
 
   HttpServer broken(*service_, HttpServer::Options{4, Service::kMaxBodyBytes, key, cert});
   EXPECT_FALSE(broken.bind("127.0.0.1", 0).ok());
+}
+
+// The same service on PostgreSQL, as several processes would run it: the flow from sign-in to
+// a contested push, through HTTP, on a database opened by its URI.
+TEST(ServiceHttpPostgresTest, SignInAndContestedPushesOnASharedDatabase) {
+  std::string whyNot;
+  auto* postgres = test::PostgresServer::shared(whyNot);
+  if (postgres == nullptr) {
+    if (whyNot.starts_with("PostgreSQL server programs")) {
+      GTEST_SKIP() << whyNot;
+    }
+    FAIL() << whyNot;
+  }
+  const auto uri = postgres->freshDatabaseUri();
+  ASSERT_TRUE(uri.starts_with("postgresql://"));
+  auto first = Store::open(uri);
+  auto second = Store::open(uri);
+  ASSERT_TRUE(first.ok()) << first.error().message;
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  Service::Options options;
+  options.passwordIterations = 1000;
+  // Two service processes on one database, each with its own server.
+  Service serviceA(*first.value(), options);
+  Service serviceB(*second.value(), options);
+  HttpServer serverA(serviceA, HttpServer::Options{});
+  HttpServer serverB(serviceB, HttpServer::Options{});
+  const int portA = serverA.bind("127.0.0.1", 0).valueOr(0);
+  const int portB = serverB.bind("127.0.0.1", 0).valueOr(0);
+  ASSERT_TRUE(portA > 0 && portB > 0);
+  serverA.start();
+  serverB.start();
+
+  httplib::Client browser("127.0.0.1", portA);
+  const auto redirect =
+      browser.Post("/app/connect",
+                   "app=lumarin&challenge=" + std::string(kChallenge) +
+                       "&state=s&email=pg%40example.com&password=password1&action=create",
+                   "application/x-www-form-urlencoded");
+  ASSERT_TRUE(redirect);
+  ASSERT_EQ(redirect->status, 303);
+  const auto location = redirect->get_header_value("Location");
+  const auto code = location.substr(location.find("code=") + 5, 43);
+  // The code issued by one process is exchanged at the other.
+  httplib::Client program("127.0.0.1", portB);
+  const auto exchanged =
+      program.Post("/api/app/token",
+                   json::dump(Json{{"code", code}, {"verifier", kVerifier}, {"deviceId", "D"}}),
+                   "application/json");
+  ASSERT_TRUE(exchanged);
+  ASSERT_EQ(exchanged->status, 200) << exchanged->body;
+  const auto token = json::parse(exchanged->body).value().value("token", "");
+
+  constexpr int kClients = 10;
+  std::latch ready(kClients);
+  std::atomic<int> wins{0};
+  std::atomic<int> conflicts{0};
+  std::vector<std::thread> clients;
+  clients.reserve(kClients);
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      httplib::Client client("127.0.0.1", i % 2 == 0 ? portA : portB);
+      const auto body = json::dump(Json{{"blob", std::to_string(i)}, {"baseVersion", 0}});
+      ready.arrive_and_wait();
+      auto put = client.Put("/api/sync/lumarin", {{"Authorization", "Bearer " + token}}, body,
+                            "application/json");
+      if (put && put->status == 200) {
+        ++wins;
+      } else if (put && put->status == 409) {
+        ++conflicts;
+      }
+    });
+  }
+  for (auto& c : clients) {
+    c.join();
+  }
+  EXPECT_EQ(wins.load(), 1);
+  EXPECT_EQ(conflicts.load(), kClients - 1);
+  serverA.stop();
+  serverB.stop();
 }
 
 // A database that fails every call, as one does when its disk is full or its server is gone.

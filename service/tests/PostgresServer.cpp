@@ -119,6 +119,12 @@ std::string PostgresServer::conninfo(const std::string& database) const {
   return "host=" + dir_ + " dbname=" + database + " user=lumarin";
 }
 
+std::string PostgresServer::freshDatabaseUri() {
+  const std::string conninfo = freshDatabase();
+  const auto name = conninfo.substr(conninfo.find("dbname=") + 7);
+  return "postgresql:///" + name.substr(0, name.find(' ')) + "?host=" + dir_ + "&user=lumarin";
+}
+
 std::string PostgresServer::freshDatabase() {
   const std::string name = "lumarin_test_" + std::to_string(++databases_);
   PGconn* conn = PQconnectdb(conninfo("postgres").c_str());

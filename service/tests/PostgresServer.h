@@ -19,8 +19,10 @@ class PostgresServer {
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
 
-  // A connection string for a new, empty database of its own.
+  // A connection string for a new, empty database of its own: libpq keywords, or the URI form
+  // that `lumarin-service --db postgresql://...` is given.
   std::string freshDatabase();
+  std::string freshDatabaseUri();
 
  private:
   PostgresServer(std::string binDir, std::string dir) : binDir_(std::move(binDir)), dir_(dir) {}
