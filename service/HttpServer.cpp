@@ -1,8 +1,10 @@
 #include "service/HttpServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "base/Json.h"
@@ -36,6 +38,21 @@ std::string libraryErrorMessage(int status) {
   }
 }
 
+// The library listens with a backlog of 5, compiled into it: a burst of clients connecting at
+// once (programs waking from sleep, the load run's 50) overflows that, and each connection
+// dropped from the queue waits a full second for its SYN to be sent again. Linux lets listen()
+// be called again on a listening socket to change the backlog, and the socket is ours to reach
+// from a derived class.
+template <typename Base>
+class WideBacklog final : public Base {
+ public:
+  using Base::Base;
+  void widenBacklog() {
+    constexpr int kBacklog = 1024;
+    (void)::listen(this->svr_sock_, kBacklog);
+  }
+};
+
 }  // namespace
 
 struct HttpServer::Impl {
@@ -43,6 +60,7 @@ struct HttpServer::Impl {
   Service& service;
   Options options;
   std::unique_ptr<httplib::Server> server;
+  std::function<void()> widenBacklog;
   std::thread thread;
   std::atomic<bool> finished{false};
 };
@@ -51,10 +69,14 @@ HttpServer::HttpServer(Service& service, Options options)
     : impl_(std::make_unique<Impl>(service, std::move(options))) {
   auto& o = impl_->options;
   if (o.tlsCertificate && o.tlsKey) {
-    impl_->server =
-        std::make_unique<httplib::SSLServer>(o.tlsCertificate->c_str(), o.tlsKey->c_str());
+    auto server = std::make_unique<WideBacklog<httplib::SSLServer>>(o.tlsCertificate->c_str(),
+                                                                    o.tlsKey->c_str());
+    impl_->widenBacklog = [raw = server.get()] { raw->widenBacklog(); };
+    impl_->server = std::move(server);
   } else {
-    impl_->server = std::make_unique<httplib::Server>();
+    auto server = std::make_unique<WideBacklog<httplib::Server>>();
+    impl_->widenBacklog = [raw = server.get()] { raw->widenBacklog(); };
+    impl_->server = std::move(server);
   }
   auto& server = *impl_->server;
   const std::size_t threads = o.threads == 0 ? 1 : o.threads;
@@ -117,11 +139,13 @@ Result<int> HttpServer::bind(const std::string& host, int port) {
     if (bound <= 0) {
       return Error{"cannot listen on " + host};
     }
+    impl_->widenBacklog();
     return bound;
   }
   if (!server.bind_to_port(host, port)) {
     return Error{"cannot listen on " + host + ":" + std::to_string(port)};
   }
+  impl_->widenBacklog();
   return port;
 }
 
