@@ -146,7 +146,12 @@ Result<std::int64_t> SqliteStore::createAccount(std::string_view email,
   s.bind(email, passwordHash, tier, now);
   const int rc = s.step();
   if (rc == SQLITE_ROW) {
-    return s.integer(0);
+    const auto id = s.integer(0);
+    // Run the statement to its end so its implicit transaction commits here, not at finalise.
+    if (s.step() != SQLITE_DONE) {
+      return lastError("create account");
+    }
+    return id;
   }
   if (rc == SQLITE_DONE) {
     return Error{"an account with this e-mail address exists", kDuplicate};
