@@ -129,6 +129,14 @@ HttpResponse Service::storageFailure(const Error& error) const {
   return errorResponse(503, "the service's storage is unavailable; try again later");
 }
 
+// The browser gets a page, not JSON, when the database fails during sign-in.
+HttpResponse Service::pageStorageFailure(const Error& error) const {
+  options_.log(error.message);
+  return htmlResponse(503, renderNoticePage("Sign-in is unavailable right now",
+                                            "The service cannot reach its records. Try again in "
+                                            "a few minutes; nothing was changed."));
+}
+
 HttpResponse Service::handle(const HttpRequest& request) const {
   try {
     if (request.body.size() > options_.maxBodyBytes) {
@@ -226,13 +234,13 @@ HttpResponse Service::connectSubmit(const HttpRequest& request) const {
       if (created.error().code == Store::kDuplicate) {
         return retry(409, "An account with this e-mail address exists. Sign in instead.");
       }
-      return storageFailure(created.error());
+      return pageStorageFailure(created.error());
     }
     accountId = created.value();
   } else {
     auto account = store_.accountByEmail(*email);
     if (!account) {
-      return storageFailure(account.error());
+      return pageStorageFailure(account.error());
     }
     const auto& stored = account.value();
     const bool ok = crypto::verifyPassword(
@@ -249,7 +257,7 @@ HttpResponse Service::connectSubmit(const HttpRequest& request) const {
   if (auto saved = store_.saveCode(crypto::sha256Hex(code),
                                    AuthCode{accountId, form->challenge, issuedAt + kCodeLifetime});
       !saved) {
-    return storageFailure(saved.error());
+    return pageStorageFailure(saved.error());
   }
   // Old codes that were never exchanged would only pile up.
   (void)store_.purgeExpiredCodes(issuedAt);

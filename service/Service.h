@@ -69,6 +69,7 @@ class Service {
   struct Caller;
   Caller authenticate(const HttpRequest& request) const;
   HttpResponse storageFailure(const Error& error) const;
+  HttpResponse pageStorageFailure(const Error& error) const;
   Seconds now() const;
 
   Store& store_;
