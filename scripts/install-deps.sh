@@ -13,6 +13,8 @@ packages=(
   nlohmann-json3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the reference web service: HTTP server, embedded and shared databases, hashing
+  libcpp-httplib-dev libsqlite3-dev libssl-dev libpq-dev postgresql
   # what the simulated Mac draws with and headless windows
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
 )

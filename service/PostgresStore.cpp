@@ -1,0 +1,479 @@
+#include "service/PostgresStore.h"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <utility>
+
+namespace lumarin::service {
+
+namespace {
+
+// Identifiers are BIGINT and times BIGINT seconds, like the SQLite schema's INTEGER.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS accounts (
+  id BIGSERIAL PRIMARY KEY,
+  email TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  tier TEXT NOT NULL,
+  created_at BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS auth_codes (
+  code_hash TEXT PRIMARY KEY,
+  account_id BIGINT NOT NULL REFERENCES accounts(id),
+  challenge TEXT NOT NULL,
+  expires_at BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS tokens (
+  token_hash TEXT PRIMARY KEY,
+  account_id BIGINT NOT NULL REFERENCES accounts(id),
+  device_id TEXT NOT NULL,
+  created_at BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS sync_blobs (
+  account_id BIGINT PRIMARY KEY REFERENCES accounts(id),
+  version BIGINT NOT NULL,
+  blob TEXT NOT NULL,
+  device_id TEXT NOT NULL,
+  updated_at BIGINT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS reports (
+  id BIGSERIAL PRIMARY KEY,
+  kind TEXT NOT NULL,
+  account_id BIGINT,
+  install_id TEXT NOT NULL,
+  body TEXT NOT NULL,
+  received_at BIGINT NOT NULL
+);
+)sql";
+
+// Any fixed number: it only keeps two processes from creating the tables at the same moment
+// (CREATE TABLE IF NOT EXISTS is not safe against itself).
+constexpr const char* kSchemaLock = "SELECT pg_advisory_lock(7317001)";
+constexpr const char* kSchemaUnlock = "SELECT pg_advisory_unlock(7317001)";
+
+struct ResultDeleter {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using PgResult = std::unique_ptr<PGresult, ResultDeleter>;
+using Param = std::optional<std::string>;
+
+Param text(std::string_view value) { return std::string(value); }
+Param number(std::int64_t value) { return std::to_string(value); }
+
+Result<PgResult> run(PGconn* conn, const char* sql, const std::vector<Param>& params = {}) {
+  std::vector<const char*> values;
+  values.reserve(params.size());
+  for (const auto& p : params) {
+    values.push_back(p ? p->c_str() : nullptr);
+  }
+  PgResult result(PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                               nullptr, nullptr, 0));
+  const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    return Error{"postgresql: " + message, 0};
+  }
+  return result;
+}
+
+std::int64_t integerAt(const PgResult& r, int row, int column) {
+  const char* value = PQgetvalue(r.get(), row, column);
+  std::int64_t out = 0;
+  std::from_chars(value, value + PQgetlength(r.get(), row, column), out);
+  return out;
+}
+
+std::string textAt(const PgResult& r, int row, int column) {
+  return std::string(PQgetvalue(r.get(), row, column),
+                     static_cast<std::size_t>(PQgetlength(r.get(), row, column)));
+}
+
+// Several statements without parameters (the extended protocol takes only one at a time).
+Status runScript(PGconn* conn, const char* sql) {
+  PgResult result(PQexec(conn, sql));
+  if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    return Error{"postgresql: " + message, 0};
+  }
+  return success();
+}
+
+Account accountAt(const PgResult& r, int row) {
+  return Account{integerAt(r, row, 0), textAt(r, row, 1), textAt(r, row, 2), textAt(r, row, 3),
+                 integerAt(r, row, 4)};
+}
+
+}  // namespace
+
+// A connection borrowed from the pool for one call, returned on every path out.
+class PostgresStore::Lease {
+ public:
+  explicit Lease(PostgresStore& store) : store_(store), conn_(store.acquire()) {}
+  ~Lease() {
+    if (conn_.ok()) {
+      store_.release(conn_.value());
+    }
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+
+  bool ok() const { return conn_.ok(); }
+  const Error& error() const { return conn_.error(); }
+  PGconn* get() const { return conn_.value(); }
+
+ private:
+  PostgresStore& store_;
+  Result<PGconn*> conn_;
+};
+
+Result<std::unique_ptr<PostgresStore>> PostgresStore::open(const std::string& conninfo,
+                                                           std::size_t poolSize) {
+  std::unique_ptr<PostgresStore> store(new PostgresStore(conninfo, poolSize == 0 ? 1 : poolSize));
+  Lease lease(*store);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  if (auto locked = run(lease.get(), kSchemaLock); !locked) {
+    return locked.error();
+  }
+  auto created = runScript(lease.get(), kSchema);
+  auto unlocked = run(lease.get(), kSchemaUnlock);
+  if (!created) {
+    return created.error();
+  }
+  if (!unlocked) {
+    return unlocked.error();
+  }
+  return store;
+}
+
+PostgresStore::~PostgresStore() {
+  for (auto* conn : idle_) {
+    PQfinish(conn);
+  }
+}
+
+Result<PGconn*> PostgresStore::acquire() {
+  std::unique_lock lock(mutex_);
+  available_.wait(lock, [this] { return !idle_.empty() || open_ < poolSize_; });
+  if (!idle_.empty()) {
+    auto* conn = idle_.back();
+    idle_.pop_back();
+    return conn;
+  }
+  ++open_;
+  lock.unlock();
+  PGconn* conn = PQconnectdb(conninfo_.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) {
+    std::string message = conn ? PQerrorMessage(conn) : "out of memory";
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    PQfinish(conn);
+    lock.lock();
+    --open_;
+    available_.notify_one();
+    return Error{"postgresql: cannot connect: " + message};
+  }
+  // Our own messages are enough; the server's notices would only clutter stderr.
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
+  return conn;
+}
+
+void PostgresStore::release(PGconn* conn) {
+  std::lock_guard lock(mutex_);
+  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE) {
+    idle_.push_back(conn);
+  } else {
+    // A dropped server connection is not handed out again; the next caller opens a new one.
+    PQfinish(conn);
+    --open_;
+  }
+  available_.notify_one();
+}
+
+Result<std::int64_t> PostgresStore::createAccount(std::string_view email,
+                                                  std::string_view passwordHash,
+                                                  std::string_view tier, Seconds now) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "INSERT INTO accounts (email, password_hash, tier, created_at) "
+               "VALUES ($1, $2, $3, $4) ON CONFLICT (email) DO NOTHING RETURNING id",
+               {text(email), text(passwordHash), text(tier), number(now)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return Error{"an account with this e-mail address exists", kDuplicate};
+  }
+  return integerAt(r.value(), 0, 0);
+}
+
+Result<std::optional<Account>> PostgresStore::accountByEmail(std::string_view email) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT id, email, tier, password_hash, created_at FROM accounts WHERE email = $1",
+               {text(email)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return std::optional<Account>();
+  }
+  return std::optional<Account>(accountAt(r.value(), 0));
+}
+
+Status PostgresStore::saveCode(std::string_view codeHash, const AuthCode& code) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r =
+      run(lease.get(),
+          "INSERT INTO auth_codes (code_hash, account_id, challenge, expires_at) "
+          "VALUES ($1, $2, $3, $4)",
+          {text(codeHash), number(code.accountId), text(code.challenge), number(code.expiresAt)});
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<std::optional<AuthCode>> PostgresStore::takeCode(std::string_view codeHash) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "DELETE FROM auth_codes WHERE code_hash = $1 "
+               "RETURNING account_id, challenge, expires_at",
+               {text(codeHash)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return std::optional<AuthCode>();
+  }
+  return std::optional<AuthCode>(
+      AuthCode{integerAt(r.value(), 0, 0), textAt(r.value(), 0, 1), integerAt(r.value(), 0, 2)});
+}
+
+Result<int> PostgresStore::purgeExpiredCodes(Seconds now) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM auth_codes WHERE expires_at <= $1", {number(now)});
+  if (!r) {
+    return r.error();
+  }
+  const char* affected = PQcmdTuples(r->get());
+  int count = 0;
+  std::from_chars(affected, affected + std::char_traits<char>::length(affected), count);
+  return count;
+}
+
+Status PostgresStore::saveToken(std::string_view tokenHash, std::int64_t accountId,
+                                std::string_view deviceId, Seconds now) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "INSERT INTO tokens (token_hash, account_id, device_id, created_at) "
+               "VALUES ($1, $2, $3, $4)",
+               {text(tokenHash), number(accountId), text(deviceId), number(now)});
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view tokenHash) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at FROM tokens t "
+               "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = $1",
+               {text(tokenHash)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return std::optional<Account>();
+  }
+  return std::optional<Account>(accountAt(r.value(), 0));
+}
+
+Result<bool> PostgresStore::revokeToken(std::string_view tokenHash) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM tokens WHERE token_hash = $1 RETURNING account_id",
+               {text(tokenHash)});
+  if (!r) {
+    return r.error();
+  }
+  return PQntuples(r->get()) > 0;
+}
+
+Result<std::optional<SyncBlob>> PostgresStore::blob(std::int64_t accountId) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT version, blob, device_id, updated_at FROM sync_blobs "
+               "WHERE account_id = $1",
+               {number(accountId)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return std::optional<SyncBlob>();
+  }
+  const auto& row = r.value();
+  return std::optional<SyncBlob>(SyncBlob{accountId,
+                                          {},
+                                          integerAt(row, 0, 0),
+                                          textAt(row, 0, 1),
+                                          textAt(row, 0, 2),
+                                          integerAt(row, 0, 3)});
+}
+
+Result<PutOutcome> PostgresStore::putBlob(std::int64_t accountId, std::int64_t baseVersion,
+                                          std::string_view blob, std::string_view deviceId,
+                                          Seconds now) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  // The version test sits inside the write: of N concurrent writers on one base, the row lock
+  // lets one update and the rest find a version that no longer matches.
+  auto r =
+      baseVersion == 0
+          ? run(lease.get(),
+                "INSERT INTO sync_blobs (account_id, version, blob, device_id, updated_at) "
+                "VALUES ($1, 1, $2, $3, $4) ON CONFLICT (account_id) DO NOTHING "
+                "RETURNING version",
+                {number(accountId), text(blob), text(deviceId), number(now)})
+          : run(lease.get(),
+                "UPDATE sync_blobs SET version = version + 1, blob = $2, device_id = $3, "
+                "updated_at = $4 WHERE account_id = $1 AND version = $5 RETURNING version",
+                {number(accountId), text(blob), text(deviceId), number(now), number(baseVersion)});
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 1) {
+    return PutOutcome{true, integerAt(r.value(), 0, 0)};
+  }
+  auto current =
+      run(lease.get(), "SELECT version FROM sync_blobs WHERE account_id = $1", {number(accountId)});
+  if (!current) {
+    return current.error();
+  }
+  if (PQntuples(current->get()) == 0) {
+    return PutOutcome{false, 0};
+  }
+  return PutOutcome{false, integerAt(current.value(), 0, 0)};
+}
+
+Status PostgresStore::addReport(const Report& report) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "INSERT INTO reports (kind, account_id, install_id, body, received_at) "
+               "VALUES ($1, $2, $3, $4, $5)",
+               {text(report.kind), report.accountId ? number(*report.accountId) : Param(),
+                text(report.installId), text(report.body), number(report.receivedAt)});
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<std::vector<Account>> PostgresStore::accounts() {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
+  if (!r) {
+    return r.error();
+  }
+  std::vector<Account> out;
+  out.reserve(static_cast<std::size_t>(PQntuples(r->get())));
+  for (int i = 0; i < PQntuples(r->get()); ++i) {
+    out.push_back(accountAt(r.value(), i));
+  }
+  return out;
+}
+
+Result<std::vector<SyncBlob>> PostgresStore::blobs() {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT b.account_id, a.email, b.version, b.blob, b.device_id, b.updated_at "
+               "FROM sync_blobs b JOIN accounts a ON a.id = b.account_id "
+               "ORDER BY b.account_id");
+  if (!r) {
+    return r.error();
+  }
+  std::vector<SyncBlob> out;
+  const auto& rows = r.value();
+  out.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
+  for (int i = 0; i < PQntuples(rows.get()); ++i) {
+    out.push_back(SyncBlob{integerAt(rows, i, 0), textAt(rows, i, 1), integerAt(rows, i, 2),
+                           textAt(rows, i, 3), textAt(rows, i, 4), integerAt(rows, i, 5)});
+  }
+  return out;
+}
+
+Result<std::vector<Report>> PostgresStore::reports() {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT id, kind, account_id, install_id, body, received_at FROM reports "
+               "ORDER BY id");
+  if (!r) {
+    return r.error();
+  }
+  std::vector<Report> out;
+  const auto& rows = r.value();
+  out.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
+  for (int i = 0; i < PQntuples(rows.get()); ++i) {
+    Report report{integerAt(rows, i, 0), textAt(rows, i, 1), std::nullopt,
+                  textAt(rows, i, 3),    textAt(rows, i, 4), integerAt(rows, i, 5)};
+    if (PQgetisnull(rows.get(), i, 2) == 0) {
+      report.accountId = integerAt(rows, i, 2);
+    }
+    out.push_back(std::move(report));
+  }
+  return out;
+}
+
+}  // namespace lumarin::service

@@ -1,0 +1,389 @@
+#include "service/SqliteStore.h"
+
+#include <sqlite3.h>
+
+namespace lumarin::service {
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS accounts (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  email TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  tier TEXT NOT NULL,
+  created_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS auth_codes (
+  code_hash TEXT PRIMARY KEY,
+  account_id INTEGER NOT NULL REFERENCES accounts(id),
+  challenge TEXT NOT NULL,
+  expires_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS tokens (
+  token_hash TEXT PRIMARY KEY,
+  account_id INTEGER NOT NULL REFERENCES accounts(id),
+  device_id TEXT NOT NULL,
+  created_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS sync_blobs (
+  account_id INTEGER PRIMARY KEY REFERENCES accounts(id),
+  version INTEGER NOT NULL,
+  blob TEXT NOT NULL,
+  device_id TEXT NOT NULL,
+  updated_at INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS reports (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  kind TEXT NOT NULL,
+  account_id INTEGER,
+  install_id TEXT NOT NULL,
+  body TEXT NOT NULL,
+  received_at INTEGER NOT NULL
+);
+)sql";
+
+// One prepared statement, finalised on every path out.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return prepared_ && bound_; }
+
+  template <typename... Args>
+  Statement& bind(const Args&... args) {
+    int index = 0;
+    (bindOne(++index, args), ...);
+    return *this;
+  }
+
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return ok() ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+
+  std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+  bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  std::string text(int column) const {
+    const auto* data = sqlite3_column_text(stmt_, column);
+    const int size = sqlite3_column_bytes(stmt_, column);
+    return data == nullptr
+               ? std::string()
+               : std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size));
+  }
+
+ private:
+  void bindOne(int index, std::int64_t value) {
+    bound_ = bound_ && sqlite3_bind_int64(stmt_, index, value) == SQLITE_OK;
+  }
+  void bindOne(int index, std::string_view value) {
+    // SQLITE_TRANSIENT: SQLite copies, so temporaries are fine.
+    bound_ = bound_ && sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                                         SQLITE_TRANSIENT) == SQLITE_OK;
+  }
+  void bindOne(int index, const std::string& value) { bindOne(index, std::string_view(value)); }
+  void bindOne(int index, const std::optional<std::int64_t>& value) {
+    if (value) {
+      bindOne(index, *value);
+    } else {
+      bound_ = bound_ && sqlite3_bind_null(stmt_, index) == SQLITE_OK;
+    }
+  }
+
+  sqlite3_stmt* stmt_ = nullptr;
+  bool prepared_ = false;
+  bool bound_ = true;
+};
+
+Account readAccount(const Statement& s) {
+  return Account{s.integer(0), s.text(1), s.text(2), s.text(3), s.integer(4)};
+}
+
+}  // namespace
+
+Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    Error error{"cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))};
+    sqlite3_close(db);
+    return error;
+  }
+  std::unique_ptr<SqliteStore> store(new SqliteStore(db));
+  // Another service process may hold the write lock for a moment; wait rather than fail.
+  sqlite3_busy_timeout(db, 5000);
+  char* message = nullptr;
+  const std::string setup = std::string(
+                                "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                                "PRAGMA foreign_keys=ON;") +
+                            kSchema;
+  if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    Error error{"cannot prepare " + path + ": " + (message ? message : "unknown error")};
+    sqlite3_free(message);
+    return error;
+  }
+  return store;
+}
+
+SqliteStore::~SqliteStore() { sqlite3_close(db_); }
+
+Error SqliteStore::lastError(std::string_view what) const {
+  return Error{std::string("sqlite: ") + std::string(what) + ": " + sqlite3_errmsg(db_),
+               sqlite3_extended_errcode(db_)};
+}
+
+Result<std::int64_t> SqliteStore::createAccount(std::string_view email,
+                                                std::string_view passwordHash,
+                                                std::string_view tier, Seconds now) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO accounts (email, password_hash, tier, created_at) VALUES (?, ?, ?, ?) "
+              "ON CONFLICT (email) DO NOTHING RETURNING id");
+  s.bind(email, passwordHash, tier, now);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    const auto id = s.integer(0);
+    // Run the statement to its end so its implicit transaction commits here, not at finalise.
+    if (s.step() != SQLITE_DONE) {
+      return lastError("create account");
+    }
+    return id;
+  }
+  if (rc == SQLITE_DONE) {
+    return Error{"an account with this e-mail address exists", kDuplicate};
+  }
+  return lastError("create account");
+}
+
+Result<std::optional<Account>> SqliteStore::accountByEmail(std::string_view email) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT id, email, tier, password_hash, created_at FROM accounts WHERE email = ?");
+  s.bind(email);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    return std::optional<Account>(readAccount(s));
+  }
+  if (rc == SQLITE_DONE) {
+    return std::optional<Account>();
+  }
+  return lastError("find account");
+}
+
+Status SqliteStore::saveCode(std::string_view codeHash, const AuthCode& code) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO auth_codes (code_hash, account_id, challenge, expires_at) "
+              "VALUES (?, ?, ?, ?)");
+  s.bind(codeHash, code.accountId, code.challenge, code.expiresAt);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("save code");
+  }
+  return success();
+}
+
+Result<std::optional<AuthCode>> SqliteStore::takeCode(std::string_view codeHash) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "DELETE FROM auth_codes WHERE code_hash = ? "
+              "RETURNING account_id, challenge, expires_at");
+  s.bind(codeHash);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    AuthCode code{s.integer(0), s.text(1), s.integer(2)};
+    // Finish the statement so the delete is committed before we answer.
+    if (s.step() != SQLITE_DONE) {
+      return lastError("take code");
+    }
+    return std::optional<AuthCode>(std::move(code));
+  }
+  if (rc == SQLITE_DONE) {
+    return std::optional<AuthCode>();
+  }
+  return lastError("take code");
+}
+
+Result<int> SqliteStore::purgeExpiredCodes(Seconds now) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM auth_codes WHERE expires_at <= ?");
+  s.bind(now);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("purge codes");
+  }
+  return sqlite3_changes(db_);
+}
+
+Status SqliteStore::saveToken(std::string_view tokenHash, std::int64_t accountId,
+                              std::string_view deviceId, Seconds now) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO tokens (token_hash, account_id, device_id, created_at) "
+              "VALUES (?, ?, ?, ?)");
+  s.bind(tokenHash, accountId, deviceId, now);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("save token");
+  }
+  return success();
+}
+
+Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tokenHash) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at FROM tokens t "
+              "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = ?");
+  s.bind(tokenHash);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    return std::optional<Account>(readAccount(s));
+  }
+  if (rc == SQLITE_DONE) {
+    return std::optional<Account>();
+  }
+  return lastError("find token");
+}
+
+Result<bool> SqliteStore::revokeToken(std::string_view tokenHash) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM tokens WHERE token_hash = ?");
+  s.bind(tokenHash);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("revoke token");
+  }
+  return sqlite3_changes(db_) > 0;
+}
+
+Result<std::optional<SyncBlob>> SqliteStore::blob(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT version, blob, device_id, updated_at FROM sync_blobs WHERE account_id = ?");
+  s.bind(accountId);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    return std::optional<SyncBlob>(
+        SyncBlob{accountId, {}, s.integer(0), s.text(1), s.text(2), s.integer(3)});
+  }
+  if (rc == SQLITE_DONE) {
+    return std::optional<SyncBlob>();
+  }
+  return lastError("read blob");
+}
+
+Result<PutOutcome> SqliteStore::putBlob(std::int64_t accountId, std::int64_t baseVersion,
+                                        std::string_view blob, std::string_view deviceId,
+                                        Seconds now) {
+  std::lock_guard lock(mutex_);
+  // The version check is part of the write itself, so a second process that got in between
+  // our read and our write cannot be overwritten: its row no longer has our base version.
+  if (baseVersion == 0) {
+    Statement s(db_,
+                "INSERT INTO sync_blobs (account_id, version, blob, device_id, updated_at) "
+                "VALUES (?, 1, ?, ?, ?) ON CONFLICT (account_id) DO NOTHING RETURNING version");
+    s.bind(accountId, blob, deviceId, now);
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) {
+      const auto version = s.integer(0);
+      if (s.step() != SQLITE_DONE) {
+        return lastError("store blob");
+      }
+      return PutOutcome{true, version};
+    }
+    if (rc != SQLITE_DONE) {
+      return lastError("store blob");
+    }
+  } else {
+    Statement s(db_,
+                "UPDATE sync_blobs SET version = version + 1, blob = ?, device_id = ?, "
+                "updated_at = ? WHERE account_id = ? AND version = ? RETURNING version");
+    s.bind(blob, deviceId, now, accountId, baseVersion);
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) {
+      const auto version = s.integer(0);
+      if (s.step() != SQLITE_DONE) {
+        return lastError("store blob");
+      }
+      return PutOutcome{true, version};
+    }
+    if (rc != SQLITE_DONE) {
+      return lastError("store blob");
+    }
+  }
+  Statement current(db_, "SELECT version FROM sync_blobs WHERE account_id = ?");
+  current.bind(accountId);
+  const int rc = current.step();
+  if (rc == SQLITE_ROW) {
+    return PutOutcome{false, current.integer(0)};
+  }
+  if (rc == SQLITE_DONE) {
+    return PutOutcome{false, 0};
+  }
+  return lastError("read version");
+}
+
+Status SqliteStore::addReport(const Report& report) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO reports (kind, account_id, install_id, body, received_at) "
+              "VALUES (?, ?, ?, ?, ?)");
+  s.bind(report.kind, report.accountId, report.installId, report.body, report.receivedAt);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("store report");
+  }
+  return success();
+}
+
+Result<std::vector<Account>> SqliteStore::accounts() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
+  std::vector<Account> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    out.push_back(readAccount(s));
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list accounts");
+  }
+  return out;
+}
+
+Result<std::vector<SyncBlob>> SqliteStore::blobs() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT b.account_id, a.email, b.version, b.blob, b.device_id, b.updated_at "
+              "FROM sync_blobs b JOIN accounts a ON a.id = b.account_id ORDER BY b.account_id");
+  std::vector<SyncBlob> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    out.push_back(
+        SyncBlob{s.integer(0), s.text(1), s.integer(2), s.text(3), s.text(4), s.integer(5)});
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list blobs");
+  }
+  return out;
+}
+
+Result<std::vector<Report>> SqliteStore::reports() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT id, kind, account_id, install_id, body, received_at FROM reports "
+              "ORDER BY id");
+  std::vector<Report> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    Report r{s.integer(0), s.text(1), std::nullopt, s.text(3), s.text(4), s.integer(5)};
+    if (!s.isNull(2)) {
+      r.accountId = s.integer(2);
+    }
+    out.push_back(std::move(r));
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list reports");
+  }
+  return out;
+}
+
+}  // namespace lumarin::service

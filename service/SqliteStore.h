@@ -1,0 +1,48 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "service/Store.h"
+
+struct sqlite3;
+
+namespace lumarin::service {
+
+// The embedded store: one SQLite file in WAL mode. One connection per process behind a mutex:
+// SQLite runs one writer at a time anyway, and our statements take microseconds, so a pool
+// would buy nothing but more locking. Other processes on the same file wait for the database's
+// own lock (busy timeout) and meet the same conditional statements.
+class SqliteStore final : public Store {
+ public:
+  static Result<std::unique_ptr<SqliteStore>> open(const std::string& path);
+  ~SqliteStore() override;
+
+  Result<std::int64_t> createAccount(std::string_view email, std::string_view passwordHash,
+                                     std::string_view tier, Seconds now) override;
+  Result<std::optional<Account>> accountByEmail(std::string_view email) override;
+  Status saveCode(std::string_view codeHash, const AuthCode& code) override;
+  Result<std::optional<AuthCode>> takeCode(std::string_view codeHash) override;
+  Result<int> purgeExpiredCodes(Seconds now) override;
+  Status saveToken(std::string_view tokenHash, std::int64_t accountId, std::string_view deviceId,
+                   Seconds now) override;
+  Result<std::optional<Account>> accountForToken(std::string_view tokenHash) override;
+  Result<bool> revokeToken(std::string_view tokenHash) override;
+  Result<std::optional<SyncBlob>> blob(std::int64_t accountId) override;
+  Result<PutOutcome> putBlob(std::int64_t accountId, std::int64_t baseVersion,
+                             std::string_view blob, std::string_view deviceId,
+                             Seconds now) override;
+  Status addReport(const Report& report) override;
+  Result<std::vector<Account>> accounts() override;
+  Result<std::vector<SyncBlob>> blobs() override;
+  Result<std::vector<Report>> reports() override;
+
+ private:
+  explicit SqliteStore(sqlite3* db) : db_(db) {}
+  Error lastError(std::string_view what) const;
+
+  std::mutex mutex_;
+  sqlite3* db_;
+};
+
+}  // namespace lumarin::service
