@@ -118,6 +118,11 @@ void BM_ForwardedClick(benchmark::State& state) {
       break;
     }
   }
+  if (std::holds_alternative<ExternalStatusItem>(chosen) &&
+      std::get<ExternalStatusItem>(chosen).pid == 0) {
+    state.SkipWithError("no tile of the wanted kind");
+    return;
+  }
   for (auto _ : state) {
     desktop.forwarder->forward(chosen, false,
                                state.range(0) == 0 ? 0u : static_cast<unsigned>(kModifierOption));

@@ -254,14 +254,17 @@ void AppStatusItemsController::singleClick(const MonitoredApp& app) {
     }
     self->deps_.debugLog.log("appitem: singleClick " + app.bundleID +
                              " ownStatusItem=" + (own ? "true" : "false"));
-    if (own && own->element) {
-      // Opens the app's own menu; a failure is not worth telling anyone about.
-      background.post([weak, element = *own->element] {
-        if (auto strong = weak.lock()) {
-          strong->deps_.accessibility.setMessagingTimeout(element, kPressTimeout);
-          (void)strong->deps_.accessibility.performAction(element, "AXPress");
-        }
-      });
+    if (own) {
+      // Opens the app's own menu; a failure (or an item without an element to press) is not
+      // worth telling anyone about.
+      if (own->element) {
+        background.post([weak, element = *own->element] {
+          if (auto strong = weak.lock()) {
+            strong->deps_.accessibility.setMessagingTimeout(element, kPressTimeout);
+            (void)strong->deps_.accessibility.performAction(element, "AXPress");
+          }
+        });
+      }
       return;
     }
     self->deps_.scheduler.mainQueue().post([weak, app] {
@@ -367,8 +370,7 @@ void AppStatusItemsController::reportBadgeReads() {
     }
     last = state;
     if (statistics_) {
-      statistics_("badge.read",
-                  {{"app", app.bundleID}, {"ok", found ? "true" : "false"}, {"kind", kind}});
+      statistics_("badge.read", {{"app", app.bundleID}, {"ok", found}, {"kind", kind}});
     }
   }
 }

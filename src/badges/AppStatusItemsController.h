@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Image.h"
+#include "base/Properties.h"
 #include "base/Signal.h"
 #include "base/StyledText.h"
 #include "base/Uuid.h"
@@ -68,8 +69,7 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
     SystemLog& systemLog;
     AppItemsRevision& revision;
   };
-  using StatisticsHook =
-      std::function<void(const std::string& event, const std::map<std::string, std::string>&)>;
+  using StatisticsHook = std::function<void(const std::string& event, const Properties&)>;
 
   explicit AppStatusItemsController(Dependencies dependencies);
   AppStatusItemsController(const AppStatusItemsController&) = delete;

@@ -18,7 +18,10 @@ namespace lumarin {
 
 namespace {
 
-std::string whole(double v) { return std::to_string(static_cast<long long>(std::floor(v))); }
+// Frames come from other processes: a non-finite one is written as such, never cast.
+std::string whole(double v) {
+  return std::isfinite(v) ? std::to_string(static_cast<long long>(std::floor(v))) : "nan";
+}
 
 const char* flag(bool value) { return value ? "true" : "false"; }
 

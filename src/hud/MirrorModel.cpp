@@ -45,7 +45,7 @@ bool onMenuBarStrip(const GlobalRect& frame, const std::vector<MenuBarScreen>& s
 }
 
 std::string chevronText(const std::optional<GlobalRect>& chevron) {
-  if (!chevron) {
+  if (!chevron || !std::isfinite(chevron->minX()) || !std::isfinite(chevron->maxX())) {
     return "-";
   }
   return std::to_string(static_cast<long long>(chevron->minX())) + ".." +
@@ -278,10 +278,14 @@ void MirrorModel::placeAndCapture(const std::shared_ptr<Run>& run) {
   } else if (!run->unified) {
     deps_.capture->captureItems(std::move(all), done);
   } else {
+    // The drawn test is settled here: the capture runs later, when the model may be gone.
+    for (auto& item : all) {
+      if (!item.drawnHint) {
+        item.drawnHint = isDrawn(item);
+      }
+    }
     deps_.capture->captureFromMenuBar(
-        std::move(all),
-        [this](const ExternalStatusItem& item) { return item.drawnHint.value_or(isDrawn(item)); },
-        done);
+        std::move(all), [](const ExternalStatusItem& item) { return *item.drawnHint; }, done);
   }
 }
 

@@ -101,6 +101,10 @@ struct ApplicationAssembly::Parts {
       if (auto controller = delegate->appItemsController()) {
         forwarder->setAppItems(controller);
       }
+      // The event being handled is the tile's own mouse-up in the HUD.
+      mac.events.setCurrentEvent(
+          Event{event.rightButton ? EventType::rightMouseUp : EventType::leftMouseUp, 1,
+                event.modifiers});
       forwarder->forward(target->second, event.rightButton, event.modifiers);
       return true;
     });

@@ -176,9 +176,28 @@ TEST_F(StatusItemControllerTest, WithoutFeedOrDockTheMenuStillWorks) {
   for (const auto& entry : menu.items) {
     EXPECT_NE(entry.title, "Check for Updates…");
   }
-  // A disabled entry cannot be chosen.
-  controller->perform(MenuItem::command("Stray", "addApp"));  // no represented object
+  // The disabled entry cannot be chosen; an entry without its pair of strings adds nothing.
+  ASSERT_TRUE(mac_.statusBar.click("own", false, 1, 0));
+  EXPECT_FALSE(mac_.statusBar.choose({"Add App", "No apps found in the Dock"}));
+  EXPECT_TRUE(mac_.statusBar.dismissMenu());
+  controller->perform(MenuItem::command("Stray", "addApp"));
   EXPECT_TRUE(settings_.monitoredApps()->empty());
+}
+
+TEST_F(StatusItemControllerTest, ClickingTheItemAgainClosesItsMenuAndTheNextClickRebuildsIt) {
+  auto controller = start();
+  ASSERT_TRUE(mac_.statusBar.click("own", false, 1, 0));
+  ASSERT_TRUE(mac_.statusBar.click("own", false, 1, 0));  // closes the open menu
+  EXPECT_FALSE(mac_.statusBar.menuOpen());
+  EXPECT_FALSE(mac_.statusBar.items().front()->hasMenu());
+  ASSERT_TRUE(mac_.statusBar.click("own", true, 1, 0));
+  EXPECT_TRUE(mac_.statusBar.menuOpen());
+  const auto menus = mac_.statusBar.menusJson();
+  ASSERT_EQ(menus.size(), 2u);
+  EXPECT_EQ(menus[0]["outcome"], "closed");
+  // A button click while its menu is open (the HUD forwarding a click) shows it anew.
+  mac_.statusBar.items().front()->button().performClick();
+  EXPECT_EQ(mac_.statusBar.menusJson().size(), 3u);
 }
 
 TEST_F(StatusItemControllerTest, OtherAppAddsOnlyBundlesWithAnIdentifier) {

@@ -162,10 +162,16 @@ TEST_F(MirrorClickForwarderTest, OwnItemsGoThroughTheirButton) {
   click(MirrorModel::OwnTarget{9999}, false);
   EXPECT_FALSE(reports_.back().ok);
   EXPECT_EQ(logLines("mirror: own#9999 button not found").size(), 1u);
-  // A right click is a synthesised right click at the item's place.
+  // A right click is a synthesised right click at the item's place, which reaches the item.
+  item->button().setAction([&](StatusBarButton&) { ++clicks; },
+                           kSendOnLeftMouseUp | kSendOnRightMouseUp);
   click(MirrorModel::OwnTarget{number}, true);
   EXPECT_EQ(reports_.back().path, "skylight");
-  EXPECT_EQ(mac_.events.posted().back().type, EventType::mouseMoved);
+  const auto posted = mac_.events.posted();
+  ASSERT_GE(posted.size(), 3u);
+  EXPECT_EQ(posted[posted.size() - 2].hit, "own item");
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(posted.back().type, EventType::mouseMoved);
 }
 
 }  // namespace

@@ -131,7 +131,10 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
   }
   void performClick() override {
     if (menu_) {
-      bar_.showMenu(autosaveName_, *menu_, menuHandlers_);
+      // Copies: showing closes an open menu first, and its handlers may detach this one.
+      const Menu menu = *menu_;
+      const MenuHandlers handlers = menuHandlers_;
+      bar_.showMenu(autosaveName_, menu, handlers);
       return;
     }
     if (action_ && (mask_ & kSendOnLeftMouseUp) != 0) {
@@ -330,9 +333,18 @@ bool SimStatusBar::click(const std::string& name, bool right, int clicks, unsign
 
 void SimStatusBar::deliver(SimStatusItem& item, const Event& event) {
   events_.setCurrentEvent(event);
+  if (openMenu_ && shown_[openMenu_->record].owner == item.autosaveName()) {
+    // As on macOS, a click on the item whose menu is open closes the menu.
+    if (event.clickCount == 1) {
+      closeOpenMenu("closed");
+    }
+    return;
+  }
   if (item.menu()) {
     if (event.clickCount == 1) {
-      showMenu(item.autosaveName(), *item.menu(), item.menuHandlers());
+      const Menu menu = *item.menu();
+      const MenuHandlers handlers = item.menuHandlers();
+      showMenu(item.autosaveName(), menu, handlers);
     }
     return;
   }
