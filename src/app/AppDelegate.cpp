@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/GlobalHotKey.h"
 #include "app/StatusItemController.h"
 #include "badges/AppStatusItemsController.h"
 #include "badges/BadgeHistory.h"
@@ -59,6 +60,8 @@ void AppDelegate::applicationDidFinishLaunching() {
   // as they are built, in their order.
   services_.dockMonitor->start();
   createStatusItems();
+  // Step 11, the mirror controller, arrives with the HUD.
+  registerHotKeys();
   // Step 13: the pending permission-flow mark is consumed at every launch, before onboarding
   // or the settings window decide what to show (they arrive with their own parts).
   if (services_.capture != nullptr) {
@@ -105,6 +108,16 @@ void AppDelegate::createStatusItems() {
   }
   appItemsController_->start();
   appItemsController_->reconcile();
+}
+
+void AppDelegate::registerHotKeys() {
+  hotKey_ = std::make_shared<GlobalHotKey>(*platform_.hotKeys, log_);
+  hotKey_->setOnTrigger(
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.showSettings(std::nullopt); }));
+  hotKey_->registerHotKey(GlobalHotKey::kCommaKey, GlobalHotKey::kControlOptionCommand);
+  hotKey_->registerHotKey(
+      2, GlobalHotKey::kMKey, GlobalHotKey::kControlOptionCommand,
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("hud:hotkey"); }));
 }
 
 void AppDelegate::request(const std::string& what) {

@@ -14,6 +14,7 @@
 namespace lumarin {
 
 class AppStatusItemsController;
+class GlobalHotKey;
 class DebugLog;
 class RepeatingTimer;
 class StatusItemController;
@@ -49,12 +50,13 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   }
 
   // What was asked of the windows and the HUD that arrive with later parts of the program:
-  // "settings:general", "settings:last", "onboarding", "hud:menu", "updates".
+  // "settings:general", "settings:last", "onboarding", "hud:menu", "hud:hotkey", "updates".
   const std::vector<std::string>& requests() const { return requests_; }
 
  private:
   void installEditMenu();
   void createStatusItems();
+  void registerHotKeys();
   void request(const std::string& what);
   void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
@@ -65,6 +67,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   AppServices services_;
   std::shared_ptr<StatusItemController> statusItemController_;
   std::shared_ptr<AppStatusItemsController> appItemsController_;
+  std::shared_ptr<GlobalHotKey> hotKey_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
   std::size_t housekeepingTicks_ = 0;
   bool resumedPermissionFlow_ = false;

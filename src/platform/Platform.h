@@ -8,6 +8,7 @@ class Bundle;
 class Clock;
 class DistributedNotifications;
 class Events;
+class HotKeys;
 class InstanceLock;
 class LoginItems;
 class Panels;
@@ -43,6 +44,7 @@ struct Platform {
   ScreenCapture* screenCapture = nullptr;
   StatusBar* statusBar = nullptr;
   Events* events = nullptr;
+  HotKeys* hotKeys = nullptr;
   Panels* panels = nullptr;
   DistributedNotifications* notifications = nullptr;
 };

@@ -182,7 +182,8 @@ int ApplicationAssembly::finish() {
          {"forwardedClicks", parts.mirrorHistory.clicksJson()},
          {"statusItems", json::dump(mac.statusBar.statusItemsJson())},
          {"menus", json::dump(mac.statusBar.menusJson())},
-         {"panels", json::dump(mac.panels.toJson())}});
+         {"panels", json::dump(mac.panels.toJson())},
+         {"hotKeys", json::dump(mac.hotKeys.toJson())}});
     if (!writeFile(*options_.report, report)) {
       std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
       return 1;

@@ -49,6 +49,10 @@ OrderedJson eventJson(const ScenarioEvent& e) {
       out["modifiers"] = e.modifiers;
     }
   }
+  if (e.action == "pressKeys") {
+    out["keyCode"] = e.keyCode;
+    out["modifiers"] = e.modifiers;
+  }
   if (e.action == "chooseMenuItem") {
     out["path"] = e.menuPath;
   }

@@ -8,6 +8,7 @@
 #include "base/Json.h"
 #include "platform/DefaultsJson.h"
 #include "platform/Menu.h"
+#include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimStatusBar.h"
 
@@ -391,11 +392,43 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"revokeScreenRecording", {}},
       {"clickStatusItem", {"item", "app", "button", "clicks", "modifiers"}},
       {"clickTile", {"tile", "button", "modifiers"}},
+      {"pressKeys", {"keyCode", "modifiers"}},
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
   };
   return keys;
+}
+
+// A key combination: "keyCode" (a virtual key code) and "modifiers" (names) as the hot key
+// service's bits.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> readKeys(Reader& r, const Json& e,
+                                                                const std::string& at) {
+  const auto keyCode = static_cast<std::uint32_t>(r.number(e, at, "keyCode", true, 0, 0, 127));
+  std::uint32_t bits = 0;
+  if (const Json* modifiers = r.member(e, "modifiers"); modifiers != nullptr && r.ok()) {
+    const std::string mp = json::pathMember(at, "modifiers");
+    static const std::map<std::string, std::uint32_t> kBits = {
+        {"command", 0x100}, {"shift", 0x200}, {"option", 0x800}, {"control", 0x1000}};
+    if (!modifiers->is_array()) {
+      r.fail(mp, "expected an array of \"command\", \"control\", \"option\", \"shift\"");
+      return std::nullopt;
+    }
+    for (std::size_t i = 0; i < modifiers->size(); ++i) {
+      const Json& m = (*modifiers)[i];
+      auto bit = m.is_string() ? kBits.find(m.get<std::string>()) : kBits.end();
+      if (bit == kBits.end()) {
+        r.fail(json::pathIndex(mp, i),
+               "expected \"command\", \"control\", \"option\" or \"shift\"");
+        return std::nullopt;
+      }
+      bits |= bit->second;
+    }
+  }
+  if (!r.ok()) {
+    return std::nullopt;
+  }
+  return std::make_pair(keyCode, bits);
 }
 
 // A non-empty array of non-empty strings.
@@ -498,14 +531,15 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       }
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
-    const bool needsApp =
-        event.action != "restartDock" && event.action != "grantAccessibility" &&
-        event.action != "revokeAccessibility" && event.action != "removeTile" &&
-        event.action != "addTile" && event.action != "setArrangement" &&
-        event.action != "failCaptures" && event.action != "grantScreenRecording" &&
-        event.action != "revokeScreenRecording" && event.action != "clickStatusItem" &&
-        event.action != "clickTile" && event.action != "chooseMenuItem" &&
-        event.action != "closeMenu" && event.action != "answerOpenPanel";
+    const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
+                          event.action != "revokeAccessibility" && event.action != "removeTile" &&
+                          event.action != "addTile" && event.action != "setArrangement" &&
+                          event.action != "failCaptures" &&
+                          event.action != "grantScreenRecording" &&
+                          event.action != "revokeScreenRecording" &&
+                          event.action != "clickStatusItem" && event.action != "clickTile" &&
+                          event.action != "chooseMenuItem" && event.action != "closeMenu" &&
+                          event.action != "answerOpenPanel" && event.action != "pressKeys";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -564,6 +598,11 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       event.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
     } else if (event.action == "clickStatusItem" || event.action == "clickTile") {
       readClick(r, e, at, event);
+    } else if (event.action == "pressKeys") {
+      if (auto combination = readKeys(r, e, at)) {
+        event.keyCode = combination->first;
+        event.modifiers = combination->second;
+      }
     } else if (event.action == "chooseMenuItem") {
       if (auto titles = readTitlePath(r, e, at)) {
         event.menuPath = std::move(*titles);
@@ -655,10 +694,24 @@ Result<Scenario> parseScenario(std::string_view text, const std::string& source)
     }
   }
   if (const Json* input = r.member(root, "input"); input != nullptr && r.ok()) {
-    if (r.expectObject(*input, "$.input", {"doubleClickInterval", "reduceMotion"})) {
+    if (r.expectObject(*input, "$.input",
+                       {"doubleClickInterval", "reduceMotion", "takenHotKeys"})) {
       scenario.doubleClickInterval =
           r.number(*input, "$.input", "doubleClickInterval", false, 0.5, 0.1, 5);
       scenario.reduceMotion = r.boolean(*input, "$.input", "reduceMotion", false);
+      if (const Json* taken = r.member(*input, "takenHotKeys"); taken != nullptr && r.ok()) {
+        if (!taken->is_array()) {
+          r.fail("$.input.takenHotKeys", "expected an array of key combinations");
+        }
+        for (std::size_t i = 0; r.ok() && i < taken->size(); ++i) {
+          const std::string kp = json::pathIndex("$.input.takenHotKeys", i);
+          if (!(*taken)[i].is_object()) {
+            r.fail(kp, "expected an object with \"keyCode\" and \"modifiers\"");
+          } else if (auto keys = readKeys(r, (*taken)[i], kp)) {
+            scenario.takenHotKeys.insert(*keys);
+          }
+        }
+      }
     }
   }
   scenario.systemItems = defaultSystemItems();
@@ -794,6 +847,10 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return interaction.statusBar != nullptr &&
            interaction.statusBar->click(event.item.empty() ? event.app : event.item,
                                         event.rightButton, event.clicks, event.modifiers);
+  }
+  if (a == "pressKeys") {
+    return interaction.hotKeys != nullptr &&
+           interaction.hotKeys->press(event.keyCode, event.modifiers);
   }
   if (a == "clickTile") {
     return interaction.program && interaction.program(event);

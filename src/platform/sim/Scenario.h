@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +43,8 @@ struct ScenarioEvent {
   std::string item;                                                     // clickStatusItem: "own"
   bool rightButton = false;                                             // clickStatusItem
   int clicks = 1;                                                       // clickStatusItem
-  unsigned modifiers = 0;                  // clickStatusItem: KeyModifier bits
+  unsigned modifiers = 0;     // clicks: KeyModifier bits; pressKeys: the hot key service's bits
+  std::uint32_t keyCode = 0;  // pressKeys
   std::vector<std::string> menuPath;       // chooseMenuItem: entry titles through submenus
   std::optional<std::string> panelAnswer;  // answerOpenPanel: a bundle path; none: cancel
   std::string path;                        // JSON path of the entry, for the report
@@ -63,6 +66,7 @@ struct Scenario {
   std::vector<MenuExtraSpec> systemItems;  // Control Center's items, right-most first
   double doubleClickInterval = 0.5;        // seconds
   bool reduceMotion = false;
+  std::set<std::pair<std::uint32_t, std::uint32_t>> takenHotKeys;  // (key code, modifiers)
   // The program's own settings for this run. When present the run keeps its settings in
   // memory, starting from these, and never touches the user's settings file.
   std::optional<std::vector<std::pair<std::string, DefaultsValue>>> defaults;
@@ -81,12 +85,14 @@ void buildWorld(const Scenario& scenario, World& world);
 
 class SimStatusBar;
 class SimPanels;
+class SimHotKeys;
 
 // Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
 // program itself for actions on its own windows (a click on a HUD tile).
 struct Interaction {
   SimStatusBar* statusBar = nullptr;
   SimPanels* panels = nullptr;
+  SimHotKeys* hotKeys = nullptr;
   std::function<bool(const ScenarioEvent&)> program;
 };
 

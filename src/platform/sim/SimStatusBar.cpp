@@ -133,8 +133,8 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
     if (menu_) {
       // Copies: showing closes an open menu first, and its handlers may detach this one.
       const Menu menu = *menu_;
-      const MenuHandlers handlers = menuHandlers_;
-      bar_.showMenu(autosaveName_, menu, handlers);
+      MenuHandlers handlers = menuHandlers_;
+      bar_.showMenu(autosaveName_, menu, std::move(handlers));
       return;
     }
     if (action_ && (mask_ & kSendOnLeftMouseUp) != 0) {
@@ -343,8 +343,8 @@ void SimStatusBar::deliver(SimStatusItem& item, const Event& event) {
   if (item.menu()) {
     if (event.clickCount == 1) {
       const Menu menu = *item.menu();
-      const MenuHandlers handlers = item.menuHandlers();
-      showMenu(item.autosaveName(), menu, handlers);
+      MenuHandlers handlers = item.menuHandlers();
+      showMenu(item.autosaveName(), menu, std::move(handlers));
     }
     return;
   }

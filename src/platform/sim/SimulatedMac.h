@@ -5,6 +5,7 @@
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimDistributedNotifications.h"
+#include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimScreenCapture.h"
 #include "platform/sim/SimStatusBar.h"
@@ -21,7 +22,8 @@ struct SimulatedMac {
       : workspace(world, scheduler),
         events(world),
         statusBar(world, scheduler, defaults, events),
-        notifications(world, scheduler) {
+        notifications(world, scheduler),
+        hotKeys(world, scheduler) {
     events.attach(&statusBar, &scheduler);
   }
   SimulatedMac(const SimulatedMac&) = delete;
@@ -31,6 +33,7 @@ struct SimulatedMac {
   void build(const Scenario& scenario) {
     buildWorld(scenario, world);
     events.setDoubleClickInterval(scenario.doubleClickInterval);
+    hotKeys.setTaken(scenario.takenHotKeys);
   }
   // Points the platform's ports at this Mac's adapters.
   void provide(Platform& platform) {
@@ -44,8 +47,9 @@ struct SimulatedMac {
     platform.events = &events;
     platform.panels = &panels;
     platform.notifications = &notifications;
+    platform.hotKeys = &hotKeys;
   }
-  Interaction interaction() { return Interaction{&statusBar, &panels, {}}; }
+  Interaction interaction() { return Interaction{&statusBar, &panels, &hotKeys, {}}; }
 
   World world;
   SimAccessibility accessibility{world};
@@ -58,6 +62,7 @@ struct SimulatedMac {
   SimStatusBar statusBar;
   SimPanels panels{world};
   SimDistributedNotifications notifications;
+  SimHotKeys hotKeys;
 };
 
 }  // namespace lumarin::sim
