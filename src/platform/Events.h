@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string_view>
 
 #include "base/Geometry.h"
+#include "base/Signal.h"
 
 namespace lumarin {
 
@@ -31,6 +33,17 @@ struct Event {
   bool operator==(const Event&) const = default;
 };
 
+// An event a global monitor sees: where the mouse was (window-system coordinates, origin at
+// the bottom left) and the modifier flags (bit 23 is the function key).
+struct MonitoredEvent {
+  EventType type = EventType::leftMouseDown;
+  CocoaPoint location;
+  unsigned modifierFlags = 0;
+};
+
+// An event mask bit per type, as NSEvent.EventTypeMask has it (1 << type).
+constexpr unsigned eventMask(EventType type) { return 1u << static_cast<unsigned>(type); }
+
 // The event being handled (NSApp.currentEvent) and the user's double-click interval (main
 // queue), and synthesised mouse events posted to the system like hardware input (any thread).
 class Events {
@@ -46,6 +59,10 @@ class Events {
   // false when no event could be made. The system delivers it to whatever lies under the
   // point.
   virtual bool postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) = 0;
+  // Sees the events of `mask` that go to other applications, on the main queue, while the
+  // subscription lives.
+  [[nodiscard]] virtual Subscription addGlobalMonitor(
+      unsigned mask, std::function<void(const MonitoredEvent&)> handler) = 0;
 };
 
 }  // namespace lumarin

@@ -387,6 +387,24 @@ void World::relayoutMenuBarLocked() {
     extra.windowID = w.id;
     windows_.push_back(w);
   }
+  if (Process* cc = runningLocked(kControlCenter); cc != nullptr) {
+    AXValue::Array axWindows;
+    if (controlCenterOpen_) {
+      // The panel hangs from the top of the screen, right-aligned under its icon.
+      SimWindow panel;
+      panel.id = 95;
+      panel.layer = 101;
+      panel.ownerPID = cc->pid;
+      panel.ownerName = cc->name;
+      panel.bounds = GlobalRect(screenMaxX - 8 - 344, 0, 344, 620);
+      windows_.push_back(panel);
+      auto node = std::make_shared<Node>(cc->pid);
+      node->attributes["AXRole"] = "AXWindow";
+      node->attributes["AXTitle"] = "Control Center";
+      axWindows.emplace_back(AXElement(node));
+    }
+    cc->root->attributes["AXWindows"] = std::move(axWindows);
+  }
   if (dockPid_ != 0) {
     SimWindow dock;
     dock.id = 90;
@@ -451,6 +469,23 @@ std::vector<PlacedMenuExtra> World::mergeHostedItemsLocked(std::vector<PlacedMen
   return merged;
 }
 
+bool World::setControlCenterOpen(bool open) {
+  std::lock_guard lock(mutex_);
+  if (runningLocked(kControlCenter) == nullptr) {
+    return false;
+  }
+  if (controlCenterOpen_ != open) {
+    controlCenterOpen_ = open;
+    relayoutMenuBarLocked();
+  }
+  return true;
+}
+
+bool World::controlCenterOpen() const {
+  std::lock_guard lock(mutex_);
+  return controlCenterOpen_;
+}
+
 MenuBarHit World::hitTest(GlobalPoint point) const {
   std::lock_guard lock(mutex_);
   MenuBarHit hit;
@@ -476,6 +511,11 @@ MenuBarHit World::hitTest(GlobalPoint point) const {
 void World::openItemMenu(const PlacedMenuExtra& item, const std::string& via, bool right,
                          unsigned modifiers) {
   std::lock_guard lock(mutex_);
+  if (item.spec.identifier == "com.apple.menuextra.controlcenter" && !right) {
+    // Control Center's icon opens (or closes) its panel rather than a menu.
+    controlCenterOpen_ = !controlCenterOpen_;
+    relayoutMenuBarLocked();
+  }
   OpenedMenu menu;
   menu.at = now();
   menu.process = item.ownerBundleID;

@@ -49,6 +49,14 @@ OrderedJson eventJson(const ScenarioEvent& e) {
       out["modifiers"] = e.modifiers;
     }
   }
+  if (e.action == "clickAt") {
+    out["point"] = OrderedJson::array({e.point.x, e.point.y});
+    out["button"] = e.rightButton ? "right" : "left";
+  }
+  if (e.action == "siblingHUD") {
+    out["visible"] = e.flag;
+    out["frame"] = rect(e.frame);
+  }
   if (e.action == "pressKeys") {
     out["keyCode"] = e.keyCode;
     out["modifiers"] = e.modifiers;

@@ -393,6 +393,11 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"clickStatusItem", {"item", "app", "button", "clicks", "modifiers"}},
       {"clickTile", {"tile", "button", "modifiers"}},
       {"pressKeys", {"keyCode", "modifiers"}},
+      {"siblingHUD", {"visible", "origin", "size"}},
+      {"clickAt", {"point", "button"}},
+      {"pressFunctionKey", {}},
+      {"openControlCenter", {}},
+      {"closeControlCenter", {}},
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
@@ -531,15 +536,17 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       }
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
-    const bool needsApp = event.action != "restartDock" && event.action != "grantAccessibility" &&
-                          event.action != "revokeAccessibility" && event.action != "removeTile" &&
-                          event.action != "addTile" && event.action != "setArrangement" &&
-                          event.action != "failCaptures" &&
-                          event.action != "grantScreenRecording" &&
-                          event.action != "revokeScreenRecording" &&
-                          event.action != "clickStatusItem" && event.action != "clickTile" &&
-                          event.action != "chooseMenuItem" && event.action != "closeMenu" &&
-                          event.action != "answerOpenPanel" && event.action != "pressKeys";
+    const bool needsApp =
+        event.action != "restartDock" && event.action != "grantAccessibility" &&
+        event.action != "revokeAccessibility" && event.action != "removeTile" &&
+        event.action != "addTile" && event.action != "setArrangement" &&
+        event.action != "failCaptures" && event.action != "grantScreenRecording" &&
+        event.action != "revokeScreenRecording" && event.action != "clickStatusItem" &&
+        event.action != "clickTile" && event.action != "chooseMenuItem" &&
+        event.action != "closeMenu" && event.action != "answerOpenPanel" &&
+        event.action != "pressKeys" && event.action != "siblingHUD" && event.action != "clickAt" &&
+        event.action != "pressFunctionKey" && event.action != "openControlCenter" &&
+        event.action != "closeControlCenter";
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -598,6 +605,20 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       event.arrangement = arrangement.value_or(MenuBarArrangement::perItemWindows);
     } else if (event.action == "clickStatusItem" || event.action == "clickTile") {
       readClick(r, e, at, event);
+    } else if (event.action == "clickAt") {
+      const auto point = r.pair(e, at, "point", true, {0, 0});
+      event.point = GlobalPoint{point.first, point.second};
+      const std::string button = r.string(e, at, "button", false, "left");
+      if (r.ok() && button != "left" && button != "right") {
+        r.fail(json::pathMember(at, "button"), "expected \"left\" or \"right\"");
+        return;
+      }
+      event.rightButton = button == "right";
+    } else if (event.action == "siblingHUD") {
+      event.flag = r.boolean(e, at, "visible", true);
+      const auto origin = r.pair(e, at, "origin", false, {0, 0});
+      const auto size = r.pair(e, at, "size", false, {0, 0});
+      event.frame = CocoaRect(origin.first, origin.second, size.first, size.second);
     } else if (event.action == "pressKeys") {
       if (auto combination = readKeys(r, e, at)) {
         event.keyCode = combination->first;
@@ -847,6 +868,33 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return interaction.statusBar != nullptr &&
            interaction.statusBar->click(event.item.empty() ? event.app : event.item,
                                         event.rightButton, event.clicks, event.modifiers);
+  }
+  if (a == "clickAt") {
+    if (interaction.events == nullptr) {
+      return false;
+    }
+    interaction.events->userClick(event.point, event.rightButton);
+    return true;
+  }
+  if (a == "pressFunctionKey") {
+    if (interaction.events == nullptr) {
+      return false;
+    }
+    interaction.events->userFlagsChanged(1u << 23);
+    return true;
+  }
+  if (a == "openControlCenter" || a == "closeControlCenter") {
+    return world.setControlCenterOpen(a == "openControlCenter");
+  }
+  if (a == "siblingHUD") {
+    // The sibling screenshot app announces its HUD on the session's layout notification.
+    world.postNotification("jp.kestova.hud.layout", {{"app", std::string("pellior")},
+                                                     {"visible", event.flag},
+                                                     {"x", event.frame.minX()},
+                                                     {"y", event.frame.minY()},
+                                                     {"w", event.frame.width()},
+                                                     {"h", event.frame.height()}});
+    return true;
   }
   if (a == "pressKeys") {
     return interaction.hotKeys != nullptr &&

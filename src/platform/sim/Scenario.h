@@ -45,6 +45,8 @@ struct ScenarioEvent {
   int clicks = 1;                                                       // clickStatusItem
   unsigned modifiers = 0;     // clicks: KeyModifier bits; pressKeys: the hot key service's bits
   std::uint32_t keyCode = 0;  // pressKeys
+  CocoaRect frame;            // siblingHUD: bottom-left convention
+  GlobalPoint point;          // clickAt: global top-left
   std::vector<std::string> menuPath;       // chooseMenuItem: entry titles through submenus
   std::optional<std::string> panelAnswer;  // answerOpenPanel: a bundle path; none: cancel
   std::string path;                        // JSON path of the entry, for the report
@@ -86,6 +88,7 @@ void buildWorld(const Scenario& scenario, World& world);
 class SimStatusBar;
 class SimPanels;
 class SimHotKeys;
+class SimEvents;
 
 // Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
 // program itself for actions on its own windows (a click on a HUD tile).
@@ -93,6 +96,7 @@ struct Interaction {
   SimStatusBar* statusBar = nullptr;
   SimPanels* panels = nullptr;
   SimHotKeys* hotKeys = nullptr;
+  SimEvents* events = nullptr;
   std::function<bool(const ScenarioEvent&)> program;
 };
 

@@ -382,10 +382,47 @@ std::optional<GlobalPoint> SimEvents::mouseLocation() const {
   return toGlobal(world_.mouseLocation(), firstMaxY);
 }
 
+Subscription SimEvents::addGlobalMonitor(unsigned mask,
+                                         std::function<void(const MonitoredEvent&)> handler) {
+  auto alive = std::make_shared<bool>(true);
+  std::lock_guard lock(mutex_);
+  monitors_.push_back(Monitor{mask, std::move(handler), alive});
+  return Subscription([alive] { *alive = false; });
+}
+
+void SimEvents::notifyMonitors(const MonitoredEvent& event) {
+  std::vector<Monitor> monitors;
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(monitors_, [](const Monitor& m) { return !*m.alive; });
+    monitors = monitors_;
+  }
+  for (const auto& monitor : monitors) {
+    if ((monitor.mask & eventMask(event.type)) == 0 || scheduler_ == nullptr) {
+      continue;
+    }
+    scheduler_->mainQueue().post([monitor, event] {
+      if (*monitor.alive) {
+        monitor.handler(event);
+      }
+    });
+  }
+}
+
+void SimEvents::userClick(GlobalPoint point, bool right) {
+  postMouseEvent(right ? EventType::rightMouseDown : EventType::leftMouseDown, point, 0);
+  postMouseEvent(right ? EventType::rightMouseUp : EventType::leftMouseUp, point, 0);
+}
+
+void SimEvents::userFlagsChanged(unsigned flags) {
+  notifyMonitors(MonitoredEvent{EventType::flagsChanged, world_.mouseLocation(), flags});
+}
+
 bool SimEvents::postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) {
   const auto screens = world_.screens();
   const double firstMaxY = screens.empty() ? 0 : screens.front().frame.maxY();
   world_.setMouseLocation(toCocoa(point, firstMaxY));
+  notifyMonitors(MonitoredEvent{type, toCocoa(point, firstMaxY), modifierFlags});
   Posted posted{world_.now(), type, point, modifierFlags, ""};
   const bool up = type == EventType::leftMouseUp || type == EventType::rightMouseUp;
   if (up) {

@@ -49,6 +49,11 @@ class SimEvents final : public Events {
   double doubleClickInterval() const override { return interval_; }
   std::optional<GlobalPoint> mouseLocation() const override;
   bool postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) override;
+  Subscription addGlobalMonitor(unsigned mask,
+                                std::function<void(const MonitoredEvent&)> handler) override;
+  // The user's own input: a click at a global point (down and up), and the modifier keys.
+  void userClick(GlobalPoint point, bool right);
+  void userFlagsChanged(unsigned flags);
 
   void setCurrentEvent(std::optional<Event> event) { current_ = event; }
   void setDoubleClickInterval(double seconds) { interval_ = seconds; }
@@ -60,8 +65,16 @@ class SimEvents final : public Events {
   Scheduler* scheduler_ = nullptr;
   double interval_ = 0.5;
   std::optional<Event> current_;
+  void notifyMonitors(const MonitoredEvent& event);
+
   mutable std::mutex mutex_;
   std::vector<Posted> posted_;
+  struct Monitor {
+    unsigned mask = 0;
+    std::function<void(const MonitoredEvent&)> handler;
+    std::shared_ptr<bool> alive;
+  };
+  std::vector<Monitor> monitors_;
 };
 
 // NSStatusBar on the simulated Mac. Items are placed among the other processes' items by the

@@ -49,7 +49,7 @@ struct SimulatedMac {
     platform.notifications = &notifications;
     platform.hotKeys = &hotKeys;
   }
-  Interaction interaction() { return Interaction{&statusBar, &panels, &hotKeys, {}}; }
+  Interaction interaction() { return Interaction{&statusBar, &panels, &hotKeys, &events, {}}; }
 
   World world;
   SimAccessibility accessibility{world};

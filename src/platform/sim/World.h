@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Geometry.h"
+#include "base/Properties.h"
 #include "base/Signal.h"
 #include "platform/Accessibility.h"
 #include "platform/Scheduler.h"
@@ -250,6 +251,11 @@ class World {
   // The drawn thing under a global point of the menu bar. Items the menu bar does not draw
   // (under the notch, behind the chevron) cannot be hit.
   MenuBarHit hitTest(GlobalPoint point) const;
+  // Control Center's panel (a layer-101 window of Control Center's process hanging from the
+  // top of the first screen, and an "AXWindows" entry of its application element). False
+  // when Control Center does not run.
+  bool setControlCenterOpen(bool open);
+  bool controlCenterOpen() const;
   // An item of another process reacts to a click or an accessibility action: it opens its menu.
   void openItemMenu(const PlacedMenuExtra& item, const std::string& via, bool right,
                     unsigned modifiers);
@@ -304,7 +310,7 @@ class World {
 
   // Distributed notifications of the session (the system's, the program's, other apps'),
   // delivered on the posting thread. Callable from any thread.
-  using NotificationInfo = std::map<std::string, std::string>;
+  using NotificationInfo = Properties;
   void postNotification(const std::string& name, const NotificationInfo& userInfo);
   [[nodiscard]] Subscription subscribeNotifications(
       std::function<void(const std::string&, const NotificationInfo&)> h);
@@ -378,6 +384,7 @@ class World {
   AXCallCounts counts_;
   std::vector<PerformedAction> actions_;
   std::vector<OpenedMenu> openedMenus_;
+  bool controlCenterOpen_ = false;
 };
 
 }  // namespace lumarin::sim
