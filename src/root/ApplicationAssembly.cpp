@@ -1,5 +1,6 @@
 #include "root/ApplicationAssembly.h"
 
+#include <QImage>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "badges/DockBadgeMonitor.h"
 #include "gfx/Drawing.h"
 #include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorHUDView.h"
 #include "hud/MirrorHistory.h"
 #include "hud/MirrorModel.h"
 #include "l10n/L10n.h"
@@ -231,6 +233,17 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
         }
         items.push_back(std::move(outlined));
       }
+    }
+  }
+  // The HUD's content as Qt paints it, at scale 2, with the last publication's tiles.
+  {
+    MirrorHUDView view(mirror, l10n, nullptr, nullptr);
+    QImage hud(view.width() * 2, view.height() * 2, QImage::Format_ARGB32_Premultiplied);
+    hud.setDevicePixelRatio(2);
+    hud.fill(Qt::transparent);
+    view.render(&hud);
+    if (!hud.save(QString::fromStdString((directory / "hud.png").string()))) {
+      return Error{"could not write " + (directory / "hud.png").string(), 1};
     }
   }
   const auto screenList = mac.world.screens();

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "base/Geometry.h"
+
+namespace lumarin {
+
+// The HUD grid's geometry: 84 × 64 point cells, 4 points between cells and rows, 14 points of
+// padding, at most eight columns; a 24-point permission row above the grid while access is
+// missing. Pure functions; any thread.
+struct MirrorHUDLayout {
+  static constexpr double kCellWidth = 84;
+  static constexpr double kCellHeight = 64;
+  static constexpr double kSpacing = 4;
+  static constexpr double kPadding = 14;
+  static constexpr std::size_t kMaxColumns = 8;
+  static constexpr double kPermissionRowHeight = 24;
+  static constexpr double kPictureBand = 26;
+
+  // The tile count clamped to 1…8.
+  static std::size_t columns(std::size_t tileCount);
+  // Rows cut from the end of the list: the first row holds the last `columns` tiles, the
+  // last row what is left at the start; each row in menu bar order. Indexes into the list.
+  static std::vector<std::vector<std::size_t>> rows(std::size_t tileCount, std::size_t columns);
+  // The size a tile's picture is shown at, for an image of `imageSize` points (none: 0 × 0)
+  // on a display of `scale`.
+  static Size displaySize(const Size& imageSize, double scale);
+  // The view's size for so many tiles, with or without the permission row.
+  static Size contentSize(std::size_t tileCount, bool permissionRow);
+};
+
+}  // namespace lumarin

@@ -1,0 +1,265 @@
+#include "hud/MirrorHUDView.h"
+
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+#include "badges/AppIcons.h"
+#include "gfx/Drawing.h"
+#include "hud/MirrorHUDLayout.h"
+#include "l10n/L10n.h"
+#include "platform/Menu.h"
+
+namespace lumarin {
+
+namespace {
+
+using L = MirrorHUDLayout;
+
+const QColor kPrimary(0xF2, 0xF2, 0xF7);
+const QColor kSecondary(0xF2, 0xF2, 0xF7, 0x99);
+const QColor kBackground(0x26, 0x26, 0x2B, 0xF0);
+
+unsigned modifierBits(Qt::KeyboardModifiers modifiers) {
+  unsigned bits = 0;
+  // Qt calls the Command key "Control" on a Mac and Control "Meta"; on this desktop the keys
+  // are named as they are.
+  if (modifiers & Qt::ShiftModifier) {
+    bits |= kModifierShift;
+  }
+  if (modifiers & Qt::ControlModifier) {
+    bits |= kModifierControl;
+  }
+  if (modifiers & Qt::AltModifier) {
+    bits |= kModifierOption;
+  }
+  if (modifiers & Qt::MetaModifier) {
+    bits |= kModifierCommand;
+  }
+  return bits;
+}
+
+QImage tinted(const Image& image, const QColor& color) {
+  QImage q = toQImage(image);
+  QPainter p(&q);
+  p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  p.fillRect(q.rect(), color);
+  return q;
+}
+
+}  // namespace
+
+MirrorHUDView::MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n,
+                             ClickHandler onClick, std::function<void()> onPermissionTap,
+                             QWidget* parent)
+    : QWidget(parent),
+      model_(std::move(model)),
+      l10n_(l10n),
+      onClick_(std::move(onClick)),
+      onPermissionTap_(std::move(onPermissionTap)) {
+  setMouseTracking(true);
+  setAttribute(Qt::WA_TranslucentBackground);
+  tilesSubscription_ = model_->tiles().observe([this](const auto&) { reload(); });
+  permissionSubscription_ = model_->accessibilityMissing().observe([this](bool) { reload(); });
+  reload();
+}
+
+void MirrorHUDView::reload() {
+  tiles_ = *model_->tiles();
+  permissionMissing_ = *model_->accessibilityMissing();
+  hovered_.reset();
+  const Size size = L::contentSize(tiles_.size(), permissionMissing_);
+  setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
+  update();
+}
+
+void MirrorHUDView::setDisplayScale(double scale) {
+  displayScale_ = scale;
+  update();
+}
+
+QSize MirrorHUDView::sizeHint() const {
+  const Size size = L::contentSize(tiles_.size(), permissionMissing_);
+  return QSize(static_cast<int>(size.width), static_cast<int>(size.height));
+}
+
+QRectF MirrorHUDView::permissionRowRect() const {
+  if (!permissionMissing_) {
+    return {};
+  }
+  return QRectF(L::kPadding, L::kPadding, width() - 2 * L::kPadding, L::kPermissionRowHeight);
+}
+
+std::vector<std::pair<std::string, QRectF>> MirrorHUDView::cellRects() const {
+  std::vector<std::pair<std::string, QRectF>> out;
+  const std::size_t cols = L::columns(tiles_.size());
+  double y = L::kPadding + (permissionMissing_ ? L::kPermissionRowHeight + L::kSpacing : 0);
+  const double right = width() - L::kPadding;
+  for (const auto& row : L::rows(tiles_.size(), cols)) {
+    // Right-aligned: the row's last cell touches the right padding.
+    double x = right - static_cast<double>(row.size()) * L::kCellWidth -
+               static_cast<double>(row.size() - 1) * L::kSpacing;
+    for (const std::size_t index : row) {
+      out.emplace_back(tiles_[index].id, QRectF(x, y, L::kCellWidth, L::kCellHeight));
+      x += L::kCellWidth + L::kSpacing;
+    }
+    y += L::kCellHeight + L::kSpacing;
+  }
+  return out;
+}
+
+std::optional<std::size_t> MirrorHUDView::cellAt(const QPointF& point) const {
+  const auto cells = cellRects();
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (cells[i].second.contains(point)) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+void MirrorHUDView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  QPainterPath background;
+  background.addRoundedRect(QRectF(rect()), 16, 16);
+  p.fillPath(background, kBackground);
+
+  if (permissionMissing_) {
+    const QRectF row = permissionRowRect();
+    QFont font = p.font();
+    font.setPointSizeF(11);
+    p.setFont(font);
+    const QString text = QString::fromStdString(l10n_.string("mirror.hud.needPermission"));
+    const double lock = 14;
+    const double textWidth =
+        std::min(QFontMetricsF(font).horizontalAdvance(text), row.width() - lock - 6);
+    const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideMiddle, textWidth);
+    const double start = row.center().x() - (lock + 6 + textWidth) / 2;
+    // A small padlock in front of the notice.
+    p.setPen(QPen(kSecondary, 1.4));
+    p.setBrush(Qt::NoBrush);
+    const QRectF body(start, row.center().y() - 2, lock, 8);
+    p.drawArc(QRectF(start + 3, row.center().y() - 8, lock - 6, 10), 0, 180 * 16);
+    p.setBrush(kSecondary);
+    p.drawRoundedRect(body, 2, 2);
+    p.setPen(kSecondary);
+    p.drawText(QRectF(start + lock + 6, row.top(), textWidth + 1, row.height()),
+               Qt::AlignVCenter | Qt::AlignLeft, shown);
+  }
+
+  const auto cells = cellRects();
+  if (cells.empty() && !permissionMissing_) {
+    QFont font = p.font();
+    font.setPointSizeF(12);
+    p.setFont(font);
+    p.setPen(kSecondary);
+    p.drawText(QRectF(L::kPadding, L::kPadding, width() - 2 * L::kPadding, L::kCellHeight),
+               Qt::AlignCenter | Qt::TextWordWrap,
+               QString::fromStdString(l10n_.string("mirror.hud.empty")));
+    return;
+  }
+  QFont titleFont = p.font();
+  titleFont.setPointSizeF(10);
+  const QFontMetricsF titleMetrics(titleFont);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const QRectF cell = cells[i].second;
+    const MirrorModel::Tile* tile = nullptr;
+    for (const auto& t : tiles_) {
+      if (t.id == cells[i].first) {
+        tile = &t;
+        break;
+      }
+    }
+    if (tile == nullptr) {
+      continue;
+    }
+    if (hovered_ == i) {
+      QPainterPath highlight;
+      highlight.addRoundedRect(cell, 10, 10);
+      QColor color = kPrimary;
+      color.setAlphaF(0.15F);
+      p.fillPath(highlight, color);
+    }
+    // A picture band of 26 points and the title below it, 6 points apart, centred.
+    const double titleHeight = titleMetrics.height();
+    const double top = cell.top() + (cell.height() - (L::kPictureBand + 6 + titleHeight)) / 2;
+    const Size shown =
+        L::displaySize(tile->image ? tile->image->pointSize : Size{0, 0}, displayScale_);
+    const QRectF box(cell.center().x() - shown.width / 2,
+                     top + (L::kPictureBand - shown.height) / 2, shown.width, shown.height);
+    if (tile->image && !tile->image->isEmpty()) {
+      p.drawImage(box, tile->isTemplate ? tinted(*tile->image, kPrimary) : toQImage(*tile->image));
+    } else {
+      p.drawImage(box, tinted(AppIcons::dashedAppIcon(22), kSecondary));
+    }
+    p.setFont(titleFont);
+    p.setPen(kSecondary);
+    const QString title =
+        titleMetrics.elidedText(QString::fromStdString(tile->title), Qt::ElideMiddle, 72);
+    p.drawText(QRectF(cell.center().x() - 36, top + L::kPictureBand + 6, 72, titleHeight),
+               Qt::AlignHCenter | Qt::AlignTop, title);
+  }
+}
+
+void MirrorHUDView::mousePressEvent(QMouseEvent* event) {
+  const bool right = event->button() == Qt::RightButton;
+  const QPointF point = event->position();
+  if (permissionMissing_ && permissionRowRect().contains(point)) {
+    if (!right && onPermissionTap_) {
+      onPermissionTap_();
+    }
+    return;
+  }
+  const auto index = cellAt(point);
+  if (!index) {
+    return;
+  }
+  const std::string id = cellRects()[*index].first;
+  const auto& targets = model_->targetsByID();
+  auto target = targets.find(id);
+  if (target != targets.end() && onClick_) {
+    onClick_(target->second, right, modifierBits(event->modifiers()));
+  }
+}
+
+void MirrorHUDView::mouseMoveEvent(QMouseEvent* event) {
+  const auto index = cellAt(event->position());
+  if (index != hovered_) {
+    hovered_ = index;
+    update();
+  }
+}
+
+void MirrorHUDView::leaveEvent(QEvent*) {
+  if (hovered_) {
+    hovered_.reset();
+    update();
+  }
+}
+
+bool MirrorHUDView::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const auto index = cellAt(help->pos());
+    if (index) {
+      const std::string id = cellRects()[*index].first;
+      for (const auto& t : tiles_) {
+        if (t.id == id) {
+          QToolTip::showText(help->globalPos(), QString::fromStdString(t.title), this);
+          return true;
+        }
+      }
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+}  // namespace lumarin

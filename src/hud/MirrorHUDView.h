@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "base/Signal.h"
+#include "hud/MirrorModel.h"
+
+namespace lumarin {
+
+class L10n;
+
+// The HUD panel's content: the permission row while accessibility access is missing, the
+// tile grid (the top row nearest the menu bar's right end, each row in menu bar order,
+// right-aligned), or a short text when there is nothing to show. A mouse-down on a tile
+// reports its target; the panel works without being key. Main thread.
+class MirrorHUDView : public QWidget {
+ public:
+  using ClickHandler =
+      std::function<void(const MirrorModel::Target& target, bool right, unsigned modifiers)>;
+
+  MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n, ClickHandler onClick,
+                std::function<void()> onPermissionTap, QWidget* parent = nullptr);
+
+  QSize sizeHint() const override;
+  // Where each tile's cell stands, by tile id (for tests and the outside-click check).
+  std::vector<std::pair<std::string, QRectF>> cellRects() const;
+  QRectF permissionRowRect() const;
+  // The display scale pictures are sized for (1 or 2).
+  void setDisplayScale(double scale);
+  const std::optional<std::size_t>& hovered() const { return hovered_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void reload();
+  std::optional<std::size_t> cellAt(const QPointF& point) const;
+
+  std::shared_ptr<MirrorModel> model_;
+  const L10n& l10n_;
+  ClickHandler onClick_;
+  std::function<void()> onPermissionTap_;
+  std::vector<MirrorModel::Tile> tiles_;
+  bool permissionMissing_ = false;
+  double displayScale_ = 2;
+  std::optional<std::size_t> hovered_;
+  Subscription tilesSubscription_;
+  Subscription permissionSubscription_;
+};
+
+}  // namespace lumarin

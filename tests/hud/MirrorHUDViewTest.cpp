@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+
+#include "hud/MirrorFixture.h"
+#include "hud/MirrorHUDLayout.h"
+#include "hud/MirrorHUDView.h"
+
+namespace lumarin {
+namespace {
+
+using L = MirrorHUDLayout;
+
+TEST(MirrorHUDLayoutTest, RowsAreCutFromTheEndAndPicturesSizedToTheirBand) {
+  // 9 tiles in 8 columns: the top row shows tiles 2 to 9, the bottom row tile 1.
+  const auto rows = L::rows(9, L::columns(9));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(rows[1], (std::vector<std::size_t>{0}));
+  EXPECT_EQ(L::columns(0), 1u);
+  EXPECT_EQ(L::columns(30), 8u);
+  EXPECT_TRUE(L::rows(0, 1).empty());
+
+  auto near = [](Size a, Size b) {
+    return std::abs(a.width - b.width) < 1e-9 && std::abs(a.height - b.height) < 1e-9;
+  };
+  EXPECT_TRUE(near(L::displaySize({16, 16}, 2), {23.2, 23.2}));
+  EXPECT_TRUE(near(L::displaySize({200, 22}, 1), {68, 7.48}));
+  EXPECT_TRUE(near(L::displaySize({8, 6}, 1), {14, 10.5}));
+  EXPECT_TRUE(near(L::displaySize({0, 0}, 2), {22, 22}));
+  EXPECT_TRUE(near(L::displaySize({10, -1}, 2), {22, 22}));
+  // Taller than the band, then still too wide: 68 wide at most.
+  const Size tall = L::displaySize({100, 40}, 1);
+  EXPECT_DOUBLE_EQ(tall.width, 65);
+  EXPECT_DOUBLE_EQ(tall.height, 26);
+
+  // Eight columns of 84 with 4 between, 14 around; the permission row adds 24 + 4.
+  EXPECT_EQ(L::contentSize(9, false), (Size{8 * 84 + 7 * 4 + 28, 2 * 64 + 4 + 28}));
+  EXPECT_EQ(L::contentSize(0, true), (Size{84 + 28, 64 + 24 + 4 + 28}));
+}
+
+class MirrorHUDViewTest : public test::MirrorFixture {
+ protected:
+  void SetUp() override {
+    load(R"({"apps": [
+      {"bundleID": "com.example.a", "name": "Alpha", "running": true, "accessory": true,
+       "menuExtras": [{"title": "A", "width": 30}]}]})");
+  }
+
+  std::unique_ptr<MirrorHUDView> makeView() {
+    return std::make_unique<MirrorHUDView>(
+        model(), l10n_,
+        [this](const MirrorModel::Target& target, bool right, unsigned modifiers) {
+          const auto* item = std::get_if<ExternalStatusItem>(&target);
+          clicks_.push_back((item ? item->appName : std::string("own")) +
+                            (right ? " right" : " left") + " " + std::to_string(modifiers));
+        },
+        [this] { clicks_.push_back("permission"); });
+  }
+
+  void press(QWidget& view, QPointF point, Qt::MouseButton button,
+             Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent event(QEvent::MouseButtonPress, point, view.mapToGlobal(point), button, button,
+                      modifiers);
+    QApplication::sendEvent(&view, &event);
+  }
+
+  std::vector<std::string> clicks_;
+};
+
+TEST_F(MirrorHUDViewTest, ClicksOnTilesReportTheirTargetsWithButtonAndModifiers) {
+  refresh();
+  auto view = makeView();
+  const auto cells = view->cellRects();
+  ASSERT_EQ(cells.size(), model()->tiles()->size());
+  // The top row ends at the right padding; the first tile in the list is in the last row.
+  EXPECT_DOUBLE_EQ(cells.back().second.right(), view->width() - L::kPadding);
+  const auto alpha = std::find_if(cells.begin(), cells.end(), [&](const auto& cell) {
+    return model()->targetsByID().count(cell.first) != 0 &&
+           std::holds_alternative<ExternalStatusItem>(model()->targetsByID().at(cell.first)) &&
+           std::get<ExternalStatusItem>(model()->targetsByID().at(cell.first)).appName == "Alpha";
+  });
+  ASSERT_NE(alpha, cells.end());
+  press(*view, alpha->second.center(), Qt::LeftButton);
+  press(*view, alpha->second.center(), Qt::RightButton, Qt::AltModifier);
+  press(*view, QPointF(2, 2), Qt::LeftButton);  // the padding: nothing
+  EXPECT_EQ(clicks_, (std::vector<std::string>{"Alpha left 0",
+                                               "Alpha right " + std::to_string(kModifierOption)}));
+  // Hovering highlights the cell under the mouse.
+  QMouseEvent move(QEvent::MouseMove, alpha->second.center(),
+                   view->mapToGlobal(alpha->second.center()), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(view.get(), &move);
+  EXPECT_TRUE(view->hovered().has_value());
+}
+
+TEST_F(MirrorHUDViewTest, PermissionRowAndEmptyNotice) {
+  mac_.world.setAccessibilityTrusted(false);
+  refresh();
+  auto view = makeView();
+  ASSERT_FALSE(view->permissionRowRect().isEmpty());
+  press(*view, view->permissionRowRect().center(), Qt::RightButton);  // does nothing
+  press(*view, view->permissionRowRect().center(), Qt::LeftButton);
+  EXPECT_EQ(clicks_, (std::vector<std::string>{"permission"}));
+  EXPECT_EQ(view->height(), static_cast<int>(L::contentSize(0, true).height));
+  // The view paints without tiles (the empty notice stays out while permission is missing).
+  const QImage picture = view->grab().toImage();
+  EXPECT_FALSE(picture.isNull());
+}
+
+}  // namespace
+}  // namespace lumarin
