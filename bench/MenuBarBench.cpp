@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "BenchScenarios.h"
 #include "diagnostics/DebugLog.h"
 #include "menubar/MenuBarAgentLayout.h"
 #include "menubar/MenuBarGeometry.h"
@@ -18,25 +19,9 @@ namespace {
 
 using namespace lumarin;
 
-// 30 running processes with 60 menu bar items between them, on a wide display so the
-// arrangement decides what is drawn rather than the space.
-std::string scenarioText(const std::string& arrangement) {
-  std::string apps;
-  for (int i = 0; i < 30; ++i) {
-    apps += std::string(i ? "," : "") + R"({"bundleID": "com.example.app)" + std::to_string(i) +
-            R"(", "name": "App )" + std::to_string(i) +
-            R"(", "accessory": true, "running": true, "menuExtras": [{"title": "a", "width": 24},
-               {"description": "b", "width": 30}]})";
-  }
-  return R"({"menuBar": {"arrangement": ")" + arrangement + R"("},
-             "screens": [{"size": [3024, 1964], "scale": 2, "notch": {"width": 185}}],
-             "apps": [)" +
-         apps + "]}";
-}
-
 struct Mac {
   explicit Mac(const std::string& arrangement) {
-    auto scenario = sim::parseScenario(scenarioText(arrangement), "bench");
+    auto scenario = sim::parseScenario(bench::menuBarScenario(arrangement), "bench");
     sim::buildWorld(*scenario, world);
   }
   ManualScheduler scheduler;

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "BenchScenarios.h"
 #include "diagnostics/DebugLog.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorModel.h"
@@ -22,21 +23,6 @@ namespace {
 
 using namespace lumarin;
 
-// 30 running processes with 60 menu bar items between them on a wide notched display.
-std::string scenarioText(const std::string& arrangement) {
-  std::string apps;
-  for (int i = 0; i < 30; ++i) {
-    apps += std::string(i ? "," : "") + R"({"bundleID": "com.example.app)" + std::to_string(i) +
-            R"(", "name": "App )" + std::to_string(i) +
-            R"(", "accessory": true, "running": true, "menuExtras": [{"title": "a", "width": 24},
-               {"description": "b", "width": 30}]})";
-  }
-  return R"({"menuBar": {"arrangement": ")" + arrangement + R"("},
-             "screens": [{"size": [3024, 1964], "scale": 2, "notch": {"width": 185}}],
-             "apps": [)" +
-         apps + "]}";
-}
-
 double cpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -48,7 +34,7 @@ struct Desktop {
     mac.world.setClock(&scheduler.clock());
     mac.world.setTimeSink([this](Duration d) { scheduler.elapse(d); });
     mac.world.setProgramProcess(4242, "Lumarin");
-    auto scenario = sim::parseScenario(scenarioText(arrangement), "bench");
+    auto scenario = sim::parseScenario(bench::menuBarScenario(arrangement), "bench");
     mac.build(*scenario);
   }
   ManualScheduler scheduler;

@@ -3,6 +3,7 @@
 #include "hud/MirrorFixture.h"
 #include "hud/MirrorModel.h"
 #include "platform/StatusBar.h"
+#include "support/Pictures.h"
 
 namespace lumarin {
 namespace {
@@ -135,14 +136,7 @@ TEST_F(MirrorModelTest, OwnItemsBetweenTwelveAndOneHundredPointsGetTiles) {
   for (const double length : {11.0, 12.0, 100.0, 101.0}) {
     auto item = mac_.statusBar.makeStatusItem(length);
     item->setAutosaveName("own" + std::to_string(static_cast<int>(length)));
-    item->button().setImage(
-        LazyImage{Size{10, 10}, true, [](double scale) {
-                    Image image;
-                    image.pixelWidth = image.pixelHeight = static_cast<int>(10 * scale);
-                    image.pointSize = Size{10, 10};
-                    image.rgba.assign(image.pixelWidth * image.pixelHeight * 4, 255);
-                    return image;
-                  }});
+    item->button().setImage(test::solidSquare(10, true));
   }
   mac_.statusBar.items()[1]->button().setToolTip("Twelve");
   const auto tiles = refresh();

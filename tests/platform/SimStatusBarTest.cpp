@@ -4,6 +4,7 @@
 #include "platform/sim/SimStatusBar.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimulatedMac.h"
+#include "support/Pictures.h"
 
 namespace lumarin::sim {
 namespace {
@@ -160,14 +161,7 @@ TEST_F(SimStatusBarTest, ClicksReachTheButtonOrItsMenuAndMenusAreChosenByPath) {
 TEST_F(SimStatusBarTest, ButtonPictureIsDrawnIntoTheMenuBarWithItsLayers) {
   auto item = make("own", 300.0, kVariableStatusItemLength);
   EXPECT_DOUBLE_EQ(item->button().bounds().width, 0);  // nothing to show yet
-  item->button().setImage(
-      LazyImage{Size{16, 16}, false, [](double scale) {
-                  Image image;
-                  image.pixelWidth = image.pixelHeight = static_cast<int>(16 * scale);
-                  image.pointSize = Size{16, 16};
-                  image.rgba.assign(image.pixelWidth * image.pixelHeight * 4, 255);
-                  return image;
-                }});
+  item->button().setImage(test::solidSquare(16, false));
   EXPECT_DOUBLE_EQ(item->button().bounds().width, 16 + 8);
   item->button().setAttributedTitle(StyledText{"12", 12, true, true, RgbColor{1, 0, 0, 1}});
   EXPECT_GT(item->button().bounds().width, 16 + 8 + 10);
