@@ -21,9 +21,20 @@ std::string whole(double v) {
   return std::isfinite(v) ? std::to_string(static_cast<long long>(std::floor(v))) : "nan";
 }
 
+// Appended piece by piece: GCC 12 at -O3 misreads prepending a literal to a temporary string
+// as an overlapping copy (-Wrestrict).
 std::string describe(const ControlCenterWatcher::CCWindow& w) {
-  return "l" + std::to_string(w.layer) + ":" + whole(w.rect.width()) + "x" +
-         whole(w.rect.height()) + "@" + whole(w.rect.minX()) + "," + whole(w.rect.minY());
+  std::string out = "l";
+  out += std::to_string(w.layer);
+  out += ':';
+  out += whole(w.rect.width());
+  out += 'x';
+  out += whole(w.rect.height());
+  out += '@';
+  out += whole(w.rect.minX());
+  out += ',';
+  out += whole(w.rect.minY());
+  return out;
 }
 
 std::string join(const std::vector<ControlCenterWatcher::CCWindow>& windows, bool skipItems) {
@@ -32,7 +43,10 @@ std::string join(const std::vector<ControlCenterWatcher::CCWindow>& windows, boo
     if (skipItems && w.layer == 25) {
       continue;
     }
-    out += (out.empty() ? "" : " ") + describe(w);
+    if (!out.empty()) {
+      out += ' ';
+    }
+    out += describe(w);
   }
   return out;
 }
@@ -192,8 +206,16 @@ std::optional<std::string> ControlCenterWatcher::axPanelTitle(int pid) {
 std::string ControlCenterWatcher::screensSummary() const {
   std::string out;
   for (const auto& s : menuBarScreens(deps_.screens)) {
-    out += (out.empty() ? "" : "|") + whole(s.frame.width()) + "x" + whole(s.frame.height()) + "@" +
-           whole(s.frame.minX()) + "," + whole(s.frame.minY());
+    if (!out.empty()) {
+      out += '|';
+    }
+    out += whole(s.frame.width());
+    out += 'x';
+    out += whole(s.frame.height());
+    out += '@';
+    out += whole(s.frame.minX());
+    out += ',';
+    out += whole(s.frame.minY());
   }
   return out;
 }

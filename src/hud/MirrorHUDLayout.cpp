@@ -1,6 +1,7 @@
 #include "hud/MirrorHUDLayout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace lumarin {
 
@@ -62,6 +63,47 @@ Size MirrorHUDLayout::contentSize(std::size_t tileCount, bool permissionRow) {
     height += kPermissionRowHeight + kSpacing;
   }
   return Size{width + 2 * kPadding, height + 2 * kPadding};
+}
+
+Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing) {
+  std::size_t cols = 1;
+  std::size_t rowCount = permissionMissing ? 0 : 1;
+  if (tileCount > 0) {
+    cols = columns(tileCount);
+    rowCount = (tileCount + cols - 1) / cols;
+  }
+  const auto r = static_cast<double>(rowCount);
+  double height = r * kCellHeight + std::max(r - 1, 0.0) * kSpacing + 2 * kPadding;
+  if (permissionMissing) {
+    height += rowCount > 0 ? kPermissionRowHeight + kSpacing : kPermissionRowHeight;
+  }
+  const auto c = static_cast<double>(cols);
+  double width = c * kCellWidth + (c - 1) * kSpacing + 2 * kPadding;
+  if (permissionMissing) {
+    width = std::max(width, 420.0);
+  }
+  return Size{width, height};
+}
+
+CocoaRect MirrorHUDLayout::panelFrame(const Size& size, const CocoaRect& visible,
+                                      const CocoaRect& screenFrame,
+                                      const std::optional<CocoaRect>& avoid,
+                                      const std::optional<CocoaRect>& peer) {
+  const double width = size.width;
+  const double height = size.height;
+  // std::round rounds halves away from zero, as the placement wants.
+  double y = std::round(visible.minY() + visible.height() * 0.58 - height * 0.5);
+  if (peer && peer->intersects(screenFrame)) {
+    y = std::round(visible.midY() - (height + peer->height() + 8) * 0.5);
+  }
+  double x = std::round(visible.midX() - width * 0.5);
+  if (avoid && x + width > avoid->minX() - 12) {
+    x = std::max(avoid->minX() - 12 - width, visible.minX() + 8);
+  }
+  x = std::min(std::max(visible.minX() + 8, visible.maxX() - 8 - width),
+               std::max(x, visible.minX() + 8));
+  y = std::max(y, visible.minY() + 8);
+  return CocoaRect(x, y, width, height);
 }
 
 }  // namespace lumarin

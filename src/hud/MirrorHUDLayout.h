@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "base/Geometry.h"
@@ -29,6 +30,17 @@ struct MirrorHUDLayout {
   static Size displaySize(const Size& imageSize, double scale);
   // The view's size for so many tiles, with or without the permission row.
   static Size contentSize(std::size_t tileCount, bool permissionRow);
+
+  // The panel's size: the grid with its padding; with the permission missing at least 420
+  // points wide, and without tiles only the permission row.
+  static Size panelSize(std::size_t tileCount, bool permissionMissing);
+  // Where the panel goes on a screen whose visible frame is `visible` (the window system's
+  // bottom-left convention): its centre 58 % up the visible frame, or, beside the sibling's
+  // HUD (`peer`, when it lies on `screenFrame`), the two stacked around the middle; left of
+  // Control Center's panel (`avoid`) with 12 points clear; 8-point margins.
+  static CocoaRect panelFrame(const Size& size, const CocoaRect& visible,
+                              const CocoaRect& screenFrame, const std::optional<CocoaRect>& avoid,
+                              const std::optional<CocoaRect>& peer);
 };
 
 }  // namespace lumarin

@@ -40,6 +40,43 @@ TEST(MirrorHUDLayoutTest, RowsAreCutFromTheEndAndPicturesSizedToTheirBand) {
   EXPECT_EQ(L::contentSize(0, true), (Size{84 + 28, 64 + 24 + 4 + 28}));
 }
 
+TEST(MirrorHUDLayoutTest, PanelSizesForTilesAndThePermissionRow) {
+  EXPECT_EQ(L::panelSize(1, false), (Size{112, 92}));
+  EXPECT_EQ(L::panelSize(8, false), (Size{728, 92}));
+  EXPECT_EQ(L::panelSize(9, false), (Size{728, 160}));
+  EXPECT_EQ(L::panelSize(0, false), (Size{112, 92}));  // room for the empty text
+  EXPECT_EQ(L::panelSize(0, true), (Size{420, 52}));   // the permission row alone
+  EXPECT_EQ(L::panelSize(3, true), (Size{420, 120}));
+}
+
+TEST(MirrorHUDLayoutTest, PanelPlacementClearsControlCenterAndKeepsMargins) {
+  const CocoaRect screen(0, 0, 1512, 982);
+  const CocoaRect visible(0, 70, 1512, 982 - 70 - 38);
+  // Centred, 58 % up the visible frame.
+  const CocoaRect plain = L::panelFrame({728, 92}, visible, screen, std::nullopt, std::nullopt);
+  EXPECT_EQ(plain.minX(), 392);
+  EXPECT_EQ(plain.minY(), std::round(70 + 874 * 0.58 - 46));
+  // Control Center's panel from x = 1000: 392 + 728 > 988, so the panel moves to 260.
+  const CocoaRect beside =
+      L::panelFrame({728, 92}, visible, screen, CocoaRect(1000, 500, 344, 480), std::nullopt);
+  EXPECT_EQ(beside.minX(), 260);
+  // Wider than the space left of Control Center: the left margin wins.
+  const CocoaRect wide =
+      L::panelFrame({1200, 92}, visible, screen, CocoaRect(1000, 500, 344, 480), std::nullopt);
+  EXPECT_EQ(wide.minX(), 8);
+  // Wider than the screen: still the left margin.
+  EXPECT_EQ(L::panelFrame({1600, 92}, visible, screen, std::nullopt, std::nullopt).minX(), 8);
+  // The sibling's HUD on this screen: both stacked around the middle, ours below.
+  const CocoaRect peer(600, 600, 300, 200);
+  const CocoaRect stacked = L::panelFrame({728, 92}, visible, screen, std::nullopt, peer);
+  EXPECT_EQ(stacked.minY(), std::round(visible.midY() - (92 + 200 + 8) * 0.5));
+  // On another screen it changes nothing.
+  EXPECT_EQ(L::panelFrame({728, 92}, visible, screen, std::nullopt, CocoaRect(2000, 0, 300, 200)),
+            plain);
+  // Never below the bottom margin.
+  EXPECT_EQ(L::panelFrame({300, 2000}, visible, screen, std::nullopt, std::nullopt).minY(), 78);
+}
+
 class MirrorHUDViewTest : public test::MirrorFixture {
  protected:
   void SetUp() override {
