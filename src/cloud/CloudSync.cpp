@@ -105,7 +105,7 @@ void CloudSync::pullNow(bool force) {
 void CloudSync::runPush(std::string blob) {
   auto token = deps_.account.token();
   if (!token) {
-    finish(status_.get());
+    abandon();
     return;
   }
   busy_ = true;
@@ -142,7 +142,7 @@ void CloudSync::runPush(std::string blob) {
 
 void CloudSync::runPull(bool force) {
   if (!canSync()) {
-    finish(status_.get() == SyncStatus::syncing ? SyncStatus::idle : status_.get());
+    abandon();
     return;
   }
   busy_ = true;
@@ -200,6 +200,12 @@ void CloudSync::applyRemote(const std::string& blob, std::int64_t version) {
   deps_.defaults.applyChanges(
       {{kBaseVersionKey, DefaultsValue(version)}, {kLastBlobKey, DefaultsValue(blob)}});
   finish(SyncStatus::idle);
+}
+
+void CloudSync::abandon() {
+  // Signed out or switched off in the middle of a chain (a conflict's pull, a first push):
+  // nothing was sent, so a "syncing" begun by the chain ends as "idle".
+  finish(status_.get() == SyncStatus::syncing ? SyncStatus::idle : status_.get());
 }
 
 void CloudSync::finish(SyncStatus status) {

@@ -78,6 +78,7 @@ class CloudSync {
   void runPush(std::string blob);
   void applyRemote(const std::string& blob, std::int64_t version);
   void finish(SyncStatus status);
+  void abandon();
 
   Dependencies deps_;
   Observable<bool> enabled_{true};

@@ -359,6 +359,19 @@ TEST_F(CloudSyncTest, SwitchedOffSyncsNothingAndSwitchingOnPulls) {
   EXPECT_EQ(body(puts()[0])["blob"], mac_.blob());
 }
 
+TEST_F(CloudSyncTest, SwitchedOffDuringAConflictEndsIdleWithoutPulling) {
+  launchInSync();
+  addApp("com.example.kept");
+  scheduler_.advanceBy(seconds(2));
+  mac_.sync->setEnabled(false);
+  http_.answerNext({409, R"({"version":8})"});
+  scheduler_.runUntilIdle();
+  EXPECT_TRUE(gets().empty());
+  EXPECT_EQ(mac_.sync->status().get(), SyncStatus::idle);
+  EXPECT_FALSE(mac_.sync->isBusy());
+  EXPECT_EQ(mac_.settings.monitoredApps().get().back().bundleID, "com.example.kept");
+}
+
 TEST_F(CloudSyncTest, TheSwitchIsReadFromTheDefaultsAndSignedOutMacsSendNothing) {
   mac_.defaults.set(CloudSync::kEnabledKey, std::string("NO"));  // not a boolean: on
   mac_.launch();
