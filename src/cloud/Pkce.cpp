@@ -11,7 +11,7 @@
 namespace lumarin::pkce {
 namespace {
 
-std::string urlSafe(std::string text) {
+std::string urlSafe(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {

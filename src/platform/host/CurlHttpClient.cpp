@@ -16,7 +16,7 @@ namespace {
 
 // The service's answers are small JSON documents; anything far larger is not one of them and
 // is cut off rather than held in memory.
-constexpr std::size_t kMaxResponseBytes = 8 * 1024 * 1024;
+constexpr std::size_t kMaxResponseBytes = std::size_t{8} * 1024 * 1024;
 
 struct Transfer {
   HttpRequest request;
@@ -96,7 +96,9 @@ struct CurlHttpClient::Impl {
                        static_cast<curl_off_t>(request.body.size()));
     }
     for (const auto& [name, value] : request.headers) {
-      const std::string line = name + ": " + value;
+      std::string line = name;
+      line += ": ";
+      line += value;
       transfer.headers = curl_slist_append(transfer.headers, line.c_str());
     }
     // curl would otherwise send "Expect: 100-continue" for larger bodies and wait for it.
