@@ -1,7 +1,11 @@
 // This machine's side of the account: which service URLs may be used, the secret store's file
 // fallback, and the HTTP client's refusals.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -106,6 +110,84 @@ TEST(CurlHttpClientTest, PlainHttpToAnotherHostIsRefusedWithoutSending) {
   }
   // Refusals are posted at once, not sent to the worker.
   scheduler.runUntilIdle();
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
+}
+
+// A loopback socket that listens but never accepts: connections wait in its backlog and no
+// answer ever comes. Without `listen` the port refuses.
+struct SilentPort {
+  explicit SilentPort(bool listening) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    if (listening) {
+      ::listen(fd, 4);
+    }
+  }
+  ~SilentPort() { ::close(fd); }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/api/me"; }
+  int fd = -1;
+  int port = 0;
+};
+
+// Posts from the client's worker thread straight into a result the test waits for: the wait
+// is for real I/O, which virtual time cannot move.
+class WaitingQueue final : public Queue {
+ public:
+  const std::string& label() const override { return label_; }
+  void post(Task task) override {
+    task();
+    std::lock_guard lock(mutex_);
+    ++ran_;
+    ran.notify_all();
+  }
+  TaskHandle postAfter(Duration, Task task) override {
+    post(std::move(task));
+    return {};
+  }
+  bool isCurrent() const override { return false; }
+  void waitFor(int count) {
+    std::unique_lock lock(mutex_);
+    ran.wait(lock, [&] { return ran_ >= count; });
+  }
+
+ private:
+  std::string label_ = "waiting";
+  std::mutex mutex_;
+  std::condition_variable ran;
+  int ran_ = 0;
+};
+
+TEST(CurlHttpClientTest, ARefusedConnectionIsStatusZero) {
+  SilentPort closed(false);
+  WaitingQueue queue;
+  CurlHttpClient client;
+  int status = -1;
+  client.send(HttpRequest{"GET", closed.url(), {}, "", seconds(60)}, queue,
+              [&](HttpResponse response) { status = response.status; });
+  queue.waitFor(1);
+  EXPECT_EQ(status, 0);
+}
+
+TEST(CurlHttpClientTest, RequestsStillOpenWhenTheClientGoesCompleteWithStatusZero) {
+  SilentPort silent(true);
+  WaitingQueue queue;
+  std::vector<int> statuses;
+  {
+    CurlHttpClient client;
+    for (int i = 0; i < 3; ++i) {
+      client.send(
+          HttpRequest{
+              "PUT", silent.url(), {{"Content-Type", "application/json"}}, "{}", seconds(60)},
+          queue, [&](HttpResponse response) { statuses.push_back(response.status); });
+    }
+  }  // does not wait the 60 s out
+  queue.waitFor(3);
   EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
 }
 
