@@ -100,6 +100,23 @@ TEST(HostSecretStoreTest, WithoutASessionBusTheFileIsUsed) {
   }
 }
 
+// Run under `dbus-run-session` to see it: a bus without a Secret Service on it must not keep
+// the secrets from being stored.
+TEST(HostSecretStoreTest, ABusWithoutASecretServiceFallsBackToTheFile) {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+    GTEST_SKIP() << "no session bus";
+  }
+  test::TempDir dir;
+  HostSecretStore store("com.kestova.Lumarin.test", dir / "secrets.json");
+  store.set("cloudTier", "free");
+  EXPECT_EQ(store.get("cloudTier"), "free");
+  if (store.usesSecretService() == false) {
+    EXPECT_TRUE(std::filesystem::exists(dir / "secrets.json"));
+  } else {
+    store.remove("cloudTier");  // a real keychain: leave nothing behind
+  }
+}
+
 TEST(CurlHttpClientTest, PlainHttpToAnotherHostIsRefusedWithoutSending) {
   ManualScheduler scheduler;
   CurlHttpClient client;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "base/Json.h"
@@ -21,21 +22,33 @@ namespace {
 // A keychain call that has not answered in this time is taken as "no service".
 constexpr int kJobTimeoutMs = 5000;
 
-// Runs a job to its end on the calling thread's own event loop.
-bool runJob(QKeychain::Job& job) {
-  QEventLoop loop;
+struct JobResult {
   bool finished = false;
-  QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
-    finished = true;
+  QKeychain::Error error = QKeychain::OtherError;
+  QString text;
+};
+
+// Runs a job to its end on the calling thread's own event loop. The job deletes itself when it
+// finishes, also after we stopped waiting for it: a backend that answers late then still has
+// a live job to answer to.
+JobResult runJob(QKeychain::Job* job) {
+  auto result = std::make_shared<JobResult>();
+  QEventLoop loop;
+  QObject::connect(job, &QKeychain::Job::finished, &loop, [result, &loop](QKeychain::Job* done) {
+    result->finished = true;
+    result->error = done->error();
+    if (auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(done)) {
+      result->text = read->textData();
+    }
     loop.quit();
   });
   QTimer::singleShot(kJobTimeoutMs, &loop, &QEventLoop::quit);
-  job.setAutoDelete(false);
-  job.start();
-  if (!finished) {
+  job->setAutoDelete(true);
+  job->start();
+  if (!result->finished) {
     loop.exec();
   }
-  return finished;
+  return *result;
 }
 
 using Items = std::map<std::string, std::string, std::less<>>;
@@ -116,11 +129,12 @@ bool HostSecretStore::secretServiceLocked() const {
     // Without a session bus the library would wait for a bus that never comes.
     if (trySecretService_ && QCoreApplication::instance() != nullptr &&
         std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) {
-      QKeychain::ReadPasswordJob probe(QString::fromStdString(serviceName_));
-      probe.setInsecureFallback(false);
-      probe.setKey(QStringLiteral("cloudDeviceId"));
-      answers = runJob(probe) &&
-                (probe.error() == QKeychain::NoError || probe.error() == QKeychain::EntryNotFound);
+      auto* probe = new QKeychain::ReadPasswordJob(QString::fromStdString(serviceName_));
+      probe->setInsecureFallback(false);
+      probe->setKey(QStringLiteral("cloudDeviceId"));
+      const JobResult result = runJob(probe);
+      answers = result.finished &&
+                (result.error == QKeychain::NoError || result.error == QKeychain::EntryNotFound);
     }
     secretService_ = answers;
   }
@@ -135,12 +149,13 @@ std::optional<bool> HostSecretStore::usesSecretService() const {
 std::optional<std::string> HostSecretStore::get(std::string_view account) const {
   std::lock_guard lock(mutex_);
   if (secretServiceLocked()) {
-    QKeychain::ReadPasswordJob job(QString::fromStdString(serviceName_));
-    job.setKey(QString::fromUtf8(account.data(), static_cast<qsizetype>(account.size())));
-    if (!runJob(job) || job.error() != QKeychain::NoError) {
+    auto* job = new QKeychain::ReadPasswordJob(QString::fromStdString(serviceName_));
+    job->setKey(QString::fromUtf8(account.data(), static_cast<qsizetype>(account.size())));
+    const JobResult result = runJob(job);
+    if (!result.finished || result.error != QKeychain::NoError) {
       return std::nullopt;
     }
-    return job.textData().toStdString();
+    return result.text.toStdString();
   }
   const Items items = readFile(file_);
   auto it = items.find(account);
@@ -152,13 +167,13 @@ void HostSecretStore::set(std::string_view account, std::optional<std::string> v
   if (secretServiceLocked()) {
     const QString key = QString::fromUtf8(account.data(), static_cast<qsizetype>(account.size()));
     if (value) {
-      QKeychain::WritePasswordJob job(QString::fromStdString(serviceName_));
-      job.setKey(key);
-      job.setTextData(QString::fromStdString(*value));
+      auto* job = new QKeychain::WritePasswordJob(QString::fromStdString(serviceName_));
+      job->setKey(key);
+      job->setTextData(QString::fromStdString(*value));
       runJob(job);
     } else {
-      QKeychain::DeletePasswordJob job(QString::fromStdString(serviceName_));
-      job.setKey(key);
+      auto* job = new QKeychain::DeletePasswordJob(QString::fromStdString(serviceName_));
+      job->setKey(key);
       runJob(job);
     }
     return;
