@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the reference web service: HTTP server, embedded and shared databases, hashing
   libcpp-httplib-dev libsqlite3-dev libssl-dev libpq-dev postgresql
+  # the program's account and settings sync: HTTP client, the secret store
+  libcurl4-openssl-dev qtkeychain-qt6-dev
   # what the simulated Mac draws with and headless windows
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
 )

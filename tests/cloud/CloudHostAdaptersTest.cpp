@@ -1,0 +1,212 @@
+// This machine's side of the account: which service URLs may be used, the secret store's file
+// fallback, and the HTTP client's refusals.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "cloud/CloudConfig.h"
+#include "platform/ServiceURL.h"
+#include "platform/host/CurlHttpClient.h"
+#include "platform/host/HostSecretStore.h"
+#include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimProcessInfo.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+TEST(ServiceURLTest, PlainHttpOnlyForLoopbackHosts) {
+  for (const char* url :
+       {"https://lumarin.kestova.example/", "HTTPS://Example.com", "http://127.0.0.1:8787/",
+        "http://127.255.0.9/", "http://localhost/", "http://LOCALHOST:80", "http://[::1]:8787/",
+        "http://127.0.0.1?x", "https://10.0.0.1/"}) {
+    EXPECT_TRUE(isPermittedServiceURL(url)) << url;
+  }
+  for (const char* url :
+       {"http://example.com/", "http://128.0.0.1/", "http://127.0.0.1.evil.example/",
+        "http://127.0.0.1@evil.example/", "http://evil.example/127.0.0.1", "http://[::2]/",
+        "http://localhost.evil.example/", "http://127.0.0/", "http://127.0.0.256/",
+        "http://[::1]evil/", "ftp://127.0.0.1/", "https:///nohost", "", "127.0.0.1:8787"}) {
+    EXPECT_FALSE(isPermittedServiceURL(url)) << url;
+  }
+}
+
+TEST(CloudConfigTest, TheEnvironmentOverridesOnlyWithAPermittedURL) {
+  SimProcessInfo process;
+  EXPECT_EQ(CloudConfig::fromEnvironment(process).baseURL, CloudConfig::builtInBaseURL());
+  EXPECT_TRUE(CloudConfig::builtInBaseURL().ends_with('/'));
+  process.env["LUMARIN_SERVICE_URL"] = "http://127.0.0.1:8787";
+  EXPECT_EQ(CloudConfig::fromEnvironment(process).baseURL, "http://127.0.0.1:8787/");
+  process.env["LUMARIN_SERVICE_URL"] = "http://sync.example.com/";
+  EXPECT_EQ(CloudConfig::fromEnvironment(process).baseURL, CloudConfig::builtInBaseURL());
+  process.env["LUMARIN_SERVICE_URL"] = "";
+  EXPECT_EQ(CloudConfig::fromEnvironment(process).baseURL, CloudConfig::builtInBaseURL());
+}
+
+TEST(HostSecretStoreTest, TheFileFallbackIsPrivateAndSurvivesAnotherInstance) {
+  test::TempDir dir;
+  const auto file = dir / "com.kestova.Lumarin" / "secrets.json";
+  {
+    HostSecretStore store("com.kestova.Lumarin", file, false);
+    EXPECT_FALSE(store.get("cloudToken"));
+    store.set("cloudToken", "tök\"en");
+    store.set("cloudEmail", "a@example.com");
+    store.remove("cloudEmail");
+    store.remove("never-there");
+    EXPECT_EQ(store.usesSecretService(), false);
+  }
+  HostSecretStore again("com.kestova.Lumarin", file, false);
+  EXPECT_EQ(again.get("cloudToken"), "tök\"en");
+  EXPECT_FALSE(again.get("cloudEmail"));
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  // Nothing is left behind from the atomic writes.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(HostSecretStoreTest, AnUnreadableFileReadsAsEmptyAndIsReplacedOnWrite) {
+  test::TempDir dir;
+  const auto file = dir / "secrets.json";
+  test::writeFile(file, "{\"cloudToken\": 5, ");
+  HostSecretStore store("com.kestova.Lumarin", file, false);
+  EXPECT_FALSE(store.get("cloudToken"));
+  store.set("cloudDeviceId", "D");
+  EXPECT_EQ(store.get("cloudDeviceId"), "D");
+}
+
+// Without a session bus (as in CI) the store falls back to the file by itself.
+TEST(HostSecretStoreTest, WithoutASessionBusTheFileIsUsed) {
+  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string saved = bus != nullptr ? bus : "";
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  test::TempDir dir;
+  HostSecretStore store("com.kestova.Lumarin", dir / "secrets.json");
+  store.set("cloudTier", "free");
+  EXPECT_EQ(store.usesSecretService(), false);
+  EXPECT_EQ(
+      test::readFile(dir / "secrets.json").find("\"cloudTier\": \"free\"") != std::string::npos,
+      true);
+  if (bus != nullptr) {
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+  }
+}
+
+// Run under `dbus-run-session` to see it: a bus without a Secret Service on it must not keep
+// the secrets from being stored.
+TEST(HostSecretStoreTest, ABusWithoutASecretServiceFallsBackToTheFile) {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+    GTEST_SKIP() << "no session bus";
+  }
+  test::TempDir dir;
+  HostSecretStore store("com.kestova.Lumarin.test", dir / "secrets.json");
+  store.set("cloudTier", "free");
+  EXPECT_EQ(store.get("cloudTier"), "free");
+  if (store.usesSecretService() == false) {
+    EXPECT_TRUE(std::filesystem::exists(dir / "secrets.json"));
+  } else {
+    store.remove("cloudTier");  // a real keychain: leave nothing behind
+  }
+}
+
+TEST(CurlHttpClientTest, PlainHttpToAnotherHostIsRefusedWithoutSending) {
+  ManualScheduler scheduler;
+  CurlHttpClient client;
+  std::vector<int> statuses;
+  for (const char* url : {"http://example.com/api/me", "ftp://127.0.0.1/", "file:///etc/passwd"}) {
+    client.send(HttpRequest{"GET", url, {}, "", seconds(60)}, scheduler.mainQueue(),
+                [&](HttpResponse response) { statuses.push_back(response.status); });
+  }
+  // Refusals are posted at once, not sent to the worker.
+  scheduler.runUntilIdle();
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
+}
+
+// A loopback socket that listens but never accepts: connections wait in its backlog and no
+// answer ever comes. Without `listen` the port refuses.
+struct SilentPort {
+  explicit SilentPort(bool listening) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    if (listening) {
+      ::listen(fd, 4);
+    }
+  }
+  ~SilentPort() { ::close(fd); }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/api/me"; }
+  int fd = -1;
+  int port = 0;
+};
+
+// Posts from the client's worker thread straight into a result the test waits for: the wait
+// is for real I/O, which virtual time cannot move.
+class WaitingQueue final : public Queue {
+ public:
+  const std::string& label() const override { return label_; }
+  void post(Task task) override {
+    task();
+    std::lock_guard lock(mutex_);
+    ++ran_;
+    ran.notify_all();
+  }
+  TaskHandle postAfter(Duration, Task task) override {
+    post(std::move(task));
+    return {};
+  }
+  bool isCurrent() const override { return false; }
+  void waitFor(int count) {
+    std::unique_lock lock(mutex_);
+    ran.wait(lock, [&] { return ran_ >= count; });
+  }
+
+ private:
+  std::string label_ = "waiting";
+  std::mutex mutex_;
+  std::condition_variable ran;
+  int ran_ = 0;
+};
+
+TEST(CurlHttpClientTest, ARefusedConnectionIsStatusZero) {
+  SilentPort closed(false);
+  WaitingQueue queue;
+  CurlHttpClient client;
+  int status = -1;
+  client.send(HttpRequest{"GET", closed.url(), {}, "", seconds(60)}, queue,
+              [&](HttpResponse response) { status = response.status; });
+  queue.waitFor(1);
+  EXPECT_EQ(status, 0);
+}
+
+TEST(CurlHttpClientTest, RequestsStillOpenWhenTheClientGoesCompleteWithStatusZero) {
+  SilentPort silent(true);
+  WaitingQueue queue;
+  std::vector<int> statuses;
+  {
+    CurlHttpClient client;
+    for (int i = 0; i < 3; ++i) {
+      client.send(
+          HttpRequest{
+              "PUT", silent.url(), {{"Content-Type", "application/json"}}, "{}", seconds(60)},
+          queue, [&](HttpResponse response) { statuses.push_back(response.status); });
+    }
+  }  // does not wait the 60 s out
+  queue.waitFor(3);
+  EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace lumarin
