@@ -6,6 +6,8 @@
 #include "badges/BadgeHistory.h"
 #include "badges/DockBadgeMonitor.h"
 #include "base/WeakBind.h"
+#include "cloud/CloudAccount.h"
+#include "cloud/CloudSync.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"
@@ -56,8 +58,16 @@ Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
 
 void AppDelegate::applicationDidFinishLaunching() {
   installEditMenu();
-  // Steps 2 to 7 (updates, crash reports, tester mode, account, sync, statistics) join here
-  // as they are built, in their order.
+  // Steps 2 to 4 (updates, crash reports, tester mode) and 7 (statistics) join here as they
+  // are built.
+  // Step 5: with a stored token the account's state is refreshed in the background.
+  if (services_.account != nullptr && services_.account->token()) {
+    services_.account->refresh();
+  }
+  // Step 6: the settings sync (signed in, it pulls at once).
+  if (services_.sync != nullptr) {
+    services_.sync->start();
+  }
   services_.dockMonitor->start();
   createStatusItems();
   // Step 11, the mirror controller, arrives with the HUD.

@@ -6,6 +6,8 @@ namespace lumarin {
 
 class AppIcons;
 class AppSettings;
+class CloudAccount;
+class CloudSync;
 class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
@@ -24,6 +26,8 @@ struct AppServices {
   AppItemsRevision& revision;
   BadgeHistory* badgeHistory = nullptr;  // only in runs that write a report
   StatusItemCapture* capture = nullptr;
+  CloudAccount* account = nullptr;
+  CloudSync* sync = nullptr;
 };
 
 }  // namespace lumarin

@@ -13,6 +13,9 @@
 #include "badges/AppItemsRevision.h"
 #include "badges/BadgeHistory.h"
 #include "badges/DockBadgeMonitor.h"
+#include "cloud/CloudAccount.h"
+#include "cloud/CloudConfig.h"
+#include "cloud/CloudSync.h"
 #include "gfx/Drawing.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorHUDView.h"
@@ -79,10 +82,15 @@ struct ApplicationAssembly::Parts {
             std::make_shared<DockBadgeMonitor>(*p.accessibility, *p.workspace, *p.scheduler)),
         appIcons(*p.workspace),
         badgeHistory(*dockMonitor, *p.clock),
+        cloud(CloudConfig::fromEnvironment(*p.processInfo)),
+        account(CloudAccount::Dependencies{*p.http, *p.secrets, *p.workspace, *p.scheduler,
+                                           assembly.debugLog(), cloud}),
+        sync(CloudSync::Dependencies{settings, account, *p.defaults, *p.http, *p.scheduler,
+                                     assembly.debugLog(), cloud}),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
-                        capture.get()})),
+                        capture.get(), &account, &sync})),
         mirror(std::make_shared<MirrorModel>(MirrorModel::Dependencies{
             *p.scheduler, scanner, skyLight, controlCenterExtras, agentLayout, menuBarOverflow,
             *p.screens, capture, iconCache, *p.accessibility, *p.workspace, *p.statusBar,
@@ -142,6 +150,9 @@ struct ApplicationAssembly::Parts {
   AppIcons appIcons;
   BadgeHistory badgeHistory;
   AppItemsRevision revision;
+  CloudConfig cloud;
+  CloudAccount account;
+  CloudSync sync;  // after the account, so it goes first
   std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<MirrorModel> mirror;
   std::shared_ptr<MirrorClickForwarder> forwarder;

@@ -8,18 +8,21 @@
 #include "app/SingleInstanceGuard.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
+#include "platform/host/CurlHttpClient.h"
 #include "platform/host/FlockInstanceLock.h"
 #include "platform/host/HostBundle.h"
 #include "platform/host/HostClock.h"
 #include "platform/host/HostPaths.h"
 #include "platform/host/HostProcessInfo.h"
 #include "platform/host/HostScheduler.h"
+#include "platform/host/HostSecretStore.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "platform/host/QtRunLoop.h"
 #include "platform/host/StderrSystemLog.h"
 #include "platform/host/XdgLoginItems.h"
 #include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimSecretStore.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "platform/sim/SimulatedMac.h"
 #include "platform/sim/Timeline.h"
@@ -54,7 +57,9 @@ struct PlatformAssembly::Host {
                      systemLog),
         debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID), clock()),
         guard(instanceLock, paths, process),
-        loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()) {}
+        loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()),
+        secrets("com.kestova.Lumarin",
+                paths.applicationSupportDirectory() / bundleID / "secrets.json") {}
 
   const Clock& clock() const {
     return virtualScheduler ? virtualScheduler->clock() : static_cast<const Clock&>(hostClock);
@@ -74,6 +79,10 @@ struct PlatformAssembly::Host {
   FlockInstanceLock instanceLock;
   SingleInstanceGuard guard;
   XdgLoginItems loginItems;
+  // The web service is reached for real, from the simulated Mac as from this machine.
+  CurlHttpClient http;
+  HostSecretStore secrets;
+  SimSecretStore scenarioSecrets;
   std::unique_ptr<QApplication> application;
   std::unique_ptr<QtFrameworkLocalization> frameworkLocalization;
   std::unique_ptr<HostScheduler> hostScheduler;
@@ -96,13 +105,17 @@ PlatformAssembly::PlatformAssembly(const Options& options, const sim::Scenario& 
                                      ? JsonFileUserDefaults::languagesFromEnvironment(h.process)
                                      : scenario.appleLanguages);
     platform_.defaults = &h.scenarioDefaults;
+    // A scenario with settings of its own keeps its account in memory too.
+    platform_.secrets = &h.scenarioSecrets;
   } else {
     if (!scenario.appleLanguages.empty()) {
       // On the simulated Mac the system's preferred languages are the scenario's.
       h.fileDefaults.setGlobalLanguages(scenario.appleLanguages);
     }
     platform_.defaults = &h.fileDefaults;
+    platform_.secrets = &h.secrets;
   }
+  platform_.http = &h.http;
   platform_.clock = &h.clock();
   platform_.bundle = &h.bundle;
   platform_.processInfo = &h.process;

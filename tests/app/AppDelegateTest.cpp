@@ -3,6 +3,11 @@
 #include "app/AppDelegate.h"
 #include "app/StatusItemController.h"
 #include "badges/AppStatusItemsController.h"
+#include "cloud/CloudAccount.h"
+#include "cloud/CloudConfig.h"
+#include "cloud/CloudSync.h"
+#include "platform/sim/SimHttpClient.h"
+#include "platform/sim/SimSecretStore.h"
 #include "support/DesktopFixture.h"
 
 namespace lumarin {
@@ -115,6 +120,41 @@ TEST_F(AppDelegateTest, LaunchCreatesTheOwnItemThenTheAppItemsAndHousekeepingRef
   ASSERT_TRUE(mac_.statusBar.click("com.apple.mail", true, 1, 0));
   ASSERT_TRUE(mac_.statusBar.choose({"Settings…"}));
   EXPECT_EQ(delegate->requests(), (std::vector<std::string>{"settings:apps"}));
+}
+
+TEST_F(AppDelegateTest, LaunchRefreshesAStoredAccountAndStartsTheSync) {
+  SimHttpClient http;
+  SimSecretStore secrets;
+  const CloudConfig config = CloudConfig::fromEnvironment(process_);
+  CloudAccount account(
+      CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
+  CloudSync sync(
+      CloudSync::Dependencies{settings_, account, defaults_, http, scheduler_, log_, config});
+  auto launch = [&] {
+    auto delegate =
+        std::make_shared<AppDelegate>(platform_, log_,
+                                      AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                                  revision_, nullptr, nullptr, &account, &sync});
+    delegate->applicationDidFinishLaunching();
+    scheduler_.runUntilIdle();
+    return delegate;
+  };
+  // Signed out: no request leaves.
+  auto first = launch();
+  EXPECT_TRUE(http.requests().empty());
+  // With a token stored the account is refreshed at launch (and the sync pulls).
+  secrets.set(CloudAccount::kTokenItem, std::string("secret-token"));
+  CloudAccount stored(
+      CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
+  auto delegate =
+      std::make_shared<AppDelegate>(platform_, log_,
+                                    AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                                revision_, nullptr, nullptr, &stored, nullptr});
+  delegate->applicationDidFinishLaunching();
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(http.requests("GET", "api/me").size(), 1u);
+  // The token never reaches the debug log.
+  EXPECT_EQ(log_.tail().find("secret-token"), std::string::npos);
 }
 
 TEST_F(AppDelegateTest, TerminationWritesItsLine) {
