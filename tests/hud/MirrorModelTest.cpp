@@ -121,6 +121,36 @@ TEST_F(MirrorModelTest, UnifiedBarTakesTheAgentLayoutAndControlCenterExtras) {
   EXPECT_EQ(logLines("mirror: layout slots=").size(), 1u);
 }
 
+TEST_F(MirrorModelTest, DuplicateTileIdsKeepOneTargetAndEveryTile) {
+  // Two Control Center extras whose identifiers hash to the same index: their tiles share an
+  // id, which must not stop the refresh.
+  const std::string first = "com.apple.menuextra.wifi";
+  std::string second;
+  for (int i = 0; second.empty(); ++i) {
+    const std::string candidate = "com.example.extra" + std::to_string(i);
+    if (MirrorModel::stableIndex(candidate) == MirrorModel::stableIndex(first)) {
+      second = candidate;
+    }
+  }
+  load(R"({"menuBar": {"arrangement": "unifiedBar"},
+           "systemItems": [{"identifier": ")" +
+       first + R"(", "description": "Wi-Fi", "width": 30},
+                           {"identifier": ")" +
+       second + R"(", "description": "Twin", "width": 30}]})");
+  const auto tiles = refresh();
+  int twins = 0;
+  std::string id;
+  for (const auto& t : tiles) {
+    if (t.title == "Wi-Fi" || t.title == "Twin") {
+      ++twins;
+      EXPECT_TRUE(id.empty() || id == t.id);
+      id = t.id;
+    }
+  }
+  EXPECT_EQ(twins, 2);
+  ASSERT_EQ(model()->targetsByID().count(id), 1u);
+}
+
 TEST_F(MirrorModelTest, WithoutTrustItFlagsThePermissionAndMakesNoExtras) {
   loadArrangement("unifiedBar");
   mac_.world.setAccessibilityTrusted(false);
