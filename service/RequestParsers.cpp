@@ -1,5 +1,6 @@
 #include "service/RequestParsers.h"
 
+#include "base/Hex.h"
 #include "base/Json.h"
 #include "base/Utf8.h"
 
@@ -92,19 +93,6 @@ Status checkKind(const Json& object, std::string_view key, Json::value_t kind,
   return success();
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 Result<std::string> decodeComponent(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -116,8 +104,8 @@ Result<std::string> decodeComponent(std::string_view text) {
       if (i + 2 >= text.size()) {
         return bad("malformed form data: cut-off escape");
       }
-      const int high = hexValue(text[i + 1]);
-      const int low = hexValue(text[i + 2]);
+      const int high = hexDigitValue(text[i + 1]);
+      const int low = hexDigitValue(text[i + 2]);
       if (high < 0 || low < 0) {
         return bad("malformed form data: bad escape");
       }

@@ -2,22 +2,11 @@
 
 #include <random>
 
+#include "base/Hex.h"
+
 namespace lumarin {
 
 namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
@@ -55,7 +44,7 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
       }
       continue;
     }
-    const int v = hexValue(text[i]);
+    const int v = hexDigitValue(text[i]);
     if (v < 0) {
       return std::nullopt;
     }

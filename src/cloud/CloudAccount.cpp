@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/Json.h"
 #include "base/Uuid.h"
 #include "cloud/CloudApi.h"
@@ -23,27 +24,14 @@ struct QueryItem {
   std::optional<std::string> value;  // absent for an item without "="
 };
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // Percent-decoding as URL components do it: "+" stays a plus sign; a broken escape is kept
 // as it stands.
 std::string percentDecode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = hexValue(text[i + 1]);
-      const int low = hexValue(text[i + 2]);
+      const int high = hexDigitValue(text[i + 1]);
+      const int low = hexDigitValue(text[i + 2]);
       if (high >= 0 && low >= 0) {
         out += static_cast<char>(high * 16 + low);
         i += 2;
