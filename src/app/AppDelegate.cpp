@@ -9,6 +9,7 @@
 #include "cloud/CloudAccount.h"
 #include "cloud/CloudSync.h"
 #include "diagnostics/DebugLog.h"
+#include "hud/MirrorController.h"
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"
 #include "model/AppSettings.h"
@@ -70,7 +71,11 @@ void AppDelegate::applicationDidFinishLaunching() {
   }
   services_.dockMonitor->start();
   createStatusItems();
-  // Step 11, the mirror controller, arrives with the HUD.
+  // Step 11: the menu bar HUD, following the Control Center setting.
+  if (services_.mirror) {
+    services_.mirror->start(services_.settings.mirrorHUDFollowsControlCenter());
+  }
+  // Step 12.
   registerHotKeys();
   // Step 13: the pending permission-flow mark is consumed at every launch, before onboarding
   // or the settings window decide what to show (they arrive with their own parts).
@@ -98,7 +103,7 @@ void AppDelegate::createStatusItems() {
       weakBind(shared_from_this(), [](AppDelegate& self) { self.request("onboarding"); }));
   statusItemController_->setOnToggleHUD(weakBind(
       shared_from_this(),
-      [](AppDelegate& self, const std::string& trigger) { self.request("hud:" + trigger); }));
+      [](AppDelegate& self, const std::string& trigger) { self.toggleHUD(trigger); }));
   statusItemController_->setOnCheckForUpdates(
       weakBind(shared_from_this(), [](AppDelegate& self) { self.request("updates"); }));
   statusItemController_->start();
@@ -127,7 +132,15 @@ void AppDelegate::registerHotKeys() {
   hotKey_->registerHotKey(GlobalHotKey::kCommaKey, GlobalHotKey::kControlOptionCommand);
   hotKey_->registerHotKey(
       2, GlobalHotKey::kMKey, GlobalHotKey::kControlOptionCommand,
-      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("hud:hotkey"); }));
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.toggleHUD("hotkey"); }));
+}
+
+void AppDelegate::toggleHUD(const std::string& trigger) {
+  if (services_.mirror) {
+    services_.mirror->toggleHUD(trigger);
+  } else {
+    request("hud:" + trigger);
+  }
 }
 
 void AppDelegate::request(const std::string& what) {

@@ -49,8 +49,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     return appItemsController_;
   }
 
-  // What was asked of the windows and the HUD that arrive with later parts of the program:
-  // "settings:general", "settings:last", "onboarding", "hud:menu", "hud:hotkey", "updates".
+  // What was asked of the windows that arrive with later parts of the program:
+  // "settings:general", "settings:last", "onboarding", "updates"; "hud:menu" and "hud:hotkey"
+  // in runs without the HUD.
   const std::vector<std::string>& requests() const { return requests_; }
 
  private:
@@ -58,6 +59,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   void createStatusItems();
   void registerHotKeys();
   void request(const std::string& what);
+  void toggleHUD(const std::string& trigger);
   void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
   void housekeeping();

@@ -11,6 +11,7 @@ class CloudSync;
 class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
+class MirrorController;
 class StatusItemCapture;
 class StatusItemScanner;
 struct AppItemsRevision;
@@ -28,6 +29,7 @@ struct AppServices {
   StatusItemCapture* capture = nullptr;
   CloudAccount* account = nullptr;
   CloudSync* sync = nullptr;
+  std::shared_ptr<MirrorController> mirror;  // the menu bar HUD
 };
 
 }  // namespace lumarin

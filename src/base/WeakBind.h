@@ -13,12 +13,17 @@ namespace lumarin {
 //   timer = scheduler.scheduleRepeating(main, 3s, 0s,
 //       weakBind(shared_from_this(), [](Delegate& self) { self.housekeeping(); }));
 template <typename Owner, typename Fn>
-auto weakBind(const std::shared_ptr<Owner>& owner, Fn fn) {
-  return [weak = std::weak_ptr<Owner>(owner), fn = std::move(fn)](auto&&... args) {
+auto weakBind(std::weak_ptr<Owner> owner, Fn fn) {
+  return [weak = std::move(owner), fn = std::move(fn)](auto&&... args) {
     if (auto strong = weak.lock()) {
       fn(*strong, std::forward<decltype(args)>(args)...);
     }
   };
+}
+
+template <typename Owner, typename Fn>
+auto weakBind(const std::shared_ptr<Owner>& owner, Fn fn) {
+  return weakBind(std::weak_ptr<Owner>(owner), std::move(fn));
 }
 
 // For owners that are not held by shared_ptr: the owner keeps a WeakPtrFactory as its last

@@ -53,18 +53,6 @@ Size MirrorHUDLayout::displaySize(const Size& imageSize, double scale) {
   return Size{w, h};
 }
 
-Size MirrorHUDLayout::contentSize(std::size_t tileCount, bool permissionRow) {
-  const std::size_t cols = columns(tileCount);
-  const std::size_t rowCount = tileCount == 0 ? 1 : (tileCount + cols - 1) / cols;
-  double width = static_cast<double>(cols) * kCellWidth + static_cast<double>(cols - 1) * kSpacing;
-  double height =
-      static_cast<double>(rowCount) * kCellHeight + static_cast<double>(rowCount - 1) * kSpacing;
-  if (permissionRow) {
-    height += kPermissionRowHeight + kSpacing;
-  }
-  return Size{width + 2 * kPadding, height + 2 * kPadding};
-}
-
 Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing) {
   std::size_t cols = 1;
   std::size_t rowCount = permissionMissing ? 0 : 1;

@@ -28,8 +28,6 @@ struct MirrorHUDLayout {
   // The size a tile's picture is shown at, for an image of `imageSize` points (none: 0 × 0)
   // on a display of `scale`.
   static Size displaySize(const Size& imageSize, double scale);
-  // The view's size for so many tiles, with or without the permission row.
-  static Size contentSize(std::size_t tileCount, bool permissionRow);
 
   // The panel's size: the grid with its padding; with the permission missing at least 420
   // points wide, and without tiles only the permission row.

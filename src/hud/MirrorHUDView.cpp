@@ -71,7 +71,7 @@ void MirrorHUDView::reload() {
   tiles_ = *model_->tiles();
   permissionMissing_ = *model_->accessibilityMissing();
   hovered_.reset();
-  const Size size = L::contentSize(tiles_.size(), permissionMissing_);
+  const Size size = L::panelSize(tiles_.size(), permissionMissing_);
   setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
   update();
 }
@@ -82,7 +82,7 @@ void MirrorHUDView::setDisplayScale(double scale) {
 }
 
 QSize MirrorHUDView::sizeHint() const {
-  const Size size = L::contentSize(tiles_.size(), permissionMissing_);
+  const Size size = L::panelSize(tiles_.size(), permissionMissing_);
   return QSize(static_cast<int>(size.width), static_cast<int>(size.height));
 }
 

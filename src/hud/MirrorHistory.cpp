@@ -61,4 +61,32 @@ std::string MirrorHistory::clicksJson() const {
   return json::dump(out);
 }
 
+void MirrorHistory::recordEvent(const std::string& name, const Properties& properties) {
+  events_.push_back({now(), {name, properties}});
+}
+
+std::string MirrorHistory::hudJson(const std::vector<MirrorController::Record>& records) const {
+  json::OrderedJson shows = json::OrderedJson::array();
+  for (const auto& record : records) {
+    const CocoaRect& f = record.frame;
+    shows.push_back(json::OrderedJson{
+        {"at", stamp(record.at)},
+        {"event", record.shown ? "show" : "hide"},
+        {record.shown ? "trigger" : "reason", record.why},
+        {"linked", record.linked},
+        {"frame", json::OrderedJson::array({f.minX(), f.minY(), f.width(), f.height()})},
+        {"screen", record.screen},
+        {"tiles", record.tiles}});
+  }
+  json::OrderedJson opens = json::OrderedJson::array();
+  for (const auto& [at, event] : events_) {
+    json::OrderedJson entry{{"at", at}, {"event", event.first}};
+    for (const auto& [key, value] : event.second) {
+      std::visit([&entry, &key](const auto& v) { entry[key] = v; }, value);
+    }
+    opens.push_back(std::move(entry));
+  }
+  return json::dump(json::OrderedJson{{"shows", shows}, {"opens", opens}});
+}
+
 }  // namespace lumarin

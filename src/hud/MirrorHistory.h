@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "base/Signal.h"
+#include "base/Properties.h"
 #include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorController.h"
 #include "hud/MirrorModel.h"
 #include "platform/Scheduler.h"
 
@@ -26,6 +28,11 @@ class MirrorHistory {
   // "picture"}]}], "clicks": [{"at", "tile", "path", "ok", "notchHidden", "targetApp"}]}
   std::string publicationsJson() const;
   std::string clicksJson() const;
+  // A statistics event of the HUD ("hud.open" with its properties).
+  void recordEvent(const std::string& name, const Properties& properties);
+  // {"shows": [{"at", "event" ("show"/"hide"), "trigger" or "reason", "linked", "frame",
+  // "screen", "tiles"}], "opens": [{"at", "event", properties…}]}
+  std::string hudJson(const std::vector<MirrorController::Record>& records) const;
 
  private:
   struct Publication {
@@ -46,6 +53,7 @@ class MirrorHistory {
   std::vector<Publication> publications_;
   mutable std::mutex clickMutex_;
   std::vector<Click> clicks_;
+  std::vector<std::pair<double, std::pair<std::string, Properties>>> events_;
 };
 
 }  // namespace lumarin

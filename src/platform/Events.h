@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -41,6 +42,17 @@ struct MonitoredEvent {
   unsigned modifierFlags = 0;
 };
 
+// An event on its way to this program, as a local monitor sees it: the window it goes to
+// (absent: none of the program's windows), where (window-system coordinates), the key code of
+// key events and the modifier flags.
+struct LocalEvent {
+  EventType type = EventType::leftMouseDown;
+  std::optional<std::uint32_t> windowNumber;
+  CocoaPoint location;
+  int keyCode = 0;
+  unsigned modifierFlags = 0;
+};
+
 // An event mask bit per type, as NSEvent.EventTypeMask has it (1 << type).
 constexpr unsigned eventMask(EventType type) { return 1u << static_cast<unsigned>(type); }
 
@@ -63,6 +75,11 @@ class Events {
   // subscription lives.
   [[nodiscard]] virtual Subscription addGlobalMonitor(
       unsigned mask, std::function<void(const MonitoredEvent&)> handler) = 0;
+  // Sees the events of `mask` that go to this program before they are dispatched, on the main
+  // queue; the handler returns false to swallow the event. Monitors run in the order they
+  // were added.
+  [[nodiscard]] virtual Subscription addLocalMonitor(
+      unsigned mask, std::function<bool(const LocalEvent&)> handler) = 0;
 };
 
 }  // namespace lumarin

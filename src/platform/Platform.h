@@ -23,6 +23,7 @@ class StatusBar;
 class SystemLog;
 class UserDefaults;
 class WindowServer;
+class Windows;
 class Workspace;
 
 // Every OS service the program uses, as ports. The composition root fills it with host
@@ -51,6 +52,7 @@ struct Platform {
   SecretStore* secrets = nullptr;
   Panels* panels = nullptr;
   DistributedNotifications* notifications = nullptr;
+  Windows* windows = nullptr;
 };
 
 }  // namespace lumarin

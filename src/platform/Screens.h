@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "base/Geometry.h"
+#include "base/Signal.h"
 
 namespace lumarin {
 
@@ -26,6 +28,9 @@ class Screens {
   virtual ~Screens() = default;
   virtual std::vector<ScreenInfo> screens() const = 0;
   virtual CocoaPoint mouseLocation() const = 0;
+  // NSApplicationDidChangeScreenParametersNotification: a display was attached, removed or
+  // rearranged. Delivered on the thread that changed the screens.
+  [[nodiscard]] virtual Subscription subscribeParametersChanged(std::function<void()> handler) = 0;
 };
 
 }  // namespace lumarin

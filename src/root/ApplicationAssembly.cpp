@@ -1,6 +1,5 @@
 #include "root/ApplicationAssembly.h"
 
-#include <QImage>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +17,8 @@
 #include "cloud/CloudSync.h"
 #include "gfx/Drawing.h"
 #include "hud/MirrorClickForwarder.h"
-#include "hud/MirrorHUDView.h"
+#include "hud/MirrorController.h"
+#include "hud/MirrorHUDController.h"
 #include "hud/MirrorHistory.h"
 #include "hud/MirrorModel.h"
 #include "l10n/L10n.h"
@@ -42,6 +42,7 @@
 #include "platform/sim/SimMenuBarRenderer.h"
 #include "platform/sim/SimulatedMac.h"
 #include "platform/sim/Timeline.h"
+#include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
 
 namespace lumarin {
@@ -87,10 +88,6 @@ struct ApplicationAssembly::Parts {
                                            assembly.debugLog(), cloud}),
         sync(CloudSync::Dependencies{settings, account, *p.defaults, *p.http, *p.scheduler,
                                      assembly.debugLog(), cloud}),
-        delegate(std::make_shared<AppDelegate>(
-            p, assembly.debugLog(),
-            AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
-                        capture.get(), &account, &sync})),
         mirror(std::make_shared<MirrorModel>(MirrorModel::Dependencies{
             *p.scheduler, scanner, skyLight, controlCenterExtras, agentLayout, menuBarOverflow,
             *p.screens, capture, iconCache, *p.accessibility, *p.workspace, *p.statusBar,
@@ -98,7 +95,12 @@ struct ApplicationAssembly::Parts {
         forwarder(std::make_shared<MirrorClickForwarder>(MirrorClickForwarder::Dependencies{
             *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
             *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
-        mirrorHistory(*mirror, *p.clock) {
+        mirrorHistory(*mirror, *p.clock),
+        hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory),
+        delegate(std::make_shared<AppDelegate>(
+            p, assembly.debugLog(),
+            AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
+                        capture.get(), &account, &sync, hud.controller()})) {
     forwarder->setReporter(
         [this](const MirrorClickForwarder::Report& report) { mirrorHistory.recordClick(report); });
     // A tile click from the scenario goes through the forwarder as the HUD's click would.
@@ -115,11 +117,18 @@ struct ApplicationAssembly::Parts {
       mac.events.setCurrentEvent(
           Event{event.rightButton ? EventType::rightMouseUp : EventType::leftMouseUp, 1,
                 event.modifiers});
-      forwarder->forward(target->second, event.rightButton, event.modifiers);
+      // A click in the open HUD closes it, as the view's click does.
+      MirrorHUDController& panel = hud.controller()->hud();
+      if (panel.isVisible()) {
+        panel.tileClicked(target->second, event.rightButton, event.modifiers);
+      } else {
+        forwarder->forward(target->second, event.rightButton, event.modifiers);
+      }
       return true;
     });
-    // Until the HUD refreshes the model while it is shown, runs that report, take pictures or
-    // click tiles refresh it one second after the start and then every ten seconds.
+    // The HUD refreshes the model only while it is shown; runs that report, take pictures or
+    // click tiles also need it while the HUD is closed: one second after the start, then every
+    // ten seconds.
     const auto& timeline = assembly.scenario().timeline;
     const bool clicksTiles = std::any_of(timeline.begin(), timeline.end(),
                                          [](const auto& e) { return e.action == "clickTile"; });
@@ -153,10 +162,11 @@ struct ApplicationAssembly::Parts {
   CloudConfig cloud;
   CloudAccount account;
   CloudSync sync;  // after the account, so it goes first
-  std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<MirrorModel> mirror;
   std::shared_ptr<MirrorClickForwarder> forwarder;
   MirrorHistory mirrorHistory;
+  HUDAssembly hud;
+  std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<RepeatingTimer> refreshTimer;
   Duration startedAt{};
 
@@ -196,7 +206,8 @@ int ApplicationAssembly::finish() {
          {"statusItems", json::dump(mac.statusBar.statusItemsJson())},
          {"menus", json::dump(mac.statusBar.menusJson())},
          {"panels", json::dump(mac.panels.toJson())},
-         {"hotKeys", json::dump(mac.hotKeys.toJson())}});
+         {"hotKeys", json::dump(mac.hotKeys.toJson())},
+         {"hud", parts.mirrorHistory.hudJson(parts.hud.controller()->records())}});
     if (!writeFile(*options_.report, report)) {
       std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
       return 1;
@@ -246,16 +257,8 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
       }
     }
   }
-  // The HUD's content as Qt paints it, at scale 2, with the last publication's tiles.
-  {
-    MirrorHUDView view(mirror, l10n, nullptr, nullptr);
-    QImage hud(view.width() * 2, view.height() * 2, QImage::Format_ARGB32_Premultiplied);
-    hud.setDevicePixelRatio(2);
-    hud.fill(Qt::transparent);
-    view.render(&hud);
-    if (!hud.save(QString::fromStdString((directory / "hud.png").string()))) {
-      return Error{"could not write " + (directory / "hud.png").string(), 1};
-    }
+  if (auto status = hud.writeSnapshots(directory, mac.world); !status) {
+    return status;
   }
   const auto screenList = mac.world.screens();
   const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();

@@ -177,7 +177,12 @@ std::optional<GlobalRect> World::notchRect() const {
 
 std::vector<SimWindow> World::windows() const {
   std::lock_guard lock(mutex_);
-  std::vector<SimWindow> out = windows_;
+  std::vector<SimWindow> out;
+  for (const auto& w : programWindows_) {
+    out.push_back(w);
+    out.back().onscreen = w.onscreen && !programWindowsCovered_;
+  }
+  out.insert(out.end(), windows_.begin(), windows_.end());
   if (!screenRecording_) {
     // Without screen recording the window server keeps other processes' window names.
     for (auto& w : out) {
@@ -202,6 +207,13 @@ std::vector<std::uint32_t> World::menuBarItemWindowIDs() const {
 
 std::optional<SimWindow> World::window(std::uint32_t id) const {
   std::lock_guard lock(mutex_);
+  for (const auto& w : programWindows_) {
+    if (w.id == id) {
+      SimWindow copy = w;
+      copy.onscreen = w.onscreen && !programWindowsCovered_;
+      return copy;
+    }
+  }
   for (const auto& w : windows_) {
     if (w.id == id) {
       SimWindow copy = w;

@@ -398,6 +398,7 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"pressFunctionKey", {}},
       {"openControlCenter", {}},
       {"closeControlCenter", {}},
+      {"coverOwnWindows", {"covered"}},
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
@@ -536,17 +537,15 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       }
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
-    const bool needsApp =
-        event.action != "restartDock" && event.action != "grantAccessibility" &&
-        event.action != "revokeAccessibility" && event.action != "removeTile" &&
-        event.action != "addTile" && event.action != "setArrangement" &&
-        event.action != "failCaptures" && event.action != "grantScreenRecording" &&
-        event.action != "revokeScreenRecording" && event.action != "clickStatusItem" &&
-        event.action != "clickTile" && event.action != "chooseMenuItem" &&
-        event.action != "closeMenu" && event.action != "answerOpenPanel" &&
-        event.action != "pressKeys" && event.action != "siblingHUD" && event.action != "clickAt" &&
-        event.action != "pressFunctionKey" && event.action != "openControlCenter" &&
-        event.action != "closeControlCenter";
+    static const std::set<std::string> kWithoutApp = {
+        "restartDock",      "grantAccessibility",    "revokeAccessibility",
+        "removeTile",       "addTile",               "setArrangement",
+        "failCaptures",     "grantScreenRecording",  "revokeScreenRecording",
+        "clickStatusItem",  "clickTile",             "chooseMenuItem",
+        "closeMenu",        "answerOpenPanel",       "pressKeys",
+        "siblingHUD",       "clickAt",               "pressFunctionKey",
+        "openControlCenter", "closeControlCenter",   "coverOwnWindows"};
+    const bool needsApp = kWithoutApp.count(event.action) == 0;
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
       if (r.ok() && apps.count(event.app) == 0) {
@@ -614,6 +613,8 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
         return;
       }
       event.rightButton = button == "right";
+    } else if (event.action == "coverOwnWindows") {
+      event.flag = r.boolean(e, at, "covered", true);
     } else if (event.action == "siblingHUD") {
       event.flag = r.boolean(e, at, "visible", true);
       const auto origin = r.pair(e, at, "origin", false, {0, 0});
@@ -897,8 +898,16 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return true;
   }
   if (a == "pressKeys") {
-    return interaction.hotKeys != nullptr &&
-           interaction.hotKeys->press(event.keyCode, event.modifiers);
+    // A registered hot key takes the press; any other goes to the program's key window.
+    if (interaction.hotKeys != nullptr && interaction.hotKeys->press(event.keyCode, event.modifiers)) {
+      return true;
+    }
+    return interaction.events != nullptr &&
+           interaction.events->userKeyDown(static_cast<int>(event.keyCode), event.modifiers);
+  }
+  if (a == "coverOwnWindows") {
+    world.setProgramWindowsCovered(event.flag);
+    return true;
   }
   if (a == "clickTile") {
     return interaction.program && interaction.program(event);

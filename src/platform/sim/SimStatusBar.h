@@ -9,7 +9,7 @@
 
 #include "base/Json.h"
 #include "base/Result.h"
-#include "platform/Events.h"
+#include "platform/sim/SimEvents.h"
 #include "platform/StatusBar.h"
 
 namespace lumarin {
@@ -23,59 +23,6 @@ class World;
 class SimStatusItem;
 
 class SimStatusBar;
-
-// The simulated Mac's input: the current event, the double-click interval, and posted mouse
-// events, which it delivers like hardware clicks to what the menu bar draws under the point:
-// one of the program's items (its button's action or menu), another app's item (its menu
-// opens), the chevron (the overflow opens), or nothing.
-class SimEvents final : public Events {
- public:
-  struct Posted {
-    double at = 0;
-    EventType type = EventType::leftMouseUp;
-    GlobalPoint point;
-    unsigned flags = 0;
-    std::string hit;  // what the mouse-up reached
-  };
-
-  explicit SimEvents(World& world) : world_(world) {}
-  // The program's items are reached through its main queue, like any click an app receives.
-  void attach(SimStatusBar* statusBar, Scheduler* scheduler) {
-    statusBar_ = statusBar;
-    scheduler_ = scheduler;
-  }
-
-  std::optional<Event> currentEvent() const override { return current_; }
-  double doubleClickInterval() const override { return interval_; }
-  std::optional<GlobalPoint> mouseLocation() const override;
-  bool postMouseEvent(EventType type, GlobalPoint point, unsigned modifierFlags) override;
-  Subscription addGlobalMonitor(unsigned mask,
-                                std::function<void(const MonitoredEvent&)> handler) override;
-  // The user's own input: a click at a global point (down and up), and the modifier keys.
-  void userClick(GlobalPoint point, bool right);
-  void userFlagsChanged(unsigned flags);
-
-  void setCurrentEvent(std::optional<Event> event) { current_ = event; }
-  void setDoubleClickInterval(double seconds) { interval_ = seconds; }
-  std::vector<Posted> posted() const;
-
- private:
-  World& world_;
-  SimStatusBar* statusBar_ = nullptr;
-  Scheduler* scheduler_ = nullptr;
-  double interval_ = 0.5;
-  std::optional<Event> current_;
-  void notifyMonitors(const MonitoredEvent& event);
-
-  mutable std::mutex mutex_;
-  std::vector<Posted> posted_;
-  struct Monitor {
-    unsigned mask = 0;
-    std::function<void(const MonitoredEvent&)> handler;
-    std::shared_ptr<bool> alive;
-  };
-  std::vector<Monitor> monitors_;
-};
 
 // NSStatusBar on the simulated Mac. Items are placed among the other processes' items by the
 // position the system keeps in the program's defaults; their buttons are drawn into the

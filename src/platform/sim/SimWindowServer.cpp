@@ -85,4 +85,8 @@ std::vector<ScreenInfo> SimScreens::screens() const {
 
 CocoaPoint SimScreens::mouseLocation() const { return world_.mouseLocation(); }
 
+Subscription SimScreens::subscribeParametersChanged(std::function<void()> handler) {
+  return world_.subscribeScreensChanged(std::move(handler));
+}
+
 }  // namespace lumarin::sim

@@ -33,6 +33,7 @@ class SimScreens final : public Screens {
   explicit SimScreens(World& world) : world_(world) {}
   std::vector<ScreenInfo> screens() const override;
   CocoaPoint mouseLocation() const override;
+  Subscription subscribeParametersChanged(std::function<void()> handler) override;
 
  private:
   World& world_;

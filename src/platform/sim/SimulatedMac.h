@@ -24,7 +24,7 @@ struct SimulatedMac {
         statusBar(world, scheduler, defaults, events),
         notifications(world, scheduler),
         hotKeys(world, scheduler) {
-    events.attach(&statusBar, &scheduler);
+    events.attach(&statusBar, &windows, &scheduler);
   }
   SimulatedMac(const SimulatedMac&) = delete;
   SimulatedMac& operator=(const SimulatedMac&) = delete;
@@ -48,6 +48,7 @@ struct SimulatedMac {
     platform.panels = &panels;
     platform.notifications = &notifications;
     platform.hotKeys = &hotKeys;
+    platform.windows = &windows;
   }
   Interaction interaction() { return Interaction{&statusBar, &panels, &hotKeys, &events, {}}; }
 
@@ -59,6 +60,7 @@ struct SimulatedMac {
   SimScreenCapture screenCapture{world};
   SimAppShell appShell;
   SimEvents events;
+  SimWindows windows{world};
   SimStatusBar statusBar;
   SimPanels panels{world};
   SimDistributedNotifications notifications;

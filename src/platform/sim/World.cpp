@@ -103,10 +103,14 @@ void World::spend(Duration cost) {
 // Building and events
 
 void World::addScreen(Screen screen) {
-  std::lock_guard lock(mutex_);
-  screens_.push_back(std::move(screen));
-  layoutDockLocked();
-  relayoutMenuBarLocked();
+  {
+    std::lock_guard lock(mutex_);
+    screens_.push_back(std::move(screen));
+    layoutDockLocked();
+    relayoutMenuBarLocked();
+  }
+  std::lock_guard signalLock(signalMutex_);
+  screensChanged_.emit();
 }
 
 void World::installBundle(InstalledBundle bundle) {

@@ -261,6 +261,26 @@ class World {
                     unsigned modifiers);
   std::vector<OpenedMenu> openedMenus() const;
 
+  // --- the program's own windows (panels), in front of every other window ---
+  std::uint32_t addProgramWindow(const std::string& name, int layer);
+  void removeProgramWindow(std::uint32_t id);
+  // Frame in global points; ordered in (to the front) or out.
+  void setProgramWindowFrame(std::uint32_t id, const GlobalRect& frame);
+  void orderProgramWindow(std::uint32_t id, bool in);
+  bool programWindowOrderedIn(std::uint32_t id) const;
+  // The program's ordered-in window under a global point, the front-most; none when the point
+  // lies outside all of them.
+  std::optional<std::uint32_t> programWindowAt(GlobalPoint point) const;
+  // The window keyboard input goes to; none when the program is not the key application.
+  void setKeyWindow(std::optional<std::uint32_t> id);
+  std::optional<std::uint32_t> keyWindow() const;
+  // A full-screen window of another app covers the program's windows: they are neither
+  // visible nor in the on-screen list (the HUD's on-screen check fails). A scenario's fault.
+  void setProgramWindowsCovered(bool covered);
+  bool programWindowsCovered() const;
+  // Screen parameter changes (a display attached), delivered on the changing thread.
+  [[nodiscard]] Subscription subscribeScreensChanged(std::function<void()> handler);
+
   // --- queries for the adapters ---
   std::vector<Screen> screens() const;
   std::vector<Process> processes() const;  // running ones, in launch order
@@ -372,6 +392,10 @@ class World {
   std::vector<PlacedMenuExtra> placed_;
   std::optional<GlobalRect> chevron_;
   std::vector<SimWindow> windows_;
+  std::vector<SimWindow> programWindows_;  // front to back; `onscreen` is "ordered in"
+  std::optional<std::uint32_t> keyWindow_;
+  bool programWindowsCovered_ = false;
+  Signal<> screensChanged_;
   std::map<std::pair<int, int>, std::shared_ptr<Node>> extraNodes_;
   std::map<std::pair<int, int>, std::uint32_t> extraWindowIDs_;
   std::map<int, std::shared_ptr<Node>> extrasBars_;

@@ -1,0 +1,301 @@
+#include "hud/MirrorHUDController.h"
+
+#include <cmath>
+
+#include "base/WeakBind.h"
+#include "diagnostics/DebugLog.h"
+#include "hud/HUDLayoutBus.h"
+#include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorHUDLayout.h"
+#include "menubar/Permissions.h"
+#include "menubar/SkyLight.h"
+#include "platform/Events.h"
+#include "platform/Scheduler.h"
+#include "platform/Screens.h"
+#include "platform/Windows.h"
+#include "platform/Workspace.h"
+
+namespace lumarin {
+
+namespace {
+
+// Whole points, as the log shows them.
+std::string whole(double value) {
+  return std::isfinite(value) ? std::to_string(static_cast<long long>(value)) : "0";
+}
+
+std::string yesNo(bool value) { return value ? "true" : "false"; }
+
+constexpr unsigned kGlobalMask =
+    eventMask(EventType::leftMouseDown) | eventMask(EventType::rightMouseDown);
+constexpr unsigned kLocalMask = kGlobalMask | eventMask(EventType::keyDown);
+static_assert(kGlobalMask == 10 && kLocalMask == 1034);
+
+}  // namespace
+
+MirrorHUDPanel::MirrorHUDPanel(std::shared_ptr<Window> window) : window_(std::move(window)) {}
+
+bool MirrorHUDPanel::keyDown(int keyCode) {
+  if (keyCode != kEscapeKeyCode) {
+    return false;  // the toolkit's own handling
+  }
+  if (onCancel) {
+    onCancel();
+  }
+  return true;
+}
+
+void MirrorHUDPanel::cancelOperation() {
+  if (onCancel) {
+    onCancel();
+  }
+}
+
+MirrorHUDController::MirrorHUDController(Dependencies dependencies)
+    : deps_(std::move(dependencies)) {}
+
+MirrorHUDController::~MirrorHUDController() = default;
+
+bool MirrorHUDController::isVisible() const {
+  return panel_ != nullptr && panel_->window().isVisible();
+}
+
+void MirrorHUDController::makePanel() {
+  panel_ = std::make_unique<MirrorHUDPanel>(
+      deps_.windows.makeWindow(WindowSpec{"Menu Bar HUD", MirrorHUDPanel::kLevel}));
+  panel_->window().setFrame(CocoaRect(0, 0, 300, 200));
+  panel_->onCancel = weakBind(weak_from_this(), [](MirrorHUDController& self) {
+    self.hide("cancel");
+  });
+  SurfaceHandlers handlers;
+  handlers.onClick = weakBind(
+      weak_from_this(), [](MirrorHUDController& self, const MirrorModel::Target& target,
+                           bool right, unsigned modifiers) {
+        self.tileClicked(target, right, modifiers);
+      });
+  handlers.onPermissionTap = weakBind(weak_from_this(), [](MirrorHUDController& self) {
+    self.deps_.permissions.requestOrOpenSettings();
+    self.hide("permission-tap");
+  });
+  handlers.onCancel = weakBind(weak_from_this(), [](MirrorHUDController& self) {
+    if (self.panel_) {
+      self.panel_->cancelOperation();
+    }
+  });
+  if (deps_.makeSurface) {
+    surface_ = deps_.makeSurface(std::move(handlers));
+  }
+  // Input that passed the local monitors reaches the panel's content and the panel itself.
+  panel_->window().setKeyDownHandler(weakBind(weak_from_this(), [](MirrorHUDController& self,
+                                                                  int keyCode) {
+    if (self.panel_) {
+      (void)self.panel_->keyDown(keyCode);
+    }
+  }));
+  panel_->window().setMouseDownHandler(
+      weakBind(weak_from_this(),
+               [](MirrorHUDController& self, EventType type, CocoaPoint point, unsigned flags) {
+                 if (self.surface_) {
+                   self.surface_->mouseDown(point, type == EventType::rightMouseDown, flags);
+                 }
+               }));
+}
+
+void MirrorHUDController::tileClicked(const MirrorModel::Target& target, bool right,
+                                      unsigned modifiers) {
+  deps_.forwarder.forward(target, right, modifiers);
+  hide("tile-click");
+}
+
+void MirrorHUDController::show(bool linkedToControlCenter,
+                               const std::optional<CocoaRect>& avoiding) {
+  if (!panel_) {
+    makePanel();
+  }
+  linkedToControlCenter_ = linkedToControlCenter;
+  avoidRect_ = linkedToControlCenter ? avoiding : std::nullopt;
+  peerFrame_.reset();
+  if (linkedToControlCenter) {
+    if (auto peer = deps_.bus.freshVisiblePeer(kPeerFreshness)) {
+      peerFrame_ = peer->frame;
+    }
+  }
+  panel_->allowsKey = !linkedToControlCenter;
+  layout();
+  panel_->window().orderFront(panel_->canBecomeKey());
+  if (surface_) {
+    surface_->setVisible(true, panel_->canBecomeKey());
+  }
+  installMonitors(!linkedToControlCenter);
+
+  const auto& tiles = *deps_.model->tiles();
+  std::string order;
+  for (const auto& tile : tiles) {
+    order += (order.empty() ? "" : ",") + tile.title;
+  }
+  const CocoaPoint mouse = deps_.screens.mouseLocation();
+  deps_.debugLog.log("mirror: hud show tiles=" + std::to_string(tiles.size()) +
+                     " linkedCC=" + yesNo(linkedToControlCenter) +
+                     " frame=" + frameDescription() + " mouse=" + whole(mouse.x) + "," +
+                     whole(mouse.y) + " order(L→R)=" + order);
+  if (onVisibilityChanged_) {
+    onVisibilityChanged_(true);
+  }
+  deps_.bus.post(true, panel_->window().frame());
+  scheduleVerify(true);
+}
+
+void MirrorHUDController::hide(const std::string& reason) {
+  if (!isVisible()) {
+    return;
+  }
+  removeMonitors();
+  linkedToControlCenter_ = false;
+  avoidRect_.reset();
+  peerFrame_.reset();
+  deps_.bus.post(false, panel_->window().frame());
+  panel_->window().orderOut();
+  if (surface_) {
+    surface_->setVisible(false, false);
+  }
+  lastHideReason_ = reason;
+  deps_.debugLog.log("mirror: hud hide (" + reason + ")");
+  if (onVisibilityChanged_) {
+    onVisibilityChanged_(false);
+  }
+}
+
+void MirrorHUDController::installMonitors(bool global) {
+  removeMonitors();
+  if (global) {
+    globalMonitor_ = deps_.events.addGlobalMonitor(
+        kGlobalMask, weakBind(weak_from_this(), [](MirrorHUDController& self,
+                                                   const MonitoredEvent&) {
+          self.hide("outside-click");
+        }));
+  }
+  std::weak_ptr<MirrorHUDController> weak = weak_from_this();
+  localMonitor_ = deps_.events.addLocalMonitor(kLocalMask, [weak](const LocalEvent& event) {
+    auto self = weak.lock();
+    if (!self) {
+      return true;
+    }
+    if (event.type == EventType::keyDown) {
+      if (event.keyCode == MirrorHUDPanel::kEscapeKeyCode) {
+        self->hide("esc");
+        return false;  // swallowed
+      }
+      return true;
+    }
+    if (!self->panel_ || event.windowNumber != self->panel_->window().number()) {
+      self->hide("own-window-click");
+    }
+    return true;
+  });
+}
+
+void MirrorHUDController::removeMonitors() {
+  globalMonitor_.reset();
+  localMonitor_.reset();
+}
+
+std::optional<std::size_t> MirrorHUDController::screenIndexForMouse() const {
+  const auto screens = deps_.screens.screens();
+  if (screens.empty()) {
+    return std::nullopt;
+  }
+  const CocoaPoint mouse = deps_.screens.mouseLocation();
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    if (screens[i].frame.contains(mouse)) {
+      return i;
+    }
+  }
+  // The main screen: the one with the menu bar.
+  return 0;
+}
+
+void MirrorHUDController::layout() {
+  if (!panel_) {
+    return;
+  }
+  const std::size_t n = deps_.model->tiles()->size();
+  const bool missing = *deps_.model->accessibilityMissing();
+  const Size size = MirrorHUDLayout::panelSize(n, missing);
+  const auto screens = deps_.screens.screens();
+  const auto index = screenIndexForMouse();
+  const CocoaRect visible = index ? screens[*index].visibleFrame : CocoaRect(0, 0, 0, 0);
+  const CocoaRect screenFrame = index ? screens[*index].frame : CocoaRect(0, 0, 0, 0);
+  const CocoaRect frame =
+      MirrorHUDLayout::panelFrame(size, visible, screenFrame, avoidRect_, peerFrame_);
+  if (panel_->window().frame() == frame) {
+    return;
+  }
+  panel_->window().setFrame(frame);
+  if (surface_) {
+    surface_->setFrame(frame);
+  }
+  const std::size_t cols = n > 0 ? MirrorHUDLayout::columns(n) : 1;
+  deps_.debugLog.log("mirror: hud layout tiles=" + std::to_string(n) +
+                     " cols=" + std::to_string(cols) + " frame=" + whole(frame.width()) + "x" +
+                     whole(frame.height()) + "@(" + whole(frame.minX()) + "," +
+                     whole(frame.minY()) + ") screen=" + whole(visible.minX()) + ".." +
+                     whole(visible.maxX()) +
+                     " avoid=" + (avoidRect_ ? whole(avoidRect_->minX()) : std::string("-")) +
+                     " peer=" + (peerFrame_ ? "yes" : "-"));
+  if (isVisible()) {
+    deps_.bus.post(true, frame);
+  }
+}
+
+std::string MirrorHUDController::frameDescription() const {
+  if (!panel_) {
+    return "nil";
+  }
+  const CocoaRect frame = panel_->window().frame();
+  std::string onScreen = "none";
+  for (const auto& screen : deps_.screens.screens()) {
+    if (screen.frame.intersects(frame)) {
+      onScreen = whole(screen.frame.width()) + "x" + whole(screen.frame.height());
+      break;
+    }
+  }
+  return whole(frame.width()) + "x" + whole(frame.height()) + "@(" + whole(frame.minX()) + "," +
+         whole(frame.minY()) + ") visible=" + yesNo(isVisible()) + " onScreen=" + onScreen;
+}
+
+void MirrorHUDController::scheduleVerify(bool retry) {
+  deps_.scheduler.mainQueue().postAfter(
+      seconds(kVerifyDelay), weakBind(weak_from_this(), [retry](MirrorHUDController& self) {
+        self.verifyActuallyOnScreen(retry);
+      }));
+}
+
+void MirrorHUDController::verifyActuallyOnScreen(bool retry) {
+  if (!panel_ || !isVisible()) {
+    return;
+  }
+  Window& window = panel_->window();
+  const bool occluded = !window.occlusionVisible();
+  const bool activeSpace = window.isOnActiveSpace();
+  const bool wsOnscreen = deps_.skyLight.onscreenWindowIDs().count(window.number()) > 0;
+  if (!occluded && activeSpace && wsOnscreen) {
+    deps_.debugLog.log("mirror: hud verify ok");
+    return;
+  }
+  std::string front = "-";
+  for (const auto& app : deps_.workspace.runningApplications()) {
+    if (app.isActive && app.bundleIdentifier) {
+      front = *app.bundleIdentifier;
+    }
+  }
+  deps_.debugLog.log("mirror: hud verify FAIL occluded=" + yesNo(occluded) +
+                     " activeSpace=" + yesNo(activeSpace) + " wsOnscreen=" + yesNo(wsOnscreen) +
+                     " front=" + front + " frame=" + frameDescription() +
+                     (retry ? " — reorder front" : ""));
+  if (retry) {
+    window.orderFront(false);
+    scheduleVerify(false);
+  }
+}
+
+}  // namespace lumarin

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/Geometry.h"
+#include "base/Signal.h"
+#include "hud/MirrorModel.h"
+
+namespace lumarin {
+
+class DebugLog;
+class Events;
+class HUDLayoutBus;
+class MirrorClickForwarder;
+class Permissions;
+class Scheduler;
+class Screens;
+class SkyLight;
+class Window;
+class Windows;
+class Workspace;
+
+// The HUD panel: a borderless floating window at the status-window level that takes the
+// keyboard only while `allowsKey`, and is never the main window. Escape reaching it and the
+// cancel command call `onCancel`; without one, Escape is swallowed. Main queue.
+class MirrorHUDPanel {
+ public:
+  static constexpr int kEscapeKeyCode = 53;
+  static constexpr int kLevel = 25;  // the status-window level
+
+  explicit MirrorHUDPanel(std::shared_ptr<Window> window);
+  MirrorHUDPanel(const MirrorHUDPanel&) = delete;
+  MirrorHUDPanel& operator=(const MirrorHUDPanel&) = delete;
+
+  Window& window() const { return *window_; }
+  bool canBecomeKey() const { return allowsKey; }
+  static bool canBecomeMain() { return false; }
+  // A key-down that reached the panel; false when it was passed on.
+  bool keyDown(int keyCode);
+  void cancelOperation();
+
+  std::function<void()> onCancel;
+  bool allowsKey = true;
+
+ private:
+  std::shared_ptr<Window> window_;
+};
+
+// What paints the panel: a toolkit window kept at the panel's frame. It reports clicks on
+// tiles and on the permission row through the handlers it was made with. Main queue.
+class MirrorHUDSurface {
+ public:
+  virtual ~MirrorHUDSurface() = default;
+  // The panel's frame in the window system's convention.
+  virtual void setFrame(const CocoaRect& frame) = 0;
+  virtual void setVisible(bool visible, bool takesKeyboard) = 0;
+  // A mouse-down that reached the panel, at a point of it (origin at its bottom left).
+  virtual void mouseDown(CocoaPoint point, bool right, unsigned modifiers) = 0;
+};
+
+// Shows the mirror model's tiles in the HUD panel: creates the panel on first use, places it
+// on the screen under the mouse (beside Control Center's panel and the sibling's HUD when
+// opened with Control Center), closes it on Escape, on a click elsewhere or on a tile click,
+// checks half a second after showing that it really is on screen, and announces its frame on
+// the layout bus. Main queue. Create with std::make_shared.
+class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDController> {
+ public:
+  static constexpr double kVerifyDelay = 0.5;
+  static constexpr double kPeerFreshness = 10;
+
+  struct SurfaceHandlers {
+    std::function<void(const MirrorModel::Target&, bool right, unsigned modifiers)> onClick;
+    std::function<void()> onPermissionTap;
+    std::function<void()> onCancel;
+  };
+  using SurfaceFactory = std::function<std::unique_ptr<MirrorHUDSurface>(SurfaceHandlers)>;
+
+  struct Dependencies {
+    std::shared_ptr<MirrorModel> model;
+    Windows& windows;
+    Events& events;
+    const Screens& screens;
+    Scheduler& scheduler;
+    SkyLight& skyLight;
+    const Workspace& workspace;
+    HUDLayoutBus& bus;
+    MirrorClickForwarder& forwarder;
+    Permissions& permissions;
+    const DebugLog& debugLog;
+    SurfaceFactory makeSurface;  // none: the panel is not painted
+  };
+
+  explicit MirrorHUDController(Dependencies dependencies);
+  MirrorHUDController(const MirrorHUDController&) = delete;
+  MirrorHUDController& operator=(const MirrorHUDController&) = delete;
+  ~MirrorHUDController();
+
+  void show(bool linkedToControlCenter, const std::optional<CocoaRect>& avoiding);
+  void hide(const std::string& reason);
+  void layout();
+  std::string frameDescription() const;
+
+  // The panel; null before the first show.
+  MirrorHUDPanel* panel() const { return panel_.get(); }
+  bool isVisible() const;
+  bool linkedToControlCenter() const { return linkedToControlCenter_; }
+  const std::optional<CocoaRect>& peerFrame() const { return peerFrame_; }
+  void setPeerFrame(std::optional<CocoaRect> frame) { peerFrame_ = frame; }
+  const std::optional<CocoaRect>& avoidRect() const { return avoidRect_; }
+  // Why the panel was last hidden ("" before the first hide).
+  const std::string& lastHideReason() const { return lastHideReason_; }
+  void setOnVisibilityChanged(std::function<void(bool)> callback) {
+    onVisibilityChanged_ = std::move(callback);
+  }
+  // A click on a tile as the view reports it: forwarded to the item, then the panel closes.
+  void tileClicked(const MirrorModel::Target& target, bool right, unsigned modifiers);
+  MirrorHUDSurface* surface() const { return surface_.get(); }
+
+ private:
+  void makePanel();
+  void installMonitors(bool global);
+  void removeMonitors();
+  void verifyActuallyOnScreen(bool retry);
+  void scheduleVerify(bool retry);
+  std::optional<std::size_t> screenIndexForMouse() const;
+
+  Dependencies deps_;
+  std::unique_ptr<MirrorHUDPanel> panel_;
+  std::unique_ptr<MirrorHUDSurface> surface_;
+  std::optional<Subscription> globalMonitor_;
+  std::optional<Subscription> localMonitor_;
+  bool linkedToControlCenter_ = false;
+  std::optional<CocoaRect> avoidRect_;
+  std::function<void(bool)> onVisibilityChanged_;
+  std::optional<CocoaRect> peerFrame_;
+  std::string lastHideReason_;
+};
+
+}  // namespace lumarin

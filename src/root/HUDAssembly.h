@@ -1,0 +1,59 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "base/Result.h"
+#include "menubar/Permissions.h"
+
+namespace lumarin {
+
+class ControlCenterWatcher;
+class DebugLog;
+class HUDLayoutBus;
+class L10n;
+class MirrorClickForwarder;
+class MirrorController;
+class MirrorHUDController;
+class MirrorHUDWindow;
+class MirrorHistory;
+class MirrorModel;
+class SkyLight;
+struct Platform;
+
+namespace sim {
+class World;
+}  // namespace sim
+
+// The menu bar HUD's objects for one run: the layout bus, the Control Center watcher, the
+// panel controller with its Qt window, and the mirror controller that ties them together;
+// and the HUD's pictures for a run's snapshots.
+class HUDAssembly {
+ public:
+  HUDAssembly(const Platform& platform, const DebugLog& log, std::shared_ptr<MirrorModel> model,
+              MirrorClickForwarder& forwarder, SkyLight& skyLight, const L10n& l10n,
+              MirrorHistory& history);
+  HUDAssembly(const HUDAssembly&) = delete;
+  HUDAssembly& operator=(const HUDAssembly&) = delete;
+  ~HUDAssembly();
+
+  const std::shared_ptr<MirrorController>& controller() const { return controller_; }
+
+  // hud.png: the panel as Qt painted it (the last showing's tiles), and desktop.png: the first
+  // screen's top with the menu bar, Control Center's panel, the sibling's HUD and the panel
+  // where they stand.
+  Status writeSnapshots(const std::filesystem::path& directory, const sim::World& world) const;
+
+ private:
+  const Platform& platform_;
+  std::shared_ptr<MirrorModel> model_;
+  const L10n& l10n_;
+  std::shared_ptr<HUDLayoutBus> bus_;
+  std::shared_ptr<ControlCenterWatcher> watcher_;
+  Permissions permissions_;
+  MirrorHUDWindow* window_ = nullptr;  // owned by the panel controller
+  std::shared_ptr<MirrorHUDController> hud_;
+  std::shared_ptr<MirrorController> controller_;
+};
+
+}  // namespace lumarin
