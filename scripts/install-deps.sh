@@ -19,6 +19,8 @@ packages=(
   libcurl4-openssl-dev qtkeychain-qt6-dev
   # what the simulated Mac draws with and headless windows
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
+  # the session bus the HUD layout exchange rides on (its test starts a private one)
+  dbus-daemon
 )
 
 missing=()

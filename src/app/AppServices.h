@@ -29,7 +29,7 @@ struct AppServices {
   StatusItemCapture* capture = nullptr;
   CloudAccount* account = nullptr;
   CloudSync* sync = nullptr;
-  std::shared_ptr<MirrorController> mirror;  // the menu bar HUD
+  std::shared_ptr<MirrorController> mirror = nullptr;  // the menu bar HUD
 };
 
 }  // namespace lumarin

@@ -1,9 +1,9 @@
 #include "hud/MirrorHUDWindow.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include "hud/MirrorHUDView.h"
@@ -60,11 +60,11 @@ MirrorHUDWindow::MirrorHUDWindow(std::shared_ptr<MirrorModel> model, const L10n&
                                  std::function<double()> firstScreenMaxY)
     : window_(std::make_unique<Frame>(std::move(handlers.onCancel))),
       firstScreenMaxY_(std::move(firstScreenMaxY)) {
-  auto* layout = new QVBoxLayout(window_.get());  // owned by the window
-  layout->setContentsMargins(0, 0, 0, 0);
+  // The view sizes itself to the panel's size for its tiles; the controller gives the window
+  // the same frame.
   view_ = new MirrorHUDView(std::move(model), l10n, std::move(handlers.onClick),
                             std::move(handlers.onPermissionTap), window_.get());
-  layout->addWidget(view_);
+  view_->move(0, 0);
 }
 
 MirrorHUDWindow::~MirrorHUDWindow() = default;
@@ -83,9 +83,12 @@ void MirrorHUDWindow::setVisible(bool visible, bool takesKeyboard) {
     return;
   }
   window_->show();
-  window_->raise();
-  if (takesKeyboard) {
-    window_->activateWindow();
+  // Offscreen there is no stacking and no keyboard focus to ask for.
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+    window_->raise();
+    if (takesKeyboard) {
+      window_->activateWindow();
+    }
   }
 }
 

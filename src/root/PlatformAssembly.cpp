@@ -15,6 +15,7 @@
 #include "platform/host/HostPaths.h"
 #include "platform/host/HostProcessInfo.h"
 #include "platform/host/HostScheduler.h"
+#include "platform/host/DBusDistributedNotifications.h"
 #include "platform/host/HostSecretStore.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
@@ -88,6 +89,7 @@ struct PlatformAssembly::Host {
   std::unique_ptr<HostScheduler> hostScheduler;
   std::unique_ptr<RunLoop> runLoop;
   std::unique_ptr<sim::SimulatedMac> mac;
+  std::unique_ptr<DBusDistributedNotifications> sessionBus;
   std::unique_ptr<sim::Timeline> timeline;
 };
 
@@ -174,6 +176,14 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
   h.mac->build(scenario_);
   h.mac->provide(platform_);
+  // With a session bus, other processes of the user see the program's notifications (the HUD
+  // layout) and it sees theirs, besides the simulated neighbours'.
+  if (h.process.environmentValue("DBUS_SESSION_BUS_ADDRESS")) {
+    h.sessionBus = std::make_unique<DBusDistributedNotifications>(h.mac->notifications, *scheduler);
+    if (h.sessionBus->connected()) {
+      platform_.notifications = h.sessionBus.get();
+    }
+  }
   h.mac->appShell.setTerminationHandler([this] { host_->runLoop->stop(); });
   h.mac->appShell.setActivationPolicy(ActivationPolicy::accessory);
   h.timeline = std::make_unique<sim::Timeline>(scenario_, world, *scheduler, h.mac->interaction());

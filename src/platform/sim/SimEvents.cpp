@@ -174,6 +174,15 @@ bool SimEvents::postMouseEvent(EventType type, GlobalPoint point, unsigned modif
   return true;
 }
 
+std::pair<std::size_t, std::size_t> SimEvents::liveMonitors() const {
+  std::lock_guard lock(mutex_);
+  auto alive = [](const auto& list) {
+    return static_cast<std::size_t>(
+        std::count_if(list.begin(), list.end(), [](const auto& m) { return *m.alive; }));
+  };
+  return {alive(monitors_), alive(localMonitors_)};
+}
+
 void SimEvents::record(Posted posted) {
   std::lock_guard lock(mutex_);
   posted_.push_back(std::move(posted));

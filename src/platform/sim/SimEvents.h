@@ -63,6 +63,8 @@ class SimEvents final : public Events {
   void setCurrentEvent(std::optional<Event> event) { current_ = event; }
   void setDoubleClickInterval(double seconds) { interval_ = seconds; }
   std::vector<Posted> posted() const;
+  // Monitors still installed (global, local).
+  std::pair<std::size_t, std::size_t> liveMonitors() const;
 
  private:
   template <typename Handler>
