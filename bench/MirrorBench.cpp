@@ -5,12 +5,21 @@
 
 #include "BenchScenarios.h"
 #include "diagnostics/DebugLog.h"
+#include "hud/ControlCenterWatcher.h"
+#include "hud/HUDLayoutBus.h"
 #include "hud/MirrorClickForwarder.h"
+#include "hud/MirrorController.h"
+#include "hud/MirrorHUDController.h"
+#include "hud/MirrorHUDView.h"
+#include "hud/MirrorHUDWindow.h"
 #include "hud/MirrorModel.h"
+#include "l10n/FrameworkLanguage.h"
+#include "l10n/L10n.h"
 #include "menubar/ControlCenterExtras.h"
 #include "menubar/IconCache.h"
 #include "menubar/MenuBarAgentLayout.h"
 #include "menubar/MenuBarGeometry.h"
+#include "menubar/Permissions.h"
 #include "menubar/SkyLight.h"
 #include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
@@ -116,5 +125,66 @@ void BM_ForwardedClick(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ForwardedClick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The HUD on the same desktop, its panel painted by the Qt window.
+struct HUDDesktop : Desktop {
+  HUDDesktop() : Desktop("perItemWindows") {
+    controller->start(follows);
+    refresh();
+  }
+  FrameworkLanguage language;
+  L10n l10n{defaults, language, nullptr};
+  std::shared_ptr<HUDLayoutBus> bus =
+      std::make_shared<HUDLayoutBus>(mac.notifications, scheduler.clock(), log);
+  std::shared_ptr<ControlCenterWatcher> watcher = std::make_shared<ControlCenterWatcher>(
+      ControlCenterWatcher::Dependencies{scheduler, mac.windowServer, mac.screens, mac.workspace,
+                                         mac.accessibility, mac.events, log});
+  Permissions permissions{mac.accessibility, mac.workspace};
+  MirrorHUDWindow* window = nullptr;
+  std::shared_ptr<MirrorHUDController> hud =
+      std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
+          model, mac.windows, mac.events, mac.screens, scheduler, skyLight, mac.workspace, *bus,
+          *forwarder, permissions, log, [this](MirrorHUDController::SurfaceHandlers handlers) {
+            auto made = std::make_unique<MirrorHUDWindow>(model, l10n, std::move(handlers),
+                                                          [] { return 1964.0; });
+            window = made.get();
+            return std::unique_ptr<MirrorHUDSurface>(std::move(made));
+          }});
+  Observable<bool> follows{false};
+  std::shared_ptr<MirrorController> controller =
+      std::make_shared<MirrorController>(MirrorController::Dependencies{
+          model, hud, watcher, *bus, scheduler, mac.screens, mac.screenCapture, log, {}});
+};
+
+// The hot key with tiles at hand: from the key's handler to the panel ordered in and painted
+// (the fresh refresh that follows runs on the queues afterwards and is not counted).
+void BM_HotKeyToPanelVisible(benchmark::State& state) {
+  HUDDesktop desktop;
+  for (auto _ : state) {
+    desktop.controller->toggleHUD("hotkey");
+    desktop.window->view().repaint();
+    if (!desktop.hud->isVisible()) {
+      state.SkipWithError("the panel did not show");
+      return;
+    }
+    state.PauseTiming();
+    desktop.controller->toggleHUD("hotkey");
+    desktop.scheduler.advanceBy(seconds(1));
+    state.ResumeTiming();
+  }
+  state.counters["tiles"] = static_cast<double>(desktop.model->tiles()->size());
+}
+BENCHMARK(BM_HotKeyToPanelVisible)->Unit(benchmark::kMicrosecond);
+
+// One paint of the panel with the desktop's 60 tiles at scale 2.
+void BM_PanelRepaint60Tiles(benchmark::State& state) {
+  HUDDesktop desktop;
+  desktop.controller->toggleHUD("hotkey");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(desktop.window->picture(2));
+  }
+  state.counters["tiles"] = static_cast<double>(desktop.model->tiles()->size());
+}
+BENCHMARK(BM_PanelRepaint60Tiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -101,9 +101,9 @@ void AppDelegate::createStatusItems() {
                [](AppDelegate& self, std::optional<SettingsTab> tab) { self.showSettings(tab); }));
   statusItemController_->setOnShowOnboarding(
       weakBind(shared_from_this(), [](AppDelegate& self) { self.request("onboarding"); }));
-  statusItemController_->setOnToggleHUD(weakBind(
-      shared_from_this(),
-      [](AppDelegate& self, const std::string& trigger) { self.toggleHUD(trigger); }));
+  statusItemController_->setOnToggleHUD(
+      weakBind(shared_from_this(),
+               [](AppDelegate& self, const std::string& trigger) { self.toggleHUD(trigger); }));
   statusItemController_->setOnCheckForUpdates(
       weakBind(shared_from_this(), [](AppDelegate& self) { self.request("updates"); }));
   statusItemController_->start();

@@ -26,9 +26,8 @@ MirrorController::MirrorController(Dependencies dependencies) : deps_(std::move(
 
 void MirrorController::start(const Observable<bool>& followsControlCenter) {
   deps_.hud->setOnVisibilityChanged(
-      weakBind(weak_from_this(), [](MirrorController& self, bool visible) {
-        self.visibilityChanged(visible);
-      }));
+      weakBind(weak_from_this(),
+               [](MirrorController& self, bool visible) { self.visibilityChanged(visible); }));
   deps_.model->setOnTilesChanged(weakBind(weak_from_this(), [](MirrorController& self) {
     if (self.deps_.hud->isVisible()) {
       self.deps_.hud->layout();
@@ -89,8 +88,8 @@ void MirrorController::showHUD(bool linked, const std::optional<CocoaRect>& avoi
   deps_.debugLog.log("hud: show requested (linkedCC=" + yesNo(linked) +
                      ") tiles=0 → refresh first (refreshing=" + yesNo(deps_.model->refreshing()) +
                      ")");
-  deps_.model->refresh(weakBind(
-      weak_from_this(), [linked, avoiding, trigger, startedAt](MirrorController& self) {
+  deps_.model->refresh(
+      weakBind(weak_from_this(), [linked, avoiding, trigger, startedAt](MirrorController& self) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             self.deps_.scheduler.clock().monotonicNow() - startedAt)
                             .count();
@@ -119,13 +118,12 @@ void MirrorController::reportHUDOpen(const std::string& trigger, Duration starte
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       deps_.scheduler.clock().monotonicNow() - startedAt)
                       .count();
-  deps_.recordEvent("hud.open", Properties{{"trigger", trigger},
-                                           {"items", static_cast<std::int64_t>(
-                                                         deps_.model->tiles()->size())},
-                                           {"notchHidden", notch},
-                                           {"ms", static_cast<std::int64_t>(ms)},
-                                           {"captureGranted",
-                                            deps_.screenCapture.preflightAccess()}});
+  deps_.recordEvent("hud.open",
+                    Properties{{"trigger", trigger},
+                               {"items", static_cast<std::int64_t>(deps_.model->tiles()->size())},
+                               {"notchHidden", notch},
+                               {"ms", static_cast<std::int64_t>(ms)},
+                               {"captureGranted", deps_.screenCapture.preflightAccess()}});
 }
 
 std::optional<CocoaRect> MirrorController::toCocoaRect(
@@ -202,12 +200,12 @@ void MirrorController::updateTimer() {
   if (deps_.hud->isVisible()) {
     if (!timer_) {
       std::weak_ptr<MirrorModel> model = deps_.model;
-      timer_ = deps_.scheduler.mainQueue().scheduleRepeating(
-          seconds(kRefreshInterval), Duration::zero(), [model] {
-            if (auto strong = model.lock()) {
-              strong->refresh();
-            }
-          });
+      timer_ = deps_.scheduler.mainQueue().scheduleRepeating(seconds(kRefreshInterval),
+                                                             Duration::zero(), [model] {
+                                                               if (auto strong = model.lock()) {
+                                                                 strong->refresh();
+                                                               }
+                                                             });
     }
     return;
   }

@@ -64,15 +64,12 @@ void MirrorHUDController::makePanel() {
   panel_ = std::make_unique<MirrorHUDPanel>(
       deps_.windows.makeWindow(WindowSpec{"Menu Bar HUD", MirrorHUDPanel::kLevel}));
   panel_->window().setFrame(CocoaRect(0, 0, 300, 200));
-  panel_->onCancel = weakBind(weak_from_this(), [](MirrorHUDController& self) {
-    self.hide("cancel");
-  });
+  panel_->onCancel =
+      weakBind(weak_from_this(), [](MirrorHUDController& self) { self.hide("cancel"); });
   SurfaceHandlers handlers;
   handlers.onClick = weakBind(
-      weak_from_this(), [](MirrorHUDController& self, const MirrorModel::Target& target,
-                           bool right, unsigned modifiers) {
-        self.tileClicked(target, right, modifiers);
-      });
+      weak_from_this(), [](MirrorHUDController& self, const MirrorModel::Target& target, bool right,
+                           unsigned modifiers) { self.tileClicked(target, right, modifiers); });
   handlers.onPermissionTap = weakBind(weak_from_this(), [](MirrorHUDController& self) {
     self.deps_.permissions.requestOrOpenSettings();
     self.hide("permission-tap");
@@ -86,12 +83,12 @@ void MirrorHUDController::makePanel() {
     surface_ = deps_.makeSurface(std::move(handlers));
   }
   // Input that passed the local monitors reaches the panel's content and the panel itself.
-  panel_->window().setKeyDownHandler(weakBind(weak_from_this(), [](MirrorHUDController& self,
-                                                                  int keyCode) {
-    if (self.panel_) {
-      (void)self.panel_->keyDown(keyCode);
-    }
-  }));
+  panel_->window().setKeyDownHandler(
+      weakBind(weak_from_this(), [](MirrorHUDController& self, int keyCode) {
+        if (self.panel_) {
+          (void)self.panel_->keyDown(keyCode);
+        }
+      }));
   panel_->window().setMouseDownHandler(
       weakBind(weak_from_this(),
                [](MirrorHUDController& self, EventType type, CocoaPoint point, unsigned flags) {
@@ -135,9 +132,8 @@ void MirrorHUDController::show(bool linkedToControlCenter,
   }
   const CocoaPoint mouse = deps_.screens.mouseLocation();
   deps_.debugLog.log("mirror: hud show tiles=" + std::to_string(tiles.size()) +
-                     " linkedCC=" + yesNo(linkedToControlCenter) +
-                     " frame=" + frameDescription() + " mouse=" + whole(mouse.x) + "," +
-                     whole(mouse.y) + " order(L→R)=" + order);
+                     " linkedCC=" + yesNo(linkedToControlCenter) + " frame=" + frameDescription() +
+                     " mouse=" + whole(mouse.x) + "," + whole(mouse.y) + " order(L→R)=" + order);
   if (onVisibilityChanged_) {
     onVisibilityChanged_(true);
   }
@@ -169,8 +165,8 @@ void MirrorHUDController::installMonitors(bool global) {
   removeMonitors();
   if (global) {
     globalMonitor_ = deps_.events.addGlobalMonitor(
-        kGlobalMask, weakBind(weak_from_this(), [](MirrorHUDController& self,
-                                                   const MonitoredEvent&) {
+        kGlobalMask,
+        weakBind(weak_from_this(), [](MirrorHUDController& self, const MonitoredEvent&) {
           self.hide("outside-click");
         }));
   }
@@ -288,10 +284,9 @@ void MirrorHUDController::verifyActuallyOnScreen(bool retry) {
       front = *app.bundleIdentifier;
     }
   }
-  deps_.debugLog.log("mirror: hud verify FAIL occluded=" + yesNo(occluded) +
-                     " activeSpace=" + yesNo(activeSpace) + " wsOnscreen=" + yesNo(wsOnscreen) +
-                     " front=" + front + " frame=" + frameDescription() +
-                     (retry ? " — reorder front" : ""));
+  deps_.debugLog.log("mirror: hud verify FAIL occluded=" + yesNo(occluded) + " activeSpace=" +
+                     yesNo(activeSpace) + " wsOnscreen=" + yesNo(wsOnscreen) + " front=" + front +
+                     " frame=" + frameDescription() + (retry ? " — reorder front" : ""));
   if (retry) {
     window.orderFront(false);
     scheduleVerify(false);

@@ -13,16 +13,28 @@ double stamp(double seconds) { return std::round(seconds * 1e6) / 1e6; }
 
 }  // namespace
 
-MirrorHistory::MirrorHistory(const MirrorModel& model, const Clock& clock)
-    : model_(model), clock_(clock), start_(clock.monotonicNow()) {
+MirrorHistory::MirrorHistory(const MirrorModel& model, const Clock& clock, bool recording)
+    : model_(model), clock_(clock), start_(clock.monotonicNow()), recording_(recording) {
+  if (!recording_) {
+    return;
+  }
   subscription_ = model_.tiles().observe([this](const std::vector<MirrorModel::Tile>& tiles) {
-    publications_.push_back(Publication{now(), model_.lastMode(), tiles});
+    Publication publication{now(), model_.lastMode(), {}};
+    publication.tiles.reserve(tiles.size());
+    for (const auto& tile : tiles) {
+      publication.tiles.push_back(TileRecord{tile.id, tile.kind, tile.title, tile.width,
+                                             tile.image ? tile.source : "none"});
+    }
+    publications_.push_back(std::move(publication));
   });
 }
 
 double MirrorHistory::now() const { return stamp(toSeconds(clock_.monotonicNow() - start_)); }
 
 void MirrorHistory::recordClick(const MirrorClickForwarder::Report& report) {
+  if (!recording_) {
+    return;
+  }
   const double at = now();
   std::lock_guard lock(clickMutex_);
   clicks_.push_back(Click{at, report});
@@ -37,7 +49,7 @@ std::string MirrorHistory::publicationsJson() const {
                                         {"kind", tile.kind},
                                         {"title", tile.title},
                                         {"width", stamp(tile.width)},
-                                        {"picture", tile.image ? tile.source : "none"}});
+                                        {"picture", tile.picture}});
     }
     out.push_back(json::OrderedJson{{"at", publication.at},
                                     {"mode", publication.mode},
@@ -62,6 +74,9 @@ std::string MirrorHistory::clicksJson() const {
 }
 
 void MirrorHistory::recordEvent(const std::string& name, const Properties& properties) {
+  if (!recording_) {
+    return;
+  }
   events_.push_back({now(), {name, properties}});
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "base/Signal.h"
 #include "base/Properties.h"
+#include "base/Signal.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorController.h"
 #include "hud/MirrorModel.h"
@@ -19,7 +19,8 @@ namespace lumarin {
 // `recordClick`, which any queue may call.
 class MirrorHistory {
  public:
-  MirrorHistory(const MirrorModel& model, const Clock& clock);
+  // Without `recording` (a run that writes no report) nothing is kept.
+  MirrorHistory(const MirrorModel& model, const Clock& clock, bool recording = true);
   MirrorHistory(const MirrorHistory&) = delete;
   MirrorHistory& operator=(const MirrorHistory&) = delete;
 
@@ -35,10 +36,18 @@ class MirrorHistory {
   std::string hudJson(const std::vector<MirrorController::Record>& records) const;
 
  private:
+  // What the report shows of a tile; the pictures themselves are not kept.
+  struct TileRecord {
+    std::string id;
+    std::string kind;
+    std::string title;
+    double width = 0;
+    std::string picture;
+  };
   struct Publication {
     double at = 0;
     std::string mode;
-    std::vector<MirrorModel::Tile> tiles;
+    std::vector<TileRecord> tiles;
   };
   struct Click {
     double at = 0;
@@ -51,6 +60,7 @@ class MirrorHistory {
   Duration start_{};
   Subscription subscription_;
   std::vector<Publication> publications_;
+  bool recording_ = true;
   mutable std::mutex clickMutex_;
   std::vector<Click> clicks_;
   std::vector<std::pair<double, std::pair<std::string, Properties>>> events_;

@@ -95,7 +95,7 @@ struct ApplicationAssembly::Parts {
         forwarder(std::make_shared<MirrorClickForwarder>(MirrorClickForwarder::Dependencies{
             *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
             *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
-        mirrorHistory(*mirror, *p.clock),
+        mirrorHistory(*mirror, *p.clock, options.report.has_value()),
         hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),

@@ -21,16 +21,16 @@
 
 namespace lumarin {
 
-HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log,
-                         std::shared_ptr<MirrorModel> model, MirrorClickForwarder& forwarder,
-                         SkyLight& skyLight, const L10n& l10n, MirrorHistory& history)
+HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr<MirrorModel> model,
+                         MirrorClickForwarder& forwarder, SkyLight& skyLight, const L10n& l10n,
+                         MirrorHistory& history)
     : platform_(p),
       model_(std::move(model)),
       l10n_(l10n),
       bus_(std::make_shared<HUDLayoutBus>(*p.notifications, *p.clock, log)),
-      watcher_(std::make_shared<ControlCenterWatcher>(ControlCenterWatcher::Dependencies{
-          *p.scheduler, *p.windowServer, *p.screens, *p.workspace, *p.accessibility, *p.events,
-          log})),
+      watcher_(std::make_shared<ControlCenterWatcher>(
+          ControlCenterWatcher::Dependencies{*p.scheduler, *p.windowServer, *p.screens,
+                                             *p.workspace, *p.accessibility, *p.events, log})),
       permissions_(*p.accessibility, *p.workspace) {
   Screens* screens = p.screens;
   auto makeSurface = [this, screens](MirrorHUDController::SurfaceHandlers handlers) {
@@ -109,14 +109,14 @@ Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
       }
       // Control Center's panel.
       QPainterPath panel;
-      panel.addRoundedRect(QRectF(w.bounds.minX() - originX, w.bounds.minY(), w.bounds.width(),
-                                  w.bounds.height()),
-                           14, 14);
+      panel.addRoundedRect(
+          QRectF(w.bounds.minX() - originX, w.bounds.minY(), w.bounds.width(), w.bounds.height()),
+          14, 14);
       p.fillPath(panel, QColor(0xF4, 0xF4, 0xF6, 0xE6));
       p.setPen(QColor(0x33, 0x33, 0x38));
       const double top = std::max(w.bounds.minY(), world.menuBarHeight()) + 12;
-      p.drawText(QRectF(w.bounds.minX() - originX, top, w.bounds.width(), 20),
-                 Qt::AlignHCenter, QStringLiteral("Control Center"));
+      p.drawText(QRectF(w.bounds.minX() - originX, top, w.bounds.width(), 20), Qt::AlignHCenter,
+                 QStringLiteral("Control Center"));
     }
     if (peer && peer->visible) {
       const GlobalRect r = toGlobal(peer->frame, firstMaxY);

@@ -3,11 +3,11 @@
 #include "hud/ControlCenterWatcher.h"
 #include "hud/HUDLayoutBus.h"
 #include "hud/MirrorController.h"
+#include "hud/MirrorFixture.h"
 #include "hud/MirrorHUDController.h"
 #include "hud/MirrorHUDLayout.h"
 #include "hud/MirrorHUDView.h"
 #include "hud/MirrorHUDWindow.h"
-#include "hud/MirrorFixture.h"
 #include "menubar/Permissions.h"
 #include "platform/Windows.h"
 
@@ -47,13 +47,12 @@ class MirrorControllerTest : public test::MirrorFixture {
         [this](const std::string& name, const Properties& properties) {
           events_.emplace_back(name, properties);
         }});
-    notes_ = mac_.world.subscribeNotifications(
-        [this](const std::string& name, const sim::World::NotificationInfo& info) {
-          if (name == HUDLayoutBus::kNoteName &&
-              std::get<std::string>(info.at("app")) == "Lumarin") {
-            ++posts_;
-          }
-        });
+    notes_ = mac_.world.subscribeNotifications([this](const std::string& name,
+                                                      const sim::World::NotificationInfo& info) {
+      if (name == HUDLayoutBus::kNoteName && std::get<std::string>(info.at("app")) == "Lumarin") {
+        ++posts_;
+      }
+    });
   }
 
   void start() {
@@ -108,10 +107,9 @@ TEST_F(MirrorControllerTest, HotKeyShowsCachedTilesAtOnceThenRefreshesInPlace) {
   const Size size = MirrorHUDLayout::panelSize(tiles, false);
   EXPECT_EQ(hud_->panel()->window().frame().width(), size.width);
   EXPECT_EQ(hud_->panel()->window().frame().height(), size.height);
-  EXPECT_EQ(window_->view().size(), QSize(static_cast<int>(size.width),
-                                          static_cast<int>(size.height)));
-  EXPECT_EQ(hud_->frameDescription().find(std::to_string(static_cast<int>(size.width)) + "x"),
-            0u);
+  EXPECT_EQ(window_->view().size(),
+            QSize(static_cast<int>(size.width), static_cast<int>(size.height)));
+  EXPECT_EQ(hud_->frameDescription().find(std::to_string(static_cast<int>(size.width)) + "x"), 0u);
   ASSERT_EQ(logLines("mirror: hud show tiles=").size(), 1u);
   EXPECT_NE(logLines("mirror: hud show")[0].find("linkedCC=false frame="), std::string::npos);
   EXPECT_NE(logLines("mirror: hud show")[0].find("mouse=700,500 order(L→R)="), std::string::npos);
@@ -307,13 +305,12 @@ TEST_F(MirrorControllerTest, ControlCenterOpensAndClosesALinkedHUD) {
   scheduler_.runUntilIdle();
   EXPECT_TRUE(hud_->isVisible());
   // The sibling's HUD appears: the two stack.
-  mac_.world.postNotification(HUDLayoutBus::kNoteName,
-                              {{"app", std::string("pellior")},
-                               {"visible", true},
-                               {"x", 400.0},
-                               {"y", 600.0},
-                               {"w", 500.0},
-                               {"h", 150.0}});
+  mac_.world.postNotification(HUDLayoutBus::kNoteName, {{"app", std::string("pellior")},
+                                                        {"visible", true},
+                                                        {"x", 400.0},
+                                                        {"y", 600.0},
+                                                        {"w", 500.0},
+                                                        {"h", 150.0}});
   scheduler_.runUntilIdle();
   ASSERT_TRUE(hud_->peerFrame());
   EXPECT_NE(logLines("mirror: hud layout").back().find("peer=yes"), std::string::npos);
@@ -332,8 +329,30 @@ TEST_F(MirrorControllerTest, ControlCenterOpensAndClosesALinkedHUD) {
   ASSERT_TRUE(mac_.world.setControlCenterOpen(false));
   scheduler_.advanceBy(600ms);
   EXPECT_TRUE(hud_->isVisible());
-  EXPECT_EQ(logLines("hud: cc-close with no linked HUD (visible=true, linkedCC=false)").size(),
-            1u);
+  EXPECT_EQ(logLines("hud: cc-close with no linked HUD (visible=true, linkedCC=false)").size(), 1u);
+}
+
+TEST_F(MirrorControllerTest, TheSiblingAndTheLinkedHUDStackWithoutOverlapping) {
+  start();
+  refresh();
+  // The sibling's HUD stands where ours will go.
+  mac_.sibling.setHUD(true, CocoaRect(400, 380, 600, 150));
+  scheduler_.runUntilIdle();
+  ASSERT_TRUE(mac_.world.setControlCenterOpen(true));
+  scheduler_.advanceBy(1100ms);
+  ASSERT_TRUE(hud_->isVisible());
+  const CocoaRect ours = hud_->panel()->window().frame();
+  const auto theirs = mac_.sibling.hud();
+  ASSERT_TRUE(theirs);
+  EXPECT_FALSE(ours.intersects(*theirs));
+  EXPECT_EQ(theirs->minY(), ours.maxY() + 8);
+  ASSERT_TRUE(hud_->peerFrame());
+  EXPECT_EQ(*hud_->peerFrame(), *theirs);
+  // Settled: one more round changes nothing.
+  const int posts = posts_;
+  scheduler_.advanceBy(2s);
+  EXPECT_EQ(hud_->panel()->window().frame(), ours);
+  EXPECT_EQ(posts_, posts);
 }
 
 TEST_F(MirrorControllerTest, TheSettingDecidesWhetherControlCenterBringsTheHUD) {

@@ -67,8 +67,10 @@ class DBusNotificationsTest : public ::testing::Test {
 TEST_F(DBusNotificationsTest, ALayoutPostedByOneProgramReachesTheOtherOnceWithItsTypes) {
   std::vector<DistributedNotifications::UserInfo> atA;
   std::vector<DistributedNotifications::UserInfo> atB;
-  auto observeA = a_->observe("jp.kestova.hud.layout", [&](const auto& info) { atA.push_back(info); });
-  auto observeB = b_->observe("jp.kestova.hud.layout", [&](const auto& info) { atB.push_back(info); });
+  auto observeA =
+      a_->observe("jp.kestova.hud.layout", [&](const auto& info) { atA.push_back(info); });
+  auto observeB =
+      b_->observe("jp.kestova.hud.layout", [&](const auto& info) { atB.push_back(info); });
   auto other = b_->observe("other.name", [&](const auto& info) { atB.push_back(info); });
   a_->post("jp.kestova.hud.layout", {{"app", std::string("lumarin")},
                                      {"visible", true},
@@ -92,7 +94,8 @@ TEST_F(DBusNotificationsTest, ALayoutPostedByOneProgramReachesTheOtherOnceWithIt
 
 TEST_F(DBusNotificationsTest, MalformedSignalsFromOthersAreIgnored) {
   std::vector<DistributedNotifications::UserInfo> seen;
-  auto observe = b_->observe("jp.kestova.hud.layout", [&](const auto& info) { seen.push_back(info); });
+  auto observe =
+      b_->observe("jp.kestova.hud.layout", [&](const auto& info) { seen.push_back(info); });
   auto stranger = QDBusConnection::connectToBus(QString::fromStdString(address_), "stranger");
   ASSERT_TRUE(stranger.isConnected());
   auto send = [&](const QList<QVariant>& arguments) {
@@ -102,9 +105,9 @@ TEST_F(DBusNotificationsTest, MalformedSignalsFromOthersAreIgnored) {
     signal.setArguments(arguments);
     stranger.send(signal);
   };
-  send({});                                                  // nothing
-  send({QString("jp.kestova.hud.layout"), QString("x")});    // not a map
-  send({42, QVariantMap{}});                                 // not a name
+  send({});                                                // nothing
+  send({QString("jp.kestova.hud.layout"), QString("x")});  // not a map
+  send({42, QVariantMap{}});                               // not a name
   QVariantMap odd{{"visible", true}, {"list", QStringList{"a", "b"}}};
   send({QString("jp.kestova.hud.layout"), odd});  // a value of another type is left out
   QDBusMessage ping = QDBusMessage::createMethodCall(

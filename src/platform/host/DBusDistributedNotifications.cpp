@@ -75,9 +75,8 @@ class DBusDistributedNotifications::Receiver final : public QObject {
   Receiver(Scheduler& scheduler, const std::string& address, const std::string& name)
       : scheduler_(scheduler),
         connection_(address.empty() ? QDBusConnection::sessionBus()
-                                    : QDBusConnection::connectToBus(
-                                          QString::fromStdString(address),
-                                          QString::fromStdString(name))),
+                                    : QDBusConnection::connectToBus(QString::fromStdString(address),
+                                                                    QString::fromStdString(name))),
         ownName_(QString::fromStdString(name)),
         privateConnection_(!address.empty()) {
     if (connection_.isConnected()) {

@@ -10,6 +10,7 @@
 #include "platform/Menu.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
+#include "platform/sim/SimSibling.h"
 #include "platform/sim/SimStatusBar.h"
 
 namespace lumarin::sim {
@@ -537,14 +538,27 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       }
     }
     event.at = r.number(e, at, "at", true, 0, 0, 1e9);
-    static const std::set<std::string> kWithoutApp = {
-        "restartDock",      "grantAccessibility",    "revokeAccessibility",
-        "removeTile",       "addTile",               "setArrangement",
-        "failCaptures",     "grantScreenRecording",  "revokeScreenRecording",
-        "clickStatusItem",  "clickTile",             "chooseMenuItem",
-        "closeMenu",        "answerOpenPanel",       "pressKeys",
-        "siblingHUD",       "clickAt",               "pressFunctionKey",
-        "openControlCenter", "closeControlCenter",   "coverOwnWindows"};
+    static const std::set<std::string> kWithoutApp = {"restartDock",
+                                                      "grantAccessibility",
+                                                      "revokeAccessibility",
+                                                      "removeTile",
+                                                      "addTile",
+                                                      "setArrangement",
+                                                      "failCaptures",
+                                                      "grantScreenRecording",
+                                                      "revokeScreenRecording",
+                                                      "clickStatusItem",
+                                                      "clickTile",
+                                                      "chooseMenuItem",
+                                                      "closeMenu",
+                                                      "answerOpenPanel",
+                                                      "pressKeys",
+                                                      "siblingHUD",
+                                                      "clickAt",
+                                                      "pressFunctionKey",
+                                                      "openControlCenter",
+                                                      "closeControlCenter",
+                                                      "coverOwnWindows"};
     const bool needsApp = kWithoutApp.count(event.action) == 0;
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
@@ -888,18 +902,17 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return world.setControlCenterOpen(a == "openControlCenter");
   }
   if (a == "siblingHUD") {
-    // The sibling screenshot app announces its HUD on the session's layout notification.
-    world.postNotification("jp.kestova.hud.layout", {{"app", std::string("pellior")},
-                                                     {"visible", event.flag},
-                                                     {"x", event.frame.minX()},
-                                                     {"y", event.frame.minY()},
-                                                     {"w", event.frame.width()},
-                                                     {"h", event.frame.height()}});
+    // The sibling screenshot app shows or hides its HUD and announces it.
+    if (interaction.sibling == nullptr) {
+      return false;
+    }
+    interaction.sibling->setHUD(event.flag, event.frame);
     return true;
   }
   if (a == "pressKeys") {
     // A registered hot key takes the press; any other goes to the program's key window.
-    if (interaction.hotKeys != nullptr && interaction.hotKeys->press(event.keyCode, event.modifiers)) {
+    if (interaction.hotKeys != nullptr &&
+        interaction.hotKeys->press(event.keyCode, event.modifiers)) {
       return true;
     }
     return interaction.events != nullptr &&

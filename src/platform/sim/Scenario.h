@@ -89,6 +89,7 @@ class SimStatusBar;
 class SimPanels;
 class SimHotKeys;
 class SimEvents;
+class SimSibling;
 
 // Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
 // program itself for actions on its own windows (a click on a HUD tile).
@@ -97,6 +98,7 @@ struct Interaction {
   SimPanels* panels = nullptr;
   SimHotKeys* hotKeys = nullptr;
   SimEvents* events = nullptr;
+  SimSibling* sibling = nullptr;
   std::function<bool(const ScenarioEvent&)> program;
 };
 

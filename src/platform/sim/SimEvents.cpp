@@ -214,9 +214,7 @@ class SimWindows::ProgramWindow final : public Window {
   void orderOut() override { world_.orderProgramWindow(number_, false); }
   bool isVisible() const override { return world_.programWindowOrderedIn(number_); }
   bool isKey() const override { return world_.keyWindow() == number_; }
-  bool occlusionVisible() const override {
-    return isVisible() && !world_.programWindowsCovered();
-  }
+  bool occlusionVisible() const override { return isVisible() && !world_.programWindowsCovered(); }
   bool isOnActiveSpace() const override { return true; }
   void setKeyDownHandler(std::function<void(int)> handler) override {
     keyDown_ = std::move(handler);

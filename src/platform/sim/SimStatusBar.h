@@ -9,8 +9,8 @@
 
 #include "base/Json.h"
 #include "base/Result.h"
-#include "platform/sim/SimEvents.h"
 #include "platform/StatusBar.h"
+#include "platform/sim/SimEvents.h"
 
 namespace lumarin {
 class Scheduler;

@@ -8,6 +8,7 @@
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimScreenCapture.h"
+#include "platform/sim/SimSibling.h"
 #include "platform/sim/SimStatusBar.h"
 #include "platform/sim/SimWindowServer.h"
 #include "platform/sim/SimWorkspace.h"
@@ -50,7 +51,9 @@ struct SimulatedMac {
     platform.hotKeys = &hotKeys;
     platform.windows = &windows;
   }
-  Interaction interaction() { return Interaction{&statusBar, &panels, &hotKeys, &events, {}}; }
+  Interaction interaction() {
+    return Interaction{&statusBar, &panels, &hotKeys, &events, &sibling, {}};
+  }
 
   World world;
   SimAccessibility accessibility{world};
@@ -65,6 +68,7 @@ struct SimulatedMac {
   SimPanels panels{world};
   SimDistributedNotifications notifications;
   SimHotKeys hotKeys;
+  SimSibling sibling{world};
 };
 
 }  // namespace lumarin::sim
