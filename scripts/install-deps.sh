@@ -17,6 +17,8 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev libssl-dev libpq-dev postgresql
   # the program's account and settings sync: HTTP client, the secret store
   libcurl4-openssl-dev qtkeychain-qt6-dev
+  # the sign-in test drives a real browser through WebDriver
+  chromium chromium-driver
   # what the simulated Mac draws with and headless windows
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
   # the session bus the HUD layout exchange rides on (its test starts a private one)

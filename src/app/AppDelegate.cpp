@@ -1,5 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "app/GlobalHotKey.h"
 #include "app/StatusItemController.h"
 #include "badges/AppStatusItemsController.h"
@@ -27,6 +30,40 @@ AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppServi
     auto strong = monitor.lock();
     return strong ? strong->snapshotDockItems() : std::vector<DockItem>{};
   });
+}
+
+void AppDelegate::installGetURLHandler() {
+  platform_.appShell->setGetURLHandler(weakBind(
+      weak_from_this(), [](AppDelegate& self, const std::optional<std::string>& directObject) {
+        self.handleGetURLEvent(directObject);
+      }));
+}
+
+bool AppDelegate::isURL(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || colon == 0 ||
+      std::isalpha(static_cast<unsigned char>(text[0])) == 0) {
+    return false;
+  }
+  for (std::size_t i = 0; i < colon; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (std::isalnum(c) == 0 && c != '+' && c != '-' && c != '.') {
+      return false;
+    }
+  }
+  return std::none_of(text.begin(), text.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c <= 0x20 || c == 0x7F;
+  });
+}
+
+void AppDelegate::handleGetURLEvent(const std::optional<std::string>& directObject) {
+  if (!directObject || !isURL(*directObject) || services_.account == nullptr) {
+    return;
+  }
+  if (services_.account->handleCallback(*directObject)) {
+    showSettings(SettingsTab::account);
+  }
 }
 
 Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
@@ -58,6 +95,7 @@ Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+  installGetURLHandler();
   installEditMenu();
   // Steps 2 to 4 (updates, crash reports, tester mode) and 7 (statistics) join here as they
   // are built.

@@ -32,6 +32,11 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   AppDelegate& operator=(const AppDelegate&) = delete;
 
   void applicationDidFinishLaunching();
+  // The system's get-URL event: a sign-in callback completes the pending sign-in and opens
+  // the settings on the Account tab; anything that is not a URL is ignored.
+  void handleGetURLEvent(const std::optional<std::string>& directObject);
+  // Whether `text` is an absolute URL: a scheme, ":", and no spaces or control characters.
+  static bool isURL(const std::string& text);
   void applicationWillTerminate();
   // Closing the settings window or onboarding never ends the program.
   bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
@@ -55,6 +60,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   const std::vector<std::string>& requests() const { return requests_; }
 
  private:
+  void installGetURLHandler();
   void installEditMenu();
   void createStatusItems();
   void registerHotKeys();

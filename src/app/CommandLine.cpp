@@ -25,13 +25,15 @@ std::optional<double> parseSeconds(const std::string& text) {
 
 std::string usage() {
   return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
-         "               [--report FILE] [--snapshot DIR]\n"
+         "               [--report FILE] [--snapshot DIR] [--open-url URL]\n"
          "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
          "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
          "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
          "  --snapshot DIR      at the end, write the pictures the program drew as PNG files\n"
+         "  --open-url URL      hand a link of the lumarin: scheme to the running Lumarin (or\n"
+         "                      start it with the link)\n"
          "  --version           print the version and build\n"
          "  --help              show this text\n";
 }
@@ -85,6 +87,15 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
         return Error{"--run-for needs a number of seconds (0 or more), not \"" + *value + "\"", 2};
       }
       options.runFor = *secondsValue;
+    } else if (arg == "--open-url") {
+      auto value = takeValue(arg);
+      if (!value) {
+        return value.error();
+      }
+      if (value->empty()) {
+        return Error{"--open-url needs a URL", 2};
+      }
+      options.openURL = *value;
     } else if (arg == "--scenario" || arg == "--report" || arg == "--snapshot") {
       auto value = takeValue(arg);
       if (!value) {

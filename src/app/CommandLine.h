@@ -16,6 +16,7 @@ struct Options {
   std::optional<std::string> scenario;  // the simulated Mac's world; the built-in one without
   std::optional<std::string> report;    // where to write what the simulated desktop saw
   std::optional<std::string> snapshot;  // a directory for pictures of what the program drew
+  std::optional<std::string> openURL;   // a link of the program's scheme to hand over
   bool help = false;
   bool version = false;
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "platform/Menu.h"
 
@@ -22,6 +24,9 @@ class AppShell {
   virtual void activateIgnoringOtherApps() = 0;
   // Ends the program normally (the run loop returns; the delegate hears of it).
   virtual void terminate() = 0;
+  // The system's get-URL event (a link of the program's URL scheme was opened), with its
+  // direct-object string, absent when the event carries none. Delivered on the main queue.
+  virtual void setGetURLHandler(std::function<void(const std::optional<std::string>&)> handler) = 0;
 };
 
 }  // namespace lumarin

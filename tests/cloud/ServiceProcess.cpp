@@ -9,13 +9,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <vector>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "platform/Scheduler.h"
 
 namespace lumarin::test {
 namespace {
 
-// A port the kernel just handed out and took back. Another process could take it before the
-// service binds it; the caller then tries another.
+// Runs what the HTTP client posts at once, on the client's own thread: the caller is waiting
+// for exactly that answer.
+class RelayQueue final : public Queue {
+ public:
+  const std::string& label() const override { return label_; }
+  void post(Task task) override { task(); }
+  TaskHandle postAfter(Duration, Task task) override {
+    task();
+    return {};
+  }
+  bool isCurrent() const override { return false; }
+
+ private:
+  std::string label_ = "relay";
+};
+
+}  // namespace
+
 int freeLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -34,32 +54,32 @@ int freeLoopbackPort() {
   return port;
 }
 
-}  // namespace
-
-ServiceProcess::ServiceProcess(const std::filesystem::path& dir) {
-  for (int attempt = 0; attempt < 10 && pid_ <= 0; ++attempt) {
-    const int port = freeLoopbackPort();
-    if (port > 0 && start(dir / "service.db", port)) {
-      port_ = port;
-    }
-  }
+HttpResponse roundTrip(HttpClient& client, HttpRequest request) {
+  RelayQueue relay;
+  std::mutex mutex;
+  std::condition_variable answered;
+  std::optional<HttpResponse> result;
+  client.send(std::move(request), relay, [&](HttpResponse response) {
+    std::lock_guard lock(mutex);
+    result = std::move(response);
+    answered.notify_all();
+  });
+  std::unique_lock lock(mutex);
+  answered.wait(lock, [&] { return result.has_value(); });
+  return *result;
 }
 
-bool ServiceProcess::start(const std::filesystem::path& db, int port) {
+bool ChildProcess::start(const std::vector<std::string>& arguments, const std::string& ready) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     return false;
   }
-  const std::string listen = "127.0.0.1:" + std::to_string(port);
-  const std::string dbPath = db.string();
-  std::vector<const char*> argv = {LUMARIN_SERVICE_EXECUTABLE,
-                                   "--listen",
-                                   listen.c_str(),
-                                   "--db",
-                                   dbPath.c_str(),
-                                   "--threads",
-                                   "8",
-                                   nullptr};
+  std::vector<const char*> argv;
+  argv.reserve(arguments.size() + 1);
+  for (const auto& argument : arguments) {
+    argv.push_back(argument.c_str());
+  }
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(fds[0]);
@@ -69,13 +89,14 @@ bool ServiceProcess::start(const std::filesystem::path& db, int port) {
   if (pid == 0) {
     // Only async-signal-safe calls between fork and exec: the test process has threads.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(fds[1], STDERR_FILENO);
     ::execv(argv[0], const_cast<char* const*>(argv.data()));
     ::_exit(127);
   }
   ::close(fds[1]);
-  // The service says it listens once its socket is bound; connections made from then on wait
-  // in the backlog. End of file means it exited (the port was taken).
+  // A program that says it is ready has bound its socket; connections made from then on wait
+  // in the backlog. End of file means it exited (for a service, the port was taken).
   output_.clear();
   char buffer[512];
   for (;;) {
@@ -84,9 +105,9 @@ bool ServiceProcess::start(const std::filesystem::path& db, int port) {
       break;
     }
     output_.append(buffer, static_cast<std::size_t>(n));
-    if (output_.find("listening on") != std::string::npos) {
+    if (output_.find(ready) != std::string::npos) {
       pid_ = pid;
-      stderrFd_ = fds[0];
+      outputFd_ = fds[0];
       return true;
     }
   }
@@ -95,14 +116,27 @@ bool ServiceProcess::start(const std::filesystem::path& db, int port) {
   return false;
 }
 
-ServiceProcess::~ServiceProcess() {
+ChildProcess::~ChildProcess() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
-  // Kept open until now: the service's later lines on stderr must not meet a closed pipe.
-  if (stderrFd_ >= 0) {
-    ::close(stderrFd_);
+  // Kept open until now: the program's later lines must not meet a closed pipe.
+  if (outputFd_ >= 0) {
+    ::close(outputFd_);
+  }
+}
+
+ServiceProcess::ServiceProcess(const std::filesystem::path& dir) {
+  const std::string db = (dir / "service.db").string();
+  for (int attempt = 0; attempt < 10 && !process_.running(); ++attempt) {
+    const int port = freeLoopbackPort();
+    if (port > 0 && process_.start({LUMARIN_SERVICE_EXECUTABLE, "--listen",
+                                    "127.0.0.1:" + std::to_string(port), "--db", db, "--threads",
+                                    "8"},
+                                   "listening on")) {
+      port_ = port;
+    }
   }
 }
 

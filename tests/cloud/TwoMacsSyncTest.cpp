@@ -26,38 +26,7 @@ using json::Json;
 constexpr int kInterleavings = 200;
 constexpr int kStepsPerInterleaving = 40;
 
-// Runs what the HTTP client posts at once, on the client's own thread: the test is waiting for
-// exactly that answer.
-class RelayQueue final : public Queue {
- public:
-  const std::string& label() const override { return label_; }
-  void post(Task task) override { task(); }
-  TaskHandle postAfter(Duration, Task task) override {
-    task();
-    return {};
-  }
-  bool isCurrent() const override { return false; }
-
- private:
-  std::string label_ = "relay";
-};
-
-// Sends one request to the real service and waits for its answer. Waiting here is waiting for
-// real I/O, which virtual time cannot move.
-HttpResponse roundTrip(HttpClient& client, HttpRequest request) {
-  RelayQueue relay;
-  std::mutex mutex;
-  std::condition_variable answered;
-  std::optional<HttpResponse> result;
-  client.send(std::move(request), relay, [&](HttpResponse response) {
-    std::lock_guard lock(mutex);
-    result = std::move(response);
-    answered.notify_all();
-  });
-  std::unique_lock lock(mutex);
-  answered.wait(lock, [&] { return result.has_value(); });
-  return *result;
-}
+using test::roundTrip;
 
 std::set<std::string> editedApps(const std::string& blob) {
   std::set<std::string> apps;

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/AppShell.h"
 
 namespace lumarin {
 
 // The application object on the simulated Mac: records how the program presents itself;
-// terminating runs the handler the composition root gives it (it stops the run loop).
+// terminating runs the handler the composition root gives it (it stops the run loop); links
+// of the program's URL scheme arrive as get-URL events.
 class SimAppShell final : public AppShell {
  public:
   void setActivationPolicy(ActivationPolicy policy) override { policy_ = policy; }
@@ -22,7 +26,22 @@ class SimAppShell final : public AppShell {
     }
   }
 
+  void setGetURLHandler(std::function<void(const std::optional<std::string>&)> handler) override {
+    onGetURL_ = std::move(handler);
+  }
+
   void setTerminationHandler(std::function<void()> handler) { onTerminate_ = std::move(handler); }
+  // A get-URL event reaches the program (call on the main queue); false when it has no
+  // handler.
+  bool deliverGetURL(const std::optional<std::string>& url) {
+    getURLEvents_.push_back(url.value_or(""));
+    if (!onGetURL_) {
+      return false;
+    }
+    onGetURL_(url);
+    return true;
+  }
+  const std::vector<std::string>& getURLEvents() const { return getURLEvents_; }
   int activations() const { return activations_; }
   int terminations() const { return terminations_; }
 
@@ -32,6 +51,8 @@ class SimAppShell final : public AppShell {
   int activations_ = 0;
   int terminations_ = 0;
   std::function<void()> onTerminate_;
+  std::function<void(const std::optional<std::string>&)> onGetURL_;
+  std::vector<std::string> getURLEvents_;
 };
 
 }  // namespace lumarin
