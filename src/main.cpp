@@ -58,6 +58,11 @@ int run(int argc, char** argv) {
 
   PlatformAssembly platform(options, *scenario);
   if (!platform.runEntryPoint()) {
+    // Another instance runs: a link goes to it, as the system sends it the get-URL event.
+    if (options.openURL && !platform.forwardURL(*options.openURL)) {
+      std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");
+      return 1;
+    }
     return 0;
   }
   platform.startApplication(argc, argv);

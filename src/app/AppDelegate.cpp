@@ -58,7 +58,14 @@ bool AppDelegate::isURL(const std::string& text) {
 }
 
 void AppDelegate::handleGetURLEvent(const std::optional<std::string>& directObject) {
-  if (!directObject || !isURL(*directObject) || services_.account == nullptr) {
+  if (!directObject || !isURL(*directObject)) {
+    return;
+  }
+  // The scheme and host only: the query may carry a sign-in code.
+  const std::string& url = *directObject;
+  const auto end = url.find_first_of("?#", url.find(':'));
+  log_.log("url: get-URL event " + url.substr(0, end));
+  if (services_.account == nullptr) {
     return;
   }
   if (services_.account->handleCallback(*directObject)) {

@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 namespace lumarin {
 
@@ -21,11 +23,25 @@ std::optional<double> parseSeconds(const std::string& text) {
   return value;
 }
 
+// A link of the program's own scheme ("lumarin:…", the scheme in any case).
+bool isSchemeLink(const std::string& text) {
+  constexpr std::string_view kScheme = "lumarin:";
+  if (text.size() <= kScheme.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != kScheme[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string usage() {
   return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
-         "               [--report FILE] [--snapshot DIR] [--open-url URL]\n"
+         "               [--report FILE] [--snapshot DIR] [--open-url URL | lumarin:…]\n"
          "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
@@ -107,6 +123,9 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
       (arg == "--scenario" ? options.scenario
        : arg == "--report" ? options.report
                            : options.snapshot) = *value;
+    } else if (!options.openURL && isSchemeLink(arg)) {
+      // The desktop's URL handler passes the link alone.
+      options.openURL = arg;
     } else {
       return Error{"unknown option \"" + arguments[i] + "\"", 2};
     }

@@ -186,6 +186,12 @@ void ApplicationAssembly::launch() {
   platform_.timeline().start();
   auto delegate = parts_->delegate;
   p.scheduler->mainQueue().post([delegate] { delegate->applicationDidFinishLaunching(); });
+  // Started by a link: it arrives once launching has finished.
+  if (options_.openURL) {
+    SimAppShell* shell = &platform_.mac().appShell;
+    p.scheduler->mainQueue().post(
+        [shell, url = *options_.openURL] { (void)shell->deliverGetURL(url); });
+  }
   if (options_.runFor) {
     RunLoop* runLoop = &platform_.runLoop();
     p.scheduler->mainQueue().postAfter(seconds(*options_.runFor), [runLoop] { runLoop->stop(); });

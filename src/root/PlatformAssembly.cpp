@@ -17,6 +17,7 @@
 #include "platform/host/HostProcessInfo.h"
 #include "platform/host/HostScheduler.h"
 #include "platform/host/HostSecretStore.h"
+#include "platform/host/LocalURLChannel.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "platform/host/QtRunLoop.h"
@@ -62,6 +63,11 @@ struct PlatformAssembly::Host {
         secrets("com.kestova.Lumarin",
                 paths.applicationSupportDirectory() / bundleID / "secrets.json") {}
 
+  std::filesystem::path urlSocket() const {
+    return LocalURLChannel::socketPath(paths.temporaryDirectory(), bundleID,
+                                       process.userIdentifier());
+  }
+
   const Clock& clock() const {
     return virtualScheduler ? virtualScheduler->clock() : static_cast<const Clock&>(hostClock);
   }
@@ -90,6 +96,7 @@ struct PlatformAssembly::Host {
   std::unique_ptr<RunLoop> runLoop;
   std::unique_ptr<sim::SimulatedMac> mac;
   std::unique_ptr<DBusDistributedNotifications> sessionBus;
+  LocalURLChannel urlChannel;
   std::unique_ptr<sim::Timeline> timeline;
 };
 
@@ -186,7 +193,21 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   }
   h.mac->appShell.setTerminationHandler([this] { host_->runLoop->stop(); });
   h.mac->appShell.setActivationPolicy(ActivationPolicy::accessory);
+  // Links of the program's scheme opened while it runs arrive from the desktop's URL handler
+  // (`lumarin --open-url`) as the system's get-URL events. Virtual time runs no event loop.
+  if (!h.virtualScheduler) {
+    SimAppShell* shell = &h.mac->appShell;
+    if (!h.urlChannel.listen(h.urlSocket(), [shell](const std::string& url) {
+          (void)shell->deliverGetURL(url);
+        })) {
+      h.systemLog.log("Lumarin: cannot listen for links at " + h.urlSocket().string());
+    }
+  }
   h.timeline = std::make_unique<sim::Timeline>(scenario_, world, *scheduler, h.mac->interaction());
+}
+
+bool PlatformAssembly::forwardURL(const std::string& url) {
+  return LocalURLChannel::send(host_->urlSocket(), url);
 }
 
 const DebugLog& PlatformAssembly::debugLog() const { return host_->debugLog; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/CommandLine.h"
 #include "platform/Platform.h"
@@ -37,6 +38,9 @@ class PlatformAssembly {
   // The application object, the scheduler and run loop, and the simulated Mac with its
   // timeline. `argc` and `argv` must outlive the assembly (Qt keeps them).
   void startApplication(int& argc, char** argv);
+  // A second process started with a link hands it to the running instance; false when none
+  // took it.
+  bool forwardURL(const std::string& url);
 
   const Platform& platform() const { return platform_; }
   const DebugLog& debugLog() const;

@@ -157,6 +157,39 @@ TEST_F(AppDelegateTest, LaunchRefreshesAStoredAccountAndStartsTheSync) {
   EXPECT_EQ(log_.tail().find("secret-token"), std::string::npos);
 }
 
+TEST_F(AppDelegateTest, GetURLEventsCompleteAPendingSignInAndOpenTheAccountTab) {
+  SimHttpClient http;
+  SimSecretStore secrets;
+  const CloudConfig config = CloudConfig::fromEnvironment(process_);
+  CloudAccount account(
+      CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
+  auto delegate = std::make_shared<AppDelegate>(
+      platform_, log_,
+      AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_, nullptr, nullptr,
+                  &account, nullptr});
+  delegate->applicationDidFinishLaunching();
+  scheduler_.runUntilIdle();
+  // Nothing, something that is no URL, another link: ignored.
+  for (const std::optional<std::string>& object :
+       {std::optional<std::string>(), std::optional<std::string>("not a url"),
+        std::optional<std::string>("lumarin://auth code=1"),
+        std::optional<std::string>("lumarin://auth?code=abc&state=nothing-pending")}) {
+    EXPECT_TRUE(mac_.appShell.deliverGetURL(object));
+  }
+  EXPECT_TRUE(delegate->requests().empty());
+  // The callback of the sign-in in progress.
+  account.signIn();
+  const std::string callback = "lumarin://auth?code=the-code&state=" + *account.pendingState();
+  EXPECT_TRUE(mac_.appShell.deliverGetURL(callback));
+  EXPECT_EQ(delegate->requests(), (std::vector<std::string>{"settings:account"}));
+  EXPECT_EQ(http.requests("POST", "api/app/token").size(), 1u);
+  // The code never reaches the debug log; the event does.
+  EXPECT_EQ(log_.tail().find("the-code"), std::string::npos);
+  EXPECT_NE(log_.tail().find("url: get-URL event lumarin://auth\n"), std::string::npos);
+  EXPECT_FALSE(AppDelegate::isURL("1http://x"));
+  EXPECT_TRUE(AppDelegate::isURL("x-apple.systempreferences:com.apple.preference"));
+}
+
 TEST_F(AppDelegateTest, TerminationWritesItsLine) {
   process_.pid = 777;
   makeDelegate()->applicationWillTerminate();

@@ -13,6 +13,10 @@ TEST(CommandLineTest, ReadsEveryOptionInBothSpellings) {
   EXPECT_EQ(options->runFor, 60.0);
   EXPECT_EQ(parseCommandLine({"--run-for=0.5"})->runFor, 0.5);
   EXPECT_FALSE(parseCommandLine({})->runFor);
+  // A link, given to the option or alone (as the desktop's URL handler passes it).
+  EXPECT_EQ(parseCommandLine({"--open-url", "lumarin://auth?code=a"})->openURL,
+            "lumarin://auth?code=a");
+  EXPECT_EQ(parseCommandLine({"LUMARIN://auth?x"})->openURL, "LUMARIN://auth?x");
 }
 
 TEST(CommandLineTest, RefusesUnknownOptionsAndBadValuesWithStatus2) {
@@ -24,7 +28,12 @@ TEST(CommandLineTest, RefusesUnknownOptionsAndBadValuesWithStatus2) {
                                                                 {"--run-for", "inf"},
                                                                 {"--run-for", "nan"},
                                                                 {"--run-for", "5s"},
-                                                                {"--headless=yes"}}) {
+                                                                {"--headless=yes"},
+                                                                {"--open-url"},
+                                                                {"--open-url="},
+                                                                {"lumarin:"},
+                                                                {"https://example.com/"},
+                                                                {"lumarin://a", "lumarin://b"}}) {
     auto result = parseCommandLine(args);
     ASSERT_FALSE(result) << args[0];
     EXPECT_EQ(result.error().code, 2);

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <fstream>
+#include <future>
+
+#include "platform/host/LocalURLChannel.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+// The sender runs on its own thread, as the second process would; the main thread runs the
+// event loop until the link has arrived.
+std::vector<std::string> handOver(LocalURLChannel& channel, const std::filesystem::path& path,
+                                  const std::vector<std::string>& urls, std::size_t expected,
+                                  std::vector<bool>& sent) {
+  std::vector<std::string> received;
+  EXPECT_TRUE(channel.listen(path, [&](const std::string& url) { received.push_back(url); }));
+  auto sender = std::async(std::launch::async, [&] {
+    std::vector<bool> results;
+    for (const auto& url : urls) {
+      results.push_back(LocalURLChannel::send(path, url));
+    }
+    return results;
+  });
+  while (received.size() < expected ||
+         sender.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents, 50);
+  }
+  sent = sender.get();
+  return received;
+}
+
+TEST(LocalURLChannelTest, ALinkReachesTheRunningInstanceAndStaleSocketsAreReplaced) {
+  test::TempDir dir;
+  const auto path = LocalURLChannel::socketPath(dir.path(), "com.kestova/Lumarin", 501);
+  EXPECT_EQ(path.filename(), "com.kestova_Lumarin.501.url.socket");
+  // Nobody listens: the second process learns it.
+  EXPECT_FALSE(LocalURLChannel::send(path, "lumarin://auth?code=1"));
+  // A file left behind by an instance that is gone does not stop the next one.
+  std::ofstream(path) << "stale";
+  LocalURLChannel channel;
+  std::vector<bool> sent;
+  const auto received = handOver(
+      channel, path, {"lumarin://auth?code=1&state=2", std::string(9000, 'x'), "lumarin://b"}, 2,
+      sent);
+  EXPECT_EQ(received, (std::vector<std::string>{"lumarin://auth?code=1&state=2", "lumarin://b"}));
+  // A line over the limit is refused by the sender already.
+  EXPECT_EQ(sent, (std::vector<bool>{true, false, true}));
+}
+
+}  // namespace
+}  // namespace lumarin
