@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 
+#include "base/Hex.h"
 #include "base/Json.h"
 #include "service/RequestParsers.h"
 #include "service/SignInPage.h"
@@ -55,24 +56,6 @@ HttpResponse unauthorized() {
   auto response = errorResponse(401, "a valid bearer token is required");
   response.headers.emplace_back("WWW-Authenticate", "Bearer");
   return response;
-}
-
-std::string percentEncode(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[byte >> 4U]);
-      out.push_back(kHex[byte & 0x0FU]);
-    }
-  }
-  return out;
 }
 
 std::optional<std::string> queryItem(const HttpRequest& request, std::string_view name) {

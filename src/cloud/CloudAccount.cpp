@@ -43,23 +43,6 @@ std::string percentDecode(std::string_view text) {
   return out;
 }
 
-std::string percentEncode(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4U];
-      out += kHex[byte & 0x0FU];
-    }
-  }
-  return out;
-}
-
 // The host of "scheme://host[:port]/path?query#fragment"; nullopt without an authority.
 std::optional<std::string> urlHost(std::string_view url) {
   const auto scheme = url.find("://");

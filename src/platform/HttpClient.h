@@ -23,6 +23,7 @@ struct HttpRequest {
 struct HttpResponse {
   int status = 0;
   std::string body;
+  std::string location{};  // where a redirect points (not followed), empty otherwise
 };
 
 // URLSession data tasks: asynchronous requests. `send` never blocks; the completion runs

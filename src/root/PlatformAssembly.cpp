@@ -17,8 +17,8 @@
 #include "platform/host/HostProcessInfo.h"
 #include "platform/host/HostScheduler.h"
 #include "platform/host/HostSecretStore.h"
-#include "platform/host/LocalURLChannel.h"
 #include "platform/host/JsonFileUserDefaults.h"
+#include "platform/host/LocalURLChannel.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "platform/host/QtRunLoop.h"
 #include "platform/host/StderrSystemLog.h"
@@ -183,6 +183,7 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
   h.mac->build(scenario_);
   h.mac->provide(platform_);
+  h.mac->browser.setHttpClient(platform_.http);
   // With a session bus, other processes of the user see the program's notifications (the HUD
   // layout) and it sees theirs, besides the simulated neighbours'.
   if (h.process.environmentValue("DBUS_SESSION_BUS_ADDRESS")) {
@@ -197,9 +198,8 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   // (`lumarin --open-url`) as the system's get-URL events. Virtual time runs no event loop.
   if (!h.virtualScheduler) {
     SimAppShell* shell = &h.mac->appShell;
-    if (!h.urlChannel.listen(h.urlSocket(), [shell](const std::string& url) {
-          (void)shell->deliverGetURL(url);
-        })) {
+    if (!h.urlChannel.listen(
+            h.urlSocket(), [shell](const std::string& url) { (void)shell->deliverGetURL(url); })) {
       h.systemLog.log("Lumarin: cannot listen for links at " + h.urlSocket().string());
     }
   }

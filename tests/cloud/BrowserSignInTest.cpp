@@ -13,6 +13,8 @@
 #include "cloud/ServiceProcess.h"
 #include "platform/host/CurlHttpClient.h"
 #include "platform/sim/ManualScheduler.h"
+#include "platform/sim/SimAppShell.h"
+#include "platform/sim/SimBrowser.h"
 
 namespace lumarin {
 namespace {
@@ -91,9 +93,8 @@ class Browser {
  private:
   std::string path(const std::string& rest) const { return "/session/" + session_ + rest; }
   Json call(const std::string& method, const std::string& where, const Json& body) {
-    auto result = method == "POST"
-                      ? client_.Post(where, json::dump(body), "application/json")
-                      : client_.Get(where);
+    auto result = method == "POST" ? client_.Post(where, json::dump(body), "application/json")
+                                   : client_.Get(where);
     if (!result) {
       ADD_FAILURE() << "WebDriver did not answer " << method << " " << where;
       return Json::object();
@@ -162,6 +163,38 @@ TEST(BrowserSignInTest, ARealBrowserSignsTheProgramIn) {
   ASSERT_TRUE(mac.account->token());
   // The same link a second time completes nothing.
   EXPECT_FALSE(mac.account->handleCallback(link));
+}
+
+// The same sign-in as a scenario scripts it: the simulated Mac's browser submits the page the
+// program opened to the real service and hands the program the link it is sent on to.
+TEST(BrowserSignInTest, TheScriptedUserSignsInThroughTheSimulatedBrowser) {
+  test::TempDir dir;
+  test::ServiceProcess service(dir.path());
+  ASSERT_TRUE(service.running()) << service.startOutput();
+  CurlHttpClient curl;
+  BlockingClient http(curl);
+  ManualScheduler scheduler;
+  test::CloudMac mac(scheduler, http, service.baseURL());
+  mac.launch();
+  SimAppShell shell;
+  int completed = 0;
+  shell.setGetURLHandler([&](const std::optional<std::string>& url) {
+    completed += url && mac.account->handleCallback(*url) ? 1 : 0;
+  });
+  sim::SimBrowser browser(mac.workspace, shell, scheduler);
+  browser.setHttpClient(&http);
+  // Nothing open yet.
+  EXPECT_FALSE(browser.completeSignIn({"scripted@example.com", "correct horse battery", true}));
+  mac.account->signIn();
+  // A wrong password first (no account yet), then the account is made.
+  ASSERT_TRUE(browser.completeSignIn({"scripted@example.com", "correct horse battery", false}));
+  scheduler.runUntilIdle();
+  ASSERT_TRUE(browser.completeSignIn({"scripted@example.com", "correct horse battery", true}));
+  scheduler.runUntilIdle();
+  EXPECT_EQ(browser.outcomes(), (std::vector<std::string>{"page 401", "callback"}));
+  EXPECT_EQ(completed, 1);
+  EXPECT_TRUE(mac.account->state().get().signedIn);
+  EXPECT_EQ(mac.account->state().get().email, "scripted@example.com");
 }
 
 }  // namespace

@@ -160,6 +160,11 @@ struct CurlHttpClient::Impl {
           curl_easy_getinfo(done->easy, CURLINFO_RESPONSE_CODE, &status);
           response.status = static_cast<int>(status);
           response.body = std::move(done->body);
+          char* location = nullptr;
+          if (curl_easy_getinfo(done->easy, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+              location != nullptr) {
+            response.location = location;
+          }
         }
         release(*done);
         finish(*done, std::move(response));

@@ -64,6 +64,10 @@ OrderedJson eventJson(const ScenarioEvent& e) {
   if (e.action == "chooseMenuItem") {
     out["path"] = e.menuPath;
   }
+  if (e.action == "completeSignIn") {
+    out["email"] = e.email;
+    out["create"] = e.flag;
+  }
   if (e.action == "answerOpenPanel") {
     out["path"] = e.panelAnswer ? OrderedJson(*e.panelAnswer) : OrderedJson();
   }

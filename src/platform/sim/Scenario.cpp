@@ -8,6 +8,7 @@
 #include "base/Json.h"
 #include "platform/DefaultsJson.h"
 #include "platform/Menu.h"
+#include "platform/sim/SimBrowser.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimSibling.h"
@@ -400,6 +401,7 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"openControlCenter", {}},
       {"closeControlCenter", {}},
       {"coverOwnWindows", {"covered"}},
+      {"completeSignIn", {"email", "password", "create"}},
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
@@ -627,6 +629,10 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
         return;
       }
       event.rightButton = button == "right";
+    } else if (event.action == "completeSignIn") {
+      event.email = r.string(e, at, "email", true);
+      event.password = r.string(e, at, "password", true);
+      event.flag = r.boolean(e, at, "create", false);
     } else if (event.action == "coverOwnWindows") {
       event.flag = r.boolean(e, at, "covered", true);
     } else if (event.action == "siblingHUD") {
@@ -917,6 +923,10 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     }
     return interaction.events != nullptr &&
            interaction.events->userKeyDown(static_cast<int>(event.keyCode), event.modifiers);
+  }
+  if (a == "completeSignIn") {
+    return interaction.browser != nullptr &&
+           interaction.browser->completeSignIn({event.email, event.password, event.flag});
   }
   if (a == "coverOwnWindows") {
     world.setProgramWindowsCovered(event.flag);

@@ -49,6 +49,8 @@ struct ScenarioEvent {
   GlobalPoint point;          // clickAt: global top-left
   std::vector<std::string> menuPath;       // chooseMenuItem: entry titles through submenus
   std::optional<std::string> panelAnswer;  // answerOpenPanel: a bundle path; none: cancel
+  std::string email;                       // completeSignIn
+  std::string password;                    // completeSignIn; never reported
   std::string path;                        // JSON path of the entry, for the report
 };
 
@@ -90,6 +92,7 @@ class SimPanels;
 class SimHotKeys;
 class SimEvents;
 class SimSibling;
+class SimBrowser;
 
 // Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
 // program itself for actions on its own windows (a click on a HUD tile).
@@ -99,6 +102,7 @@ struct Interaction {
   SimHotKeys* hotKeys = nullptr;
   SimEvents* events = nullptr;
   SimSibling* sibling = nullptr;
+  SimBrowser* browser = nullptr;
   std::function<bool(const ScenarioEvent&)> program;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimAppShell.h"
+#include "platform/sim/SimBrowser.h"
 #include "platform/sim/SimDistributedNotifications.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
@@ -24,7 +25,8 @@ struct SimulatedMac {
         events(world),
         statusBar(world, scheduler, defaults, events),
         notifications(world, scheduler),
-        hotKeys(world, scheduler) {
+        hotKeys(world, scheduler),
+        browser(workspace, appShell, scheduler) {
     events.attach(&statusBar, &windows, &scheduler);
   }
   SimulatedMac(const SimulatedMac&) = delete;
@@ -52,7 +54,7 @@ struct SimulatedMac {
     platform.windows = &windows;
   }
   Interaction interaction() {
-    return Interaction{&statusBar, &panels, &hotKeys, &events, &sibling, {}};
+    return Interaction{&statusBar, &panels, &hotKeys, &events, &sibling, &browser, {}};
   }
 
   World world;
@@ -69,6 +71,7 @@ struct SimulatedMac {
   SimDistributedNotifications notifications;
   SimHotKeys hotKeys;
   SimSibling sibling{world};
+  SimBrowser browser;
 };
 
 }  // namespace lumarin::sim
