@@ -1,8 +1,11 @@
 #include "platform/host/JsonFileUserDefaults.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -91,8 +94,32 @@ JsonFileUserDefaults::JsonFileUserDefaults(std::filesystem::path file, const Pro
 
 JsonFileUserDefaults::~JsonFileUserDefaults() = default;
 
+void JsonFileUserDefaults::removeStaleTemporaries() {
+  // A process killed between writing its temporary file and renaming it leaves the file
+  // behind; without this, such files would pile up next to the settings forever. A temporary
+  // of a process that still runs (another instance starting) is left alone.
+  std::error_code error;
+  const std::string prefix = file_.filename().string() + ".tmp-";
+  for (const auto& entry : std::filesystem::directory_iterator(file_.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) {
+      continue;
+    }
+    const std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    const auto pid = static_cast<pid_t>(std::stol(digits));
+    if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
+      std::filesystem::remove(entry.path(), error);
+    }
+  }
+}
+
 void JsonFileUserDefaults::load() {
   std::error_code error;
+  removeStaleTemporaries();
   if (!std::filesystem::exists(file_, error)) {
     return;
   }

@@ -45,6 +45,7 @@ class JsonFileUserDefaults final : public UserDefaults {
   struct Unknown;
   void load();
   void save();
+  void removeStaleTemporaries();
 
   std::filesystem::path file_;
   SystemLog& log_;
