@@ -41,13 +41,14 @@ bool isSchemeLink(const std::string& text) {
 
 std::string usage() {
   return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
-         "               [--report FILE] [--snapshot DIR] [--open-url URL | lumarin:…]\n"
+         "               [--report FILE] [--snapshot DIR] [--story] [--open-url URL | lumarin:…]\n"
          "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
          "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
          "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
          "  --snapshot DIR      at the end, write the pictures the program drew as PNG files\n"
+         "  --story             at the end, tell what happened on the simulated desktop\n"
          "  --open-url URL      hand a link of the lumarin: scheme to the running Lumarin (or\n"
          "                      start it with the link)\n"
          "  --version           print the version and build\n"
@@ -80,7 +81,7 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
     };
 
     if (arg == "--headless" || arg == "--virtual-time" || arg == "--help" || arg == "-h" ||
-        arg == "--version") {
+        arg == "--version" || arg == "--story") {
       if (auto ok = noValue(arg); !ok) {
         return ok.error();
       }
@@ -90,6 +91,8 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
         options.virtualTime = true;
       } else if (arg == "--version") {
         options.version = true;
+      } else if (arg == "--story") {
+        options.story = true;
       } else {
         options.help = true;
       }

@@ -41,6 +41,7 @@
 #include "platform/sim/Report.h"
 #include "platform/sim/SimMenuBarRenderer.h"
 #include "platform/sim/SimulatedMac.h"
+#include "platform/sim/Story.h"
 #include "platform/sim/Timeline.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
@@ -202,9 +203,10 @@ int ApplicationAssembly::finish() {
   Parts& parts = *parts_;
   parts.delegate->applicationWillTerminate();
   sim::SimulatedMac& mac = parts.mac;
-  if (options_.report) {
+  std::string report;
+  if (options_.report || options_.story) {
     const double duration = toSeconds(parts.p.clock->monotonicNow() - parts.startedAt);
-    const std::string report = sim::makeReport(
+    report = sim::makeReport(
         platform_.scenario(), duration, mac.world, platform_.timeline(), mac.workspace,
         {{"badges", parts.badgeHistory.toJson()},
          {"mirror", parts.mirrorHistory.publicationsJson()},
@@ -214,15 +216,27 @@ int ApplicationAssembly::finish() {
          {"panels", json::dump(mac.panels.toJson())},
          {"hotKeys", json::dump(mac.hotKeys.toJson())},
          {"hud", parts.mirrorHistory.hudJson(parts.hud.controller()->records())}});
-    if (!writeFile(*options_.report, report)) {
-      std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
-      return 1;
-    }
+  }
+  if (options_.report && !writeFile(*options_.report, report)) {
+    std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
+    return 1;
   }
   if (options_.snapshot) {
     if (auto status = parts.writeSnapshots(*options_.snapshot); !status) {
       std::fprintf(stderr, "lumarin: %s\n", status.error().message.c_str());
       return 1;
+    }
+  }
+  if (options_.story) {
+    for (const auto& line : sim::narrate(json::parse(report).valueOr(json::Json::object()))) {
+      std::printf("%s\n", line.c_str());
+    }
+    if (options_.report) {
+      std::printf("\nThe whole run: %s\n", options_.report->c_str());
+    }
+    if (options_.snapshot) {
+      std::printf("What Lumarin drew: %s (menubar.png, hud.png, desktop.png, …)\n",
+                  options_.snapshot->c_str());
     }
   }
   return 0;

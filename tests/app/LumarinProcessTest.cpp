@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <memory>
 #include <set>
 
 #include "app/SingleInstanceGuard.h"
 #include "base/Json.h"
 #include "gfx/Drawing.h"
 #include "platform/host/FlockInstanceLock.h"
+#include "platform/host/LocalURLChannel.h"
 #include "support/TempDir.h"
 
 namespace lumarin {
@@ -248,6 +251,76 @@ TEST_F(LumarinProcessTest, MirrorTilesAndTheirClicksInTheBuiltInScenario) {
     via.insert(menu["via"].get<std::string>());
   }
   EXPECT_EQ(via, (std::set<std::string>{"AXPress", "AXShowMenu", "click"}));
+}
+
+// The narrated run: the story is the same every time and tells each thing of the report.
+TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) {
+  const QStringList arguments = {"--headless",
+                                 "--virtual-time",
+                                 "--run-for",
+                                 "60",
+                                 "--story",
+                                 "--report",
+                                 QString::fromStdString((dir_ / "report.json").string())};
+  const Outcome first = run(arguments);
+  ASSERT_EQ(first.exitCode, 0) << first.standardError;
+  const Outcome second = run(arguments);
+  EXPECT_EQ(first.standardOutput, second.standardOutput);
+  auto report = json::parse(test::readFile(dir_ / "report.json"));
+  ASSERT_TRUE(report);
+  const std::string& story = first.standardOutput;
+  auto count = [&story](const std::string& text) {
+    std::size_t n = 0;
+    for (auto at = story.find(text); at != std::string::npos; at = story.find(text, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  std::size_t shows = 0;
+  for (const auto& entry : (*report)["hud"]["shows"]) {
+    shows += entry["event"] == "show" ? 1 : 0;
+  }
+  EXPECT_EQ(count("the HUD opens with "), shows);
+  EXPECT_EQ(count("the HUD closes: "), (*report)["hud"]["shows"].size() - shows);
+  EXPECT_EQ(count("'s tile opened its menu"), (*report)["forwardedClicks"].size());
+  EXPECT_EQ(count(" (the item is behind the notch)"), 2u);
+  EXPECT_NE(story.find("0:05.0  Mail shows 4 in the menu bar\n"), std::string::npos);
+  EXPECT_NE(story.find("0:24.7  a click on Dropbox's tile opened its menu\n"), std::string::npos);
+  EXPECT_NE(story.find("the HUD closes: Escape\n"), std::string::npos);
+  EXPECT_NE(story.find("The whole run: "), std::string::npos);
+}
+
+// A link given to a second process goes to the running instance (played by this test, which
+// holds the lock and listens where the program listens), and the second process ends at once.
+TEST_F(LumarinProcessTest, ALinkOpenedWhileLumarinRunsIsHandedToIt) {
+  const auto uid = static_cast<unsigned>(getuid());
+  FlockInstanceLock lock;
+  ASSERT_TRUE(lock.acquire(dir_ / SingleInstanceGuard::lockFileName("com.kestova.Lumarin", uid)));
+  auto channel = std::make_unique<LocalURLChannel>();
+  std::vector<std::string> links;
+  ASSERT_TRUE(channel->listen(LocalURLChannel::socketPath(dir_.path(), "com.kestova.Lumarin", uid),
+                              [&links](const std::string& url) { links.push_back(url); }));
+  QProcess second;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", QString::fromStdString((dir_ / "data").string()));
+  env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
+  env.insert("TMPDIR", QString::fromStdString(dir_.path().string()));
+  second.setProcessEnvironment(env);
+  second.start(LUMARIN_EXECUTABLE, {"lumarin://auth?code=abc&state=s"});
+  ASSERT_TRUE(second.waitForStarted());
+  while (second.state() != QProcess::NotRunning) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  EXPECT_EQ(links, (std::vector<std::string>{"lumarin://auth?code=abc&state=s"}));
+  EXPECT_NE(debugLog().find(" startup: duplicate instance rejected pid="), std::string::npos);
+
+  // Nobody takes it: the second process says so and fails.
+  channel.reset();
+  const Outcome refused = run({"--open-url", "lumarin://auth?code=abc&state=s"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.standardError.find("did not take the link"), std::string::npos);
 }
 
 }  // namespace
