@@ -1,5 +1,6 @@
 #include "hud/HUDLayoutBus.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "diagnostics/DebugLog.h"
@@ -8,14 +9,16 @@ namespace lumarin {
 
 namespace {
 
-// A number of the announcement; anything else, or nothing, counts as 0.
+// A number of the announcement, kept within a million points of the origin (announcements
+// now come from any process of the session); anything else, or nothing, counts as 0.
 double number(const DistributedNotifications::UserInfo& info, const char* key) {
+  constexpr double kLimit = 1e6;
   auto it = info.find(key);
   if (it == info.end()) {
     return 0;
   }
   if (const auto* d = std::get_if<double>(&it->second)) {
-    return std::isfinite(*d) ? *d : 0;
+    return std::isfinite(*d) ? std::clamp(*d, -kLimit, kLimit) : 0;
   }
   return 0;
 }

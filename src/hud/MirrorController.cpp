@@ -72,6 +72,13 @@ void MirrorController::toggleHUD(const std::string& trigger) {
     deps_.hud->hide("toggle");
     return;
   }
+  if (showPending_) {
+    // Asked again before the first refresh ended: the second press takes the first back.
+    ++showRequest_;
+    showPending_ = false;
+    deps_.debugLog.log("hud: show cancelled before the first refresh ended");
+    return;
+  }
   showHUD(false, std::nullopt, trigger);
 }
 
@@ -88,8 +95,15 @@ void MirrorController::showHUD(bool linked, const std::optional<CocoaRect>& avoi
   deps_.debugLog.log("hud: show requested (linkedCC=" + yesNo(linked) +
                      ") tiles=0 → refresh first (refreshing=" + yesNo(deps_.model->refreshing()) +
                      ")");
-  deps_.model->refresh(
-      weakBind(weak_from_this(), [linked, avoiding, trigger, startedAt](MirrorController& self) {
+  // Only the newest request waiting for the refresh shows the HUD.
+  const std::uint64_t request = ++showRequest_;
+  showPending_ = true;
+  deps_.model->refresh(weakBind(
+      weak_from_this(), [linked, avoiding, trigger, startedAt, request](MirrorController& self) {
+        if (request != self.showRequest_ || self.deps_.hud->isVisible()) {
+          return;  // taken back, replaced, or shown meanwhile
+        }
+        self.showPending_ = false;
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             self.deps_.scheduler.clock().monotonicNow() - startedAt)
                             .count();

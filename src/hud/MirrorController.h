@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -77,6 +78,7 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
   MirrorModel& model() const { return *deps_.model; }
   bool hasTimer() const { return timer_ != nullptr; }
   bool waitingForPellior() const { return pendingCCShow_.has_value(); }
+  bool waitingForRefresh() const { return showPending_; }
   const std::vector<Record>& records() const { return records_; }
 
  private:
@@ -89,6 +91,8 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
   std::shared_ptr<RepeatingTimer> timer_;
   std::vector<Subscription> cancellables_;
   std::optional<TaskHandle> pendingCCShow_;
+  std::uint64_t showRequest_ = 0;  // the newest show waiting for the first refresh
+  bool showPending_ = false;
   std::string showTrigger_;
   Duration startedAt_{};
   std::vector<Record> records_;

@@ -96,7 +96,7 @@ struct ApplicationAssembly::Parts {
         forwarder(std::make_shared<MirrorClickForwarder>(MirrorClickForwarder::Dependencies{
             *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
             *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
-        mirrorHistory(*mirror, *p.clock, options.report.has_value()),
+        mirrorHistory(*mirror, *p.clock, options.report.has_value() || options.story),
         hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
@@ -133,7 +133,7 @@ struct ApplicationAssembly::Parts {
     const auto& timeline = assembly.scenario().timeline;
     const bool clicksTiles = std::any_of(timeline.begin(), timeline.end(),
                                          [](const auto& e) { return e.action == "clickTile"; });
-    if (options.report || options.snapshot || clicksTiles) {
+    if (options.report || options.story || options.snapshot || clicksTiles) {
       std::weak_ptr<MirrorModel> weak = mirror;
       refreshTimer =
           p.scheduler->mainQueue().scheduleRepeating(seconds(10), Duration::zero(), [weak] {

@@ -63,9 +63,12 @@ struct PlatformAssembly::Host {
         secrets("com.kestova.Lumarin",
                 paths.applicationSupportDirectory() / bundleID / "secrets.json") {}
 
+  // Empty when no private directory could be had.
   std::filesystem::path urlSocket() const {
-    return LocalURLChannel::socketPath(paths.temporaryDirectory(), bundleID,
-                                       process.userIdentifier());
+    const auto dir =
+        LocalURLChannel::privateDirectory(process.environmentValue("XDG_RUNTIME_DIR"),
+                                          paths.temporaryDirectory(), process.userIdentifier());
+    return dir.empty() ? dir : LocalURLChannel::socketPath(dir, bundleID, process.userIdentifier());
   }
 
   const Clock& clock() const {
@@ -199,7 +202,7 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   if (!h.virtualScheduler) {
     SimAppShell* shell = &h.mac->appShell;
     if (!h.urlChannel.listen(
-            h.urlSocket(), [shell](const std::string& url) { (void)shell->deliverGetURL(url); })) {
+            h.urlSocket(), [shell](const std::string& url) { return shell->deliverGetURL(url); })) {
       h.systemLog.log("Lumarin: cannot listen for links at " + h.urlSocket().string());
     }
   }

@@ -299,12 +299,16 @@ TEST_F(LumarinProcessTest, ALinkOpenedWhileLumarinRunsIsHandedToIt) {
   auto channel = std::make_unique<LocalURLChannel>();
   std::vector<std::string> links;
   ASSERT_TRUE(channel->listen(LocalURLChannel::socketPath(dir_.path(), "com.kestova.Lumarin", uid),
-                              [&links](const std::string& url) { links.push_back(url); }));
+                              [&links](const std::string& url) {
+                                links.push_back(url);
+                                return true;
+                              }));
   QProcess second;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("XDG_DATA_HOME", QString::fromStdString((dir_ / "data").string()));
   env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
   env.insert("TMPDIR", QString::fromStdString(dir_.path().string()));
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir_.path().string()));
   second.setProcessEnvironment(env);
   second.start(LUMARIN_EXECUTABLE, {"lumarin://auth?code=abc&state=s"});
   ASSERT_TRUE(second.waitForStarted());

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "platform/Scheduler.h"
 
@@ -107,7 +108,13 @@ bool ChildProcess::start(const std::vector<std::string>& arguments, const std::s
     output_.append(buffer, static_cast<std::size_t>(n));
     if (output_.find(ready) != std::string::npos) {
       pid_ = pid;
-      outputFd_ = fds[0];
+      // Detached: what the program started (a browser) may hold the pipe a while longer.
+      std::thread([fd = fds[0]] {
+        char rest[4096];
+        while (::read(fd, rest, sizeof rest) > 0) {
+        }
+        ::close(fd);
+      }).detach();
       return true;
     }
   }
@@ -121,20 +128,16 @@ ChildProcess::~ChildProcess() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
-  // Kept open until now: the program's later lines must not meet a closed pipe.
-  if (outputFd_ >= 0) {
-    ::close(outputFd_);
-  }
 }
 
 ServiceProcess::ServiceProcess(const std::filesystem::path& dir) {
   const std::string db = (dir / "service.db").string();
   for (int attempt = 0; attempt < 10 && !process_.running(); ++attempt) {
     const int port = freeLoopbackPort();
-    if (port > 0 && process_.start({LUMARIN_SERVICE_EXECUTABLE, "--listen",
-                                    "127.0.0.1:" + std::to_string(port), "--db", db, "--threads",
-                                    "8"},
-                                   "listening on")) {
+    if (port > 0 &&
+        process_.start({LUMARIN_SERVICE_EXECUTABLE, "--listen", "127.0.0.1:" + std::to_string(port),
+                        "--db", db, "--threads", "8"},
+                       "listening on")) {
       port_ = port;
     }
   }

@@ -29,7 +29,6 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
-  int outputFd_ = -1;
   std::string output_;
 };
 

@@ -162,6 +162,28 @@ TEST_F(MirrorControllerTest, WithoutTilesTheFirstRefreshComesFirst) {
   EXPECT_EQ(model()->scanCount(), scans + 1);
 }
 
+TEST_F(MirrorControllerTest, ASecondPressBeforeTheFirstRefreshEndsTakesTheShowBack) {
+  start();
+  controller_->toggleHUD("hotkey");
+  EXPECT_TRUE(controller_->waitingForRefresh());
+  controller_->toggleHUD("hotkey");
+  EXPECT_FALSE(controller_->waitingForRefresh());
+  scheduler_.runUntilIdle();
+  EXPECT_FALSE(hud_->isVisible());
+  EXPECT_TRUE(events_.empty());
+}
+
+TEST_F(MirrorControllerTest, TwoRequestsDuringTheFirstRefreshShowTheHUDOnce) {
+  start();
+  controller_->showHUD(false, std::nullopt, "menu");
+  controller_->showHUD(false, std::nullopt, "hotkey");
+  scheduler_.runUntilIdle();
+  EXPECT_TRUE(hud_->isVisible());
+  ASSERT_EQ(events_.size(), 1u);
+  EXPECT_EQ(std::get<std::string>(events_[0].second.at("trigger")), "hotkey");
+  EXPECT_EQ(controller_->records().size(), 1u);
+}
+
 TEST_F(MirrorControllerTest, EscapeOutsideClicksAndOwnWindowsCloseThePanel) {
   start();
   refresh();

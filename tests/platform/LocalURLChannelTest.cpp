@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <fstream>
@@ -16,7 +17,10 @@ std::vector<std::string> handOver(LocalURLChannel& channel, const std::filesyste
                                   const std::vector<std::string>& urls, std::size_t expected,
                                   std::vector<bool>& sent) {
   std::vector<std::string> received;
-  EXPECT_TRUE(channel.listen(path, [&](const std::string& url) { received.push_back(url); }));
+  EXPECT_TRUE(channel.listen(path, [&](const std::string& url) {
+    received.push_back(url);
+    return url != "lumarin://refused";
+  }));
   auto sender = std::async(std::launch::async, [&] {
     std::vector<bool> results;
     for (const auto& url : urls) {
@@ -43,11 +47,29 @@ TEST(LocalURLChannelTest, ALinkReachesTheRunningInstanceAndStaleSocketsAreReplac
   LocalURLChannel channel;
   std::vector<bool> sent;
   const auto received = handOver(
-      channel, path, {"lumarin://auth?code=1&state=2", std::string(9000, 'x'), "lumarin://b"}, 2,
-      sent);
-  EXPECT_EQ(received, (std::vector<std::string>{"lumarin://auth?code=1&state=2", "lumarin://b"}));
-  // A line over the limit is refused by the sender already.
-  EXPECT_EQ(sent, (std::vector<bool>{true, false, true}));
+      channel, path,
+      {"lumarin://auth?code=1&state=2", std::string(9000, 'x'), "lumarin://refused", "lumarin://b"},
+      3, sent);
+  EXPECT_EQ(received, (std::vector<std::string>{"lumarin://auth?code=1&state=2",
+                                                "lumarin://refused", "lumarin://b"}));
+  // A line over the limit is refused by the sender already; a link the program did not take
+  // is reported to the sender.
+  EXPECT_EQ(sent, (std::vector<bool>{true, false, false, true}));
+}
+
+TEST(LocalURLChannelTest, TheSocketLivesInADirectoryOfTheUsersAlone) {
+  test::TempDir dir;
+  const unsigned uid = ::getuid();
+  // A runtime directory that others may read is not used; a private one is.
+  const auto open = dir.path() / "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms::all);
+  EXPECT_EQ(LocalURLChannel::privateDirectory(open.string(), dir.path(), uid),
+            dir.path() / ("lumarin-" + std::to_string(uid)));
+  std::filesystem::permissions(open, std::filesystem::perms::owner_all);
+  EXPECT_EQ(LocalURLChannel::privateDirectory(open.string(), dir.path(), uid), open);
+  // Someone else's directory at our name is never used.
+  EXPECT_TRUE(LocalURLChannel::privateDirectory(std::nullopt, dir.path(), uid + 1).empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -97,7 +98,10 @@ JsonFileUserDefaults::~JsonFileUserDefaults() = default;
 void JsonFileUserDefaults::removeStaleTemporaries() {
   // A process killed between writing its temporary file and renaming it leaves the file
   // behind; without this, such files would pile up next to the settings forever. A temporary
-  // of a process that still runs (another instance starting) is left alone.
+  // of a process that still runs is left alone, and so is one younger than a minute: a writer
+  // in another PID namespace sharing this directory (a sandbox) looks dead from here, but
+  // finishes its write within milliseconds.
+  constexpr auto kMinimumAge = std::chrono::minutes(1);
   std::error_code error;
   const std::string prefix = file_.filename().string() + ".tmp-";
   for (const auto& entry : std::filesystem::directory_iterator(file_.parent_path(), error)) {
@@ -111,7 +115,10 @@ void JsonFileUserDefaults::removeStaleTemporaries() {
       continue;
     }
     const auto pid = static_cast<pid_t>(std::stol(digits));
-    if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
+    const auto modified = std::filesystem::last_write_time(entry.path(), error);
+    const bool old =
+        !error && std::filesystem::file_time_type::clock::now() - modified > kMinimumAge;
+    if (old && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
       std::filesystem::remove(entry.path(), error);
     }
   }

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 #include <QObject>
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 namespace lumarin {
 
@@ -26,7 +26,7 @@ std::string sanitisedBundleID(std::string id) {
 
 class LocalURLChannel::Server {
  public:
-  explicit Server(std::function<void(const std::string&)> onURL) : onURL_(std::move(onURL)) {
+  explicit Server(std::function<bool(const std::string&)> onURL) : onURL_(std::move(onURL)) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     QObject::connect(&server_, &QLocalServer::newConnection, [this] { accept(); });
   }
@@ -40,41 +40,46 @@ class LocalURLChannel::Server {
   void accept() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-      QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] { read(socket); });
-      if (socket->bytesAvailable() > 0) {
-        read(socket);
+      if (!fromThisUser(*socket)) {
+        socket->abort();
+        continue;
       }
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] { read(socket); });
+      read(socket);
     }
   }
 
+  // Only the user's own processes may hand links over.
+  static bool fromThisUser(const QLocalSocket& socket) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                        &size) == 0 &&
+           peer.uid == ::getuid();
+  }
+
+  // The socket keeps what has arrived until a whole line is there; nothing outlives it.
   void read(QLocalSocket* socket) {
-    QByteArray& buffer = pending_[socket];
-    buffer += socket->readAll();
-    const auto newline = buffer.indexOf('\n');
-    if (newline < 0) {
-      if (static_cast<std::size_t>(buffer.size()) > kMaxLength) {
-        pending_.erase(socket);
+    if (!socket->canReadLine()) {
+      if (static_cast<std::size_t>(socket->bytesAvailable()) > kMaxLength) {
         socket->abort();
       }
       return;
     }
-    const std::string url = buffer.left(newline).toStdString();
-    pending_.erase(socket);
-    if (url.size() > kMaxLength) {
+    QByteArray line = socket->readLine(static_cast<qint64>(kMaxLength) + 2);
+    if (!line.endsWith('\n')) {
       socket->abort();
       return;
     }
-    socket->write("ok\n");
+    line.chop(1);
+    const bool taken = onURL_ && onURL_(line.toStdString());
+    socket->write(taken ? "ok\n" : "no\n");
     socket->flush();
     socket->disconnectFromServer();
-    if (onURL_) {
-      onURL_(url);
-    }
   }
 
   QLocalServer server_;
-  std::function<void(const std::string&)> onURL_;
-  std::map<QLocalSocket*, QByteArray> pending_;
+  std::function<bool(const std::string&)> onURL_;
 };
 
 LocalURLChannel::LocalURLChannel() = default;
@@ -86,7 +91,7 @@ std::filesystem::path LocalURLChannel::socketPath(const std::filesystem::path& d
 }
 
 bool LocalURLChannel::listen(const std::filesystem::path& path,
-                             std::function<void(const std::string&)> onURL) {
+                             std::function<bool(const std::string&)> onURL) {
   server_ = std::make_unique<Server>(std::move(onURL));
   if (!server_->listen(QString::fromStdString(path.string()))) {
     server_.reset();
@@ -111,6 +116,10 @@ bool LocalURLChannel::send(const std::filesystem::path& path, const std::string&
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, where.c_str(), where.size() + 1);
   bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  // The link (a sign-in code among it) goes only to a process of this user.
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  ok = ok && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
   const std::string line = url + "\n";
   for (std::size_t sent = 0; ok && sent < line.size();) {
     const auto n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
@@ -128,6 +137,28 @@ bool LocalURLChannel::send(const std::filesystem::path& path, const std::string&
   }
   ::close(fd);
   return ok && answer.rfind("ok\n", 0) == 0;
+}
+
+}  // namespace lumarin
+
+namespace lumarin {
+
+std::filesystem::path LocalURLChannel::privateDirectory(
+    const std::optional<std::string>& runtimeDir, const std::filesystem::path& temporary,
+    unsigned uid) {
+  // The user's runtime directory when it is theirs alone; else a directory of our own under
+  // the temporary one, made private and checked, so another user cannot sit at the path first.
+  auto privateToUser = [uid](const std::filesystem::path& dir) {
+    struct stat info {};
+    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid &&
+           (info.st_mode & 077) == 0;
+  };
+  if (runtimeDir && !runtimeDir->empty() && privateToUser(*runtimeDir)) {
+    return *runtimeDir;
+  }
+  const auto own = temporary / ("lumarin-" + std::to_string(uid));
+  ::mkdir(own.c_str(), 0700);
+  return privateToUser(own) ? own : std::filesystem::path();
 }
 
 }  // namespace lumarin

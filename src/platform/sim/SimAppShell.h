@@ -26,17 +26,27 @@ class SimAppShell final : public AppShell {
     }
   }
 
+  // Events that came before the handler was installed reach it now, in order.
   void setGetURLHandler(std::function<void(const std::optional<std::string>&)> handler) override {
     onGetURL_ = std::move(handler);
+    auto waiting = std::move(waiting_);
+    waiting_.clear();
+    for (const auto& url : waiting) {
+      if (onGetURL_) {
+        onGetURL_(url);
+      }
+    }
   }
 
   void setTerminationHandler(std::function<void()> handler) { onTerminate_ = std::move(handler); }
-  // A get-URL event reaches the program (call on the main queue); false when it has no
-  // handler.
+  // A get-URL event reaches the program (call on the main queue); before the program has
+  // installed its handler the event waits for it, as the system holds events for an app that
+  // is still launching. Always taken.
   bool deliverGetURL(const std::optional<std::string>& url) {
     getURLEvents_.push_back(url.value_or(""));
     if (!onGetURL_) {
-      return false;
+      waiting_.push_back(url);
+      return true;
     }
     onGetURL_(url);
     return true;
@@ -53,6 +63,7 @@ class SimAppShell final : public AppShell {
   std::function<void()> onTerminate_;
   std::function<void(const std::optional<std::string>&)> onGetURL_;
   std::vector<std::string> getURLEvents_;
+  std::vector<std::optional<std::string>> waiting_;
 };
 
 }  // namespace lumarin

@@ -1,5 +1,9 @@
 #include "platform/sim/SimBrowser.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 #include "base/Hex.h"
 #include "platform/HttpClient.h"
 #include "platform/Scheduler.h"
@@ -7,6 +11,19 @@
 #include "platform/sim/SimWorkspace.h"
 
 namespace lumarin::sim {
+
+namespace {
+
+// Only links of the program's scheme go to the program; the browser keeps any other place.
+bool isSchemeLink(const std::string& url) {
+  constexpr std::string_view kScheme = "lumarin:";
+  return url.size() > kScheme.size() &&
+         std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
+           return a == std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+}  // namespace
 
 bool SimBrowser::completeSignIn(const SignIn& signIn) {
   if (http_ == nullptr) {
@@ -34,7 +51,7 @@ bool SimBrowser::completeSignIn(const SignIn& signIn) {
   http_->send(std::move(request), scheduler_.mainQueue(), [this](const HttpResponse& response) {
     if (response.status == 0) {
       outcomes_.emplace_back("unreachable");
-    } else if (response.status / 100 == 3 && !response.location.empty()) {
+    } else if (response.status / 100 == 3 && isSchemeLink(response.location)) {
       outcomes_.emplace_back("callback");
       (void)shell_.deliverGetURL(response.location);
     } else {

@@ -27,7 +27,7 @@ std::optional<GlobalPoint> SimEvents::mouseLocation() const {
 
 Subscription SimEvents::addGlobalMonitor(unsigned mask,
                                          std::function<void(const MonitoredEvent&)> handler) {
-  auto alive = std::make_shared<bool>(true);
+  auto alive = std::make_shared<std::atomic<bool>>(true);
   std::lock_guard lock(mutex_);
   monitors_.push_back(GlobalMonitor{mask, std::move(handler), alive});
   return Subscription([alive] { *alive = false; });
@@ -35,7 +35,7 @@ Subscription SimEvents::addGlobalMonitor(unsigned mask,
 
 Subscription SimEvents::addLocalMonitor(unsigned mask,
                                         std::function<bool(const LocalEvent&)> handler) {
-  auto alive = std::make_shared<bool>(true);
+  auto alive = std::make_shared<std::atomic<bool>>(true);
   std::lock_guard lock(mutex_);
   localMonitors_.push_back(LocalMonitor{mask, std::move(handler), alive});
   return Subscription([alive] { *alive = false; });
@@ -178,7 +178,7 @@ std::pair<std::size_t, std::size_t> SimEvents::liveMonitors() const {
   std::lock_guard lock(mutex_);
   auto alive = [](const auto& list) {
     return static_cast<std::size_t>(
-        std::count_if(list.begin(), list.end(), [](const auto& m) { return *m.alive; }));
+        std::count_if(list.begin(), list.end(), [](const auto& m) { return m.alive->load(); }));
   };
   return {alive(monitors_), alive(localMonitors_)};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -71,7 +72,7 @@ class SimEvents final : public Events {
   struct Monitor {
     unsigned mask = 0;
     Handler handler;
-    std::shared_ptr<bool> alive;
+    std::shared_ptr<std::atomic<bool>> alive;  // cleared on the main queue, read anywhere
   };
   using GlobalMonitor = Monitor<std::function<void(const MonitoredEvent&)>>;
   using LocalMonitor = Monitor<std::function<bool(const LocalEvent&)>>;
