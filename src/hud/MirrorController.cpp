@@ -247,7 +247,9 @@ void MirrorController::visibilityChanged(bool visible) {
     }
   }
   record.tiles = deps_.model->tiles()->size();
-  records_.push_back(std::move(record));
+  if (deps_.recordShow) {
+    deps_.recordShow(record);
+  }
 }
 
 void MirrorController::screenParametersDidChange() {

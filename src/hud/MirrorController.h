@@ -55,6 +55,8 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
     const DebugLog& debugLog;
     // Records a statistics event ("hud.open" with its properties).
     std::function<void(const std::string&, const Properties&)> recordEvent;
+    // Told of each showing and hiding (for a run's report); may be empty.
+    std::function<void(const Record&)> recordShow = {};
   };
 
   explicit MirrorController(Dependencies dependencies);
@@ -79,7 +81,6 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
   bool hasTimer() const { return timer_ != nullptr; }
   bool waitingForPellior() const { return pendingCCShow_.has_value(); }
   bool waitingForRefresh() const { return showPending_; }
-  const std::vector<Record>& records() const { return records_; }
 
  private:
   void peerChanged();
@@ -95,7 +96,6 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
   bool showPending_ = false;
   std::string showTrigger_;
   Duration startedAt_{};
-  std::vector<Record> records_;
 };
 
 }  // namespace lumarin

@@ -80,9 +80,15 @@ void MirrorHistory::recordEvent(const std::string& name, const Properties& prope
   events_.push_back({now(), {name, properties}});
 }
 
-std::string MirrorHistory::hudJson(const std::vector<MirrorController::Record>& records) const {
+void MirrorHistory::recordShow(const MirrorController::Record& record) {
+  if (recording_) {
+    shows_.push_back(record);
+  }
+}
+
+std::string MirrorHistory::hudJson() const {
   json::OrderedJson shows = json::OrderedJson::array();
-  for (const auto& record : records) {
+  for (const auto& record : shows_) {
     const CocoaRect& f = record.frame;
     shows.push_back(json::OrderedJson{
         {"at", stamp(record.at)},

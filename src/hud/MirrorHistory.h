@@ -29,11 +29,13 @@ class MirrorHistory {
   // "picture"}]}], "clicks": [{"at", "tile", "path", "ok", "notchHidden", "targetApp"}]}
   std::string publicationsJson() const;
   std::string clicksJson() const;
-  // A statistics event of the HUD ("hud.open" with its properties).
+  // A statistics event of the HUD ("hud.open" with its properties), and each showing and
+  // hiding of the HUD.
   void recordEvent(const std::string& name, const Properties& properties);
+  void recordShow(const MirrorController::Record& record);
   // {"shows": [{"at", "event" ("show"/"hide"), "trigger" or "reason", "linked", "frame",
   // "screen", "tiles"}], "opens": [{"at", "event", properties…}]}
-  std::string hudJson(const std::vector<MirrorController::Record>& records) const;
+  std::string hudJson() const;
 
  private:
   // What the report shows of a tile; the pictures themselves are not kept.
@@ -64,6 +66,7 @@ class MirrorHistory {
   mutable std::mutex clickMutex_;
   std::vector<Click> clicks_;
   std::vector<std::pair<double, std::pair<std::string, Properties>>> events_;
+  std::vector<MirrorController::Record> shows_;
 };
 
 }  // namespace lumarin

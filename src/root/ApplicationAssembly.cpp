@@ -206,16 +206,16 @@ int ApplicationAssembly::finish() {
   std::string report;
   if (options_.report || options_.story) {
     const double duration = toSeconds(parts.p.clock->monotonicNow() - parts.startedAt);
-    report = sim::makeReport(
-        platform_.scenario(), duration, mac.world, platform_.timeline(), mac.workspace,
-        {{"badges", parts.badgeHistory.toJson()},
-         {"mirror", parts.mirrorHistory.publicationsJson()},
-         {"forwardedClicks", parts.mirrorHistory.clicksJson()},
-         {"statusItems", json::dump(mac.statusBar.statusItemsJson())},
-         {"menus", json::dump(mac.statusBar.menusJson())},
-         {"panels", json::dump(mac.panels.toJson())},
-         {"hotKeys", json::dump(mac.hotKeys.toJson())},
-         {"hud", parts.mirrorHistory.hudJson(parts.hud.controller()->records())}});
+    report = sim::makeReport(platform_.scenario(), duration, mac.world, platform_.timeline(),
+                             mac.workspace,
+                             {{"badges", parts.badgeHistory.toJson()},
+                              {"mirror", parts.mirrorHistory.publicationsJson()},
+                              {"forwardedClicks", parts.mirrorHistory.clicksJson()},
+                              {"statusItems", json::dump(mac.statusBar.statusItemsJson())},
+                              {"menus", json::dump(mac.statusBar.menusJson())},
+                              {"panels", json::dump(mac.panels.toJson())},
+                              {"hotKeys", json::dump(mac.hotKeys.toJson())},
+                              {"hud", parts.mirrorHistory.hudJson()}});
   }
   if (options_.report && !writeFile(*options_.report, report)) {
     std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());

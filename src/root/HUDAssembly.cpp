@@ -48,7 +48,8 @@ HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr
       model_, hud_, watcher_, *bus_, *p.scheduler, *p.screens, *p.screenCapture, log,
       [&history](const std::string& name, const Properties& properties) {
         history.recordEvent(name, properties);
-      }});
+      },
+      [&history](const MirrorController::Record& record) { history.recordShow(record); }});
 }
 
 HUDAssembly::~HUDAssembly() = default;
