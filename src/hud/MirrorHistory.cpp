@@ -102,8 +102,9 @@ std::string MirrorHistory::hudJson() const {
   json::OrderedJson opens = json::OrderedJson::array();
   for (const auto& [at, event] : events_) {
     json::OrderedJson entry{{"at", at}, {"event", event.first}};
-    for (const auto& [key, value] : event.second) {
-      std::visit([&entry, &key](const auto& v) { entry[key] = v; }, value);
+    for (const auto& property : event.second) {
+      const std::string& key = property.first;
+      std::visit([&entry, &key](const auto& v) { entry[key] = v; }, property.second);
     }
     opens.push_back(std::move(entry));
   }

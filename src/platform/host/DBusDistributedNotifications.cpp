@@ -3,12 +3,12 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QObject>
 #include <QVariantMap>
 #include <memory>
 #include <vector>
 
 #include "platform/Scheduler.h"
+#include "platform/host/DBusSignalSink.h"
 
 namespace lumarin {
 
@@ -68,9 +68,7 @@ DistributedNotifications::UserInfo fromVariantMap(const QVariantMap& map) {
 
 }  // namespace
 
-class DBusDistributedNotifications::Receiver final : public QObject {
-  Q_OBJECT
-
+class DBusDistributedNotifications::Receiver {
  public:
   Receiver(Scheduler& scheduler, const std::string& address, const std::string& name)
       : scheduler_(scheduler),
@@ -80,14 +78,16 @@ class DBusDistributedNotifications::Receiver final : public QObject {
         ownName_(QString::fromStdString(name)),
         privateConnection_(!address.empty()) {
     if (connection_.isConnected()) {
-      connection_.connect(QString(), kPath, kInterface, kMember, this,
+      connection_.connect(QString(), kPath, kInterface, kMember, &sink_,
                           SLOT(received(QDBusMessage)));
     }
   }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
 
-  ~Receiver() override {
+  ~Receiver() {
     if (connection_.isConnected()) {
-      connection_.disconnect(QString(), kPath, kInterface, kMember, this,
+      connection_.disconnect(QString(), kPath, kInterface, kMember, &sink_,
                              SLOT(received(QDBusMessage)));
     }
     if (privateConnection_) {
@@ -123,7 +123,7 @@ class DBusDistributedNotifications::Receiver final : public QObject {
     return Subscription([entry] { entry->alive = false; });
   }
 
- public Q_SLOTS:
+ private:
   void received(const QDBusMessage& message) {
     if (message.service() == connection_.baseService()) {
       return;  // our own, already delivered through the session
@@ -159,7 +159,6 @@ class DBusDistributedNotifications::Receiver final : public QObject {
     }
   }
 
- private:
   struct Observer {
     std::string name;
     std::function<void(const UserInfo&)> handler;
@@ -171,6 +170,7 @@ class DBusDistributedNotifications::Receiver final : public QObject {
   QString ownName_;
   bool privateConnection_ = false;
   std::vector<std::shared_ptr<Observer>> observers_;
+  DBusSignalSink sink_{[this](const QDBusMessage& message) { received(message); }};
 };
 
 DBusDistributedNotifications::DBusDistributedNotifications(DistributedNotifications& session,
@@ -202,5 +202,3 @@ Subscription DBusDistributedNotifications::observe(const std::string& name,
 void DBusDistributedNotifications::flush() const { receiver_->flush(); }
 
 }  // namespace lumarin
-
-#include "DBusDistributedNotifications.moc"
