@@ -65,6 +65,7 @@ int run(int argc, char** argv) {
     }
     return 0;
   }
+  platform.catchCrashes();
   platform.startApplication(argc, argv);
   ApplicationAssembly application(platform, options);
   RunLoop& runLoop = platform.runLoop();

@@ -11,7 +11,10 @@
 #include "base/WeakBind.h"
 #include "cloud/CloudAccount.h"
 #include "cloud/CloudSync.h"
+#include "diagnostics/CrashReporter.h"
 #include "diagnostics/DebugLog.h"
+#include "diagnostics/ImproveReporter.h"
+#include "diagnostics/TesterMode.h"
 #include "hud/MirrorController.h"
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"
@@ -20,6 +23,7 @@
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Scheduler.h"
+#include "platform/Screens.h"
 
 namespace lumarin {
 
@@ -104,8 +108,15 @@ Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
 void AppDelegate::applicationDidFinishLaunching() {
   installGetURLHandler();
   installEditMenu();
-  // Steps 2 to 4 (updates, crash reports, tester mode) and 7 (statistics) join here as they
-  // are built.
+  // Step 2 (updates) joins here when it is built.
+  // Step 3: crash reports of earlier runs.
+  if (services_.crashReporter != nullptr && platform_.diagnostics != nullptr) {
+    services_.crashReporter->subscribe(*platform_.diagnostics);
+  }
+  // Step 4.
+  if (services_.tester != nullptr) {
+    services_.tester->start();
+  }
   // Step 5: with a stored token the account's state is refreshed in the background.
   if (services_.account != nullptr && services_.account->token()) {
     services_.account->refresh();
@@ -114,6 +125,8 @@ void AppDelegate::applicationDidFinishLaunching() {
   if (services_.sync != nullptr) {
     services_.sync->start();
   }
+  // Step 7: statistics, and the environment they describe.
+  startStatistics();
   services_.dockMonitor->start();
   createStatusItems();
   // Step 11: the menu bar HUD, following the Control Center setting.
@@ -161,6 +174,7 @@ void AppDelegate::createStatusItems() {
           services_.revision});
   appItemsController_->setOnShowSettings(weakBind(
       shared_from_this(), [](AppDelegate& self) { self.showSettings(SettingsTab::apps); }));
+  appItemsController_->setStatisticsHook(services_.statistics);
   if (services_.badgeHistory != nullptr) {
     BadgeHistory* history = services_.badgeHistory;
     appItemsController_->setWatchedObserver(
@@ -172,6 +186,7 @@ void AppDelegate::createStatusItems() {
 
 void AppDelegate::registerHotKeys() {
   hotKey_ = std::make_shared<GlobalHotKey>(*platform_.hotKeys, log_);
+  hotKey_->setStatisticsHook(services_.statistics);
   hotKey_->setOnTrigger(
       weakBind(shared_from_this(), [](AppDelegate& self) { self.showSettings(std::nullopt); }));
   hotKey_->registerHotKey(GlobalHotKey::kCommaKey, GlobalHotKey::kControlOptionCommand);
@@ -217,6 +232,35 @@ void AppDelegate::housekeeping() {
 void AppDelegate::applicationWillTerminate() {
   log_.log("startup: applicationWillTerminate pid=" +
            std::to_string(platform_.processInfo->processIdentifier()));
+  // What is queued goes out now if it can, within two seconds.
+  if (services_.improve != nullptr) {
+    services_.improve->flushNow(true);
+  }
+}
+
+void AppDelegate::recordStatistic(const std::string& name, const Properties& properties) const {
+  if (services_.statistics) {
+    services_.statistics(name, properties);
+  }
+}
+
+void AppDelegate::startStatistics() {
+  if (services_.improve != nullptr) {
+    CloudAccount* account = services_.account;
+    services_.improve->setTokenProvider([account]() -> std::optional<std::string> {
+      return account != nullptr ? account->token() : std::nullopt;
+    });
+    services_.improve->start();
+  }
+  const auto screens = platform_.screens->screens();
+  const bool notch = std::any_of(screens.begin(), screens.end(),
+                                 [](const ScreenInfo& s) { return s.safeAreaTopInset > 0; });
+  recordStatistic(
+      "app.env",
+      {{"notch", notch},
+       {"displays", static_cast<std::int64_t>(screens.size())},
+       {"monitoredApps", static_cast<std::int64_t>(services_.settings.monitoredApps()->size())},
+       {"followCC", *services_.settings.mirrorHUDFollowsControlCenter()}});
 }
 
 }  // namespace lumarin

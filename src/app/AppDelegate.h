@@ -68,6 +68,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   void toggleHUD(const std::string& trigger);
   void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
+  void startStatistics();
+  void recordStatistic(const std::string& name, const Properties& properties) const;
   void housekeeping();
 
   Platform platform_;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+
+#include "base/Properties.h"
 
 namespace lumarin {
 
@@ -8,6 +12,9 @@ class AppIcons;
 class AppSettings;
 class CloudAccount;
 class CloudSync;
+class CrashReporter;
+class ImproveReporter;
+class TesterMode;
 class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
@@ -30,6 +37,12 @@ struct AppServices {
   CloudAccount* account = nullptr;
   CloudSync* sync = nullptr;
   std::shared_ptr<MirrorController> mirror = nullptr;  // the menu bar HUD
+  // Diagnostics: each absent in runs without them.
+  ImproveReporter* improve = nullptr;
+  CrashReporter* crashReporter = nullptr;
+  TesterMode* tester = nullptr;
+  // Records a statistics event (through `improve`, and into the run's record).
+  std::function<void(const std::string&, const Properties&)> statistics = nullptr;
 };
 
 }  // namespace lumarin

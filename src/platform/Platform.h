@@ -6,6 +6,7 @@ class Accessibility;
 class AppShell;
 class Bundle;
 class Clock;
+class DiagnosticManager;
 class DistributedNotifications;
 class Events;
 class HotKeys;
@@ -53,6 +54,7 @@ struct Platform {
   Panels* panels = nullptr;
   DistributedNotifications* notifications = nullptr;
   Windows* windows = nullptr;
+  DiagnosticManager* diagnostics = nullptr;
 };
 
 }  // namespace lumarin

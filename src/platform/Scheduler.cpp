@@ -1,5 +1,7 @@
 #include "platform/Scheduler.h"
 
+#include <thread>
+
 namespace lumarin {
 
 namespace {
@@ -83,6 +85,18 @@ std::shared_ptr<RepeatingTimer> Queue::scheduleRepeating(Duration interval, Dura
   auto timer = std::make_shared<QueueTimer>(*this, std::move(task));
   timer->start(interval, interval, leeway);
   return timer;
+}
+
+bool Scheduler::waitFor(const std::function<bool()>& done, Duration timeout) {
+  // Real time: other threads do the work; look again every millisecond.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace lumarin

@@ -88,6 +88,11 @@ class Scheduler {
   virtual std::shared_ptr<Queue> makeSerialQueue(std::string label, QoS qos) = 0;
   virtual Queue& globalQueue(QoS qos) = 0;
   virtual const Clock& clock() const = 0;
+
+  // Waits, on the calling thread, until `done` returns true or `timeout` has passed; true when
+  // it got there. A scheduler whose queues run on the caller's thread runs them meanwhile.
+  // For the rare waits the program allows itself (the quit-time flush); never on a task.
+  virtual bool waitFor(const std::function<bool()>& done, Duration timeout);
 };
 
 }  // namespace lumarin

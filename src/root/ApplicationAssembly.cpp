@@ -43,6 +43,7 @@
 #include "platform/sim/SimulatedMac.h"
 #include "platform/sim/Story.h"
 #include "platform/sim/Timeline.h"
+#include "root/DiagnosticsAssembly.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
 
@@ -97,13 +98,29 @@ struct ApplicationAssembly::Parts {
             *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
             *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
         mirrorHistory(*mirror, *p.clock, options.report.has_value() || options.story),
-        hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory),
+        diagnostics(p, assembly.debugLog(), settings, cloud,
+                    options.report.has_value() || options.story),
+        hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory,
+            statistics()),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
-                        capture.get(), &account, &sync, hud.controller()})) {
-    forwarder->setReporter(
-        [this](const MirrorClickForwarder::Report& report) { mirrorHistory.recordClick(report); });
+                        capture.get(), &account, &sync, hud.controller(), &diagnostics.improve(),
+                        &diagnostics.crashReporter(), &diagnostics.tester(), statistics()})) {
+    forwarder->setReporter([this](const MirrorClickForwarder::Report& report) {
+      mirrorHistory.recordClick(report);
+      diagnostics.record("mirror.click", {{"ok", report.ok},
+                                          {"path", report.path},
+                                          {"targetApp", report.targetApp},
+                                          {"notchHidden", report.notchHidden}});
+    });
+    scanner.setStatisticsHook(
+        [this](const std::string& event, int items, int unidentified, int ms) {
+          diagnostics.record(event, {{"items", std::int64_t{items}},
+                                     {"unidentified", std::int64_t{unidentified}},
+                                     {"ms", std::int64_t{ms}},
+                                     {"sample", std::int64_t{10}}});
+        });
     // A tile click from the scenario goes through the forwarder as the HUD's click would.
     assembly.timeline().setProgramActions([this](const sim::ScenarioEvent& event) {
       const auto& targets = mirror->targetsByID();
@@ -166,12 +183,18 @@ struct ApplicationAssembly::Parts {
   std::shared_ptr<MirrorModel> mirror;
   std::shared_ptr<MirrorClickForwarder> forwarder;
   MirrorHistory mirrorHistory;
+  DiagnosticsAssembly diagnostics;
   HUDAssembly hud;
   std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<RepeatingTimer> refreshTimer;
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
+  std::function<void(const std::string&, const Properties&)> statistics() {
+    return [this](const std::string& name, const Properties& properties) {
+      diagnostics.record(name, properties);
+    };
+  }
 };
 
 ApplicationAssembly::ApplicationAssembly(PlatformAssembly& platform, const Options& options)
@@ -215,7 +238,8 @@ int ApplicationAssembly::finish() {
                               {"menus", json::dump(mac.statusBar.menusJson())},
                               {"panels", json::dump(mac.panels.toJson())},
                               {"hotKeys", json::dump(mac.hotKeys.toJson())},
-                              {"hud", parts.mirrorHistory.hudJson()}});
+                              {"hud", parts.mirrorHistory.hudJson()},
+                              {"diagnostics", parts.diagnostics.historyJson()}});
   }
   if (options_.report && !writeFile(*options_.report, report)) {
     std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());

@@ -23,7 +23,8 @@ namespace lumarin {
 
 HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr<MirrorModel> model,
                          MirrorClickForwarder& forwarder, SkyLight& skyLight, const L10n& l10n,
-                         MirrorHistory& history)
+                         MirrorHistory& history,
+                         std::function<void(const std::string&, const Properties&)> statistics)
     : platform_(p),
       model_(std::move(model)),
       l10n_(l10n),
@@ -46,7 +47,9 @@ HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr
       forwarder, permissions_, log, makeSurface});
   controller_ = std::make_shared<MirrorController>(MirrorController::Dependencies{
       model_, hud_, watcher_, *bus_, *p.scheduler, *p.screens, *p.screenCapture, log,
-      [&history](const std::string& name, const Properties& properties) {
+      [&history, statistics = std::move(statistics)](const std::string& name,
+                                                     const Properties& properties) {
+        statistics(name, properties);
         history.recordEvent(name, properties);
       },
       [&history](const MirrorController::Record& record) { history.recordShow(record); }});

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
+#include "base/Properties.h"
 #include "base/Result.h"
 #include "menubar/Permissions.h"
 
@@ -32,7 +34,8 @@ class HUDAssembly {
  public:
   HUDAssembly(const Platform& platform, const DebugLog& log, std::shared_ptr<MirrorModel> model,
               MirrorClickForwarder& forwarder, SkyLight& skyLight, const L10n& l10n,
-              MirrorHistory& history);
+              MirrorHistory& history,
+              std::function<void(const std::string&, const Properties&)> statistics);
   HUDAssembly(const HUDAssembly&) = delete;
   HUDAssembly& operator=(const HUDAssembly&) = delete;
   ~HUDAssembly();

@@ -1,5 +1,7 @@
 #include "root/PlatformAssembly.h"
 
+#include <sys/utsname.h>
+
 #include <QApplication>
 #include <cstdlib>
 #include <thread>
@@ -8,6 +10,7 @@
 #include "app/SingleInstanceGuard.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/FrameworkLanguage.h"
+#include "platform/host/CrashCatcher.h"
 #include "platform/host/CurlHttpClient.h"
 #include "platform/host/DBusDistributedNotifications.h"
 #include "platform/host/FlockInstanceLock.h"
@@ -43,6 +46,11 @@ bool hasDisplay(const ProcessInfo& process) {
   return false;
 }
 
+std::string machineArchitecture() {
+  struct utsname name {};
+  return ::uname(&name) == 0 ? std::string(name.machine) : std::string("unknown");
+}
+
 }  // namespace
 
 struct PlatformAssembly::Host {
@@ -61,7 +69,10 @@ struct PlatformAssembly::Host {
         guard(instanceLock, paths, process),
         loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()),
         secrets("com.kestova.Lumarin",
-                paths.applicationSupportDirectory() / bundleID / "secrets.json") {}
+                paths.applicationSupportDirectory() / bundleID / "secrets.json"),
+        crashCatcher(
+            DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID) / "Crashes",
+            process.operatingSystemVersionString(), machineArchitecture()) {}
 
   // Empty when no private directory could be had.
   std::filesystem::path urlSocket() const {
@@ -101,6 +112,8 @@ struct PlatformAssembly::Host {
   std::unique_ptr<DBusDistributedNotifications> sessionBus;
   LocalURLChannel urlChannel;
   std::unique_ptr<sim::Timeline> timeline;
+  // This machine collects the program's crashes for the next launch.
+  CrashCatcher crashCatcher;
 };
 
 PlatformAssembly::PlatformAssembly(const Options& options, const sim::Scenario& scenario)
@@ -133,6 +146,7 @@ PlatformAssembly::PlatformAssembly(const Options& options, const sim::Scenario& 
   platform_.processInfo = &h.process;
   platform_.paths = &h.paths;
   platform_.systemLog = &h.systemLog;
+  h.systemLog.setClock(&h.clock());
   platform_.instanceLock = &h.instanceLock;
   platform_.loginItems = &h.loginItems;
 }
@@ -186,6 +200,8 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
   h.mac->build(scenario_);
   h.mac->provide(platform_);
+  h.crashCatcher.setDeliveryQueue(scheduler->globalQueue(QoS::utility));
+  h.mac->diagnostics.setUpstream(&h.crashCatcher);
   h.mac->browser.setHttpClient(platform_.http);
   // With a session bus, other processes of the user see the program's notifications (the HUD
   // layout) and it sees theirs, besides the simulated neighbours'.
@@ -208,6 +224,8 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   }
   h.timeline = std::make_unique<sim::Timeline>(scenario_, world, *scheduler, h.mac->interaction());
 }
+
+void PlatformAssembly::catchCrashes() { host_->crashCatcher.install(); }
 
 bool PlatformAssembly::forwardURL(const std::string& url) {
   return LocalURLChannel::send(host_->urlSocket(), url);

@@ -38,6 +38,8 @@ class PlatformAssembly {
   // The application object, the scheduler and run loop, and the simulated Mac with its
   // timeline. `argc` and `argv` must outlive the assembly (Qt keeps them).
   void startApplication(int& argc, char** argv);
+  // From here on a crash of this process is recorded and reported at the next launch.
+  void catchCrashes();
   // A second process started with a link hands it to the running instance; false when none
   // took it.
   bool forwardURL(const std::string& url);

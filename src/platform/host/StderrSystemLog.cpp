@@ -7,6 +7,7 @@
 namespace lumarin {
 
 void StderrSystemLog::log(std::string_view message) {
+  retain(message);
   static std::mutex mutex;
   std::string line(message);
   line += '\n';

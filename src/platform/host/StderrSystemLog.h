@@ -1,11 +1,12 @@
 #pragma once
 
-#include "platform/SystemLog.h"
+#include "platform/RetainedSystemLog.h"
 
 namespace lumarin {
 
-// The system log of this machine is the process's standard error, one line per message.
-class StderrSystemLog final : public SystemLog {
+// The system log of this machine is the process's standard error, one line per message; the
+// recent messages are kept for reading back.
+class StderrSystemLog final : public RetainedSystemLog {
  public:
   void log(std::string_view message) override;
 };

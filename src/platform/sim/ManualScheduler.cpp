@@ -1,6 +1,7 @@
 #include "platform/sim/ManualScheduler.h"
 
 #include <cassert>
+#include <thread>
 #include <utility>
 
 namespace lumarin {
@@ -113,6 +114,25 @@ std::size_t ManualScheduler::advanceTo(Duration t) {
   std::lock_guard lock(mutex_);
   now_ = std::max(now_, t);
   return ran;
+}
+
+bool ManualScheduler::waitFor(const std::function<bool()>& done, Duration timeout) {
+  const Duration limit = now() + timeout;
+  const auto realDeadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    runUntilIdle();
+    if (done()) {
+      return true;
+    }
+    if (const auto due = nextDueTime(); due && *due <= limit) {
+      advanceTo(*due);
+      continue;
+    }
+    if (std::chrono::steady_clock::now() >= realDeadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 bool ManualScheduler::runNext() {

@@ -31,6 +31,9 @@ class ManualScheduler final : public Scheduler, private Clock {
   std::shared_ptr<Queue> makeSerialQueue(std::string label, QoS qos) override;
   Queue& globalQueue(QoS qos) override;
   const Clock& clock() const override { return *this; }
+  // Runs due tasks, moving the clock up to `timeout` ahead; with nothing due it waits in real
+  // time (up to `timeout`) for tasks posted from other threads, such as HTTP answers.
+  bool waitFor(const std::function<bool()>& done, Duration timeout) override;
 
   Duration now() const;
   // Runs every task that is due now, including tasks they post for now. Returns how many ran.

@@ -9,6 +9,7 @@
 #include "platform/DefaultsJson.h"
 #include "platform/Menu.h"
 #include "platform/sim/SimBrowser.h"
+#include "platform/sim/SimDiagnostics.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimSibling.h"
@@ -405,6 +406,9 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
+      {"deliverCrash",
+       {"signal", "exceptionType", "exceptionCode", "terminationReason", "callStack", "osVersion",
+        "arch"}},
   };
   return keys;
 }
@@ -560,7 +564,8 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
                                                       "pressFunctionKey",
                                                       "openControlCenter",
                                                       "closeControlCenter",
-                                                      "coverOwnWindows"};
+                                                      "coverOwnWindows",
+                                                      "deliverCrash"};
     const bool needsApp = kWithoutApp.count(event.action) == 0;
     if (needsApp || r.member(e, "app") != nullptr) {
       event.app = r.string(e, at, "app", needsApp);
@@ -635,6 +640,24 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       event.flag = r.boolean(e, at, "create", false);
     } else if (event.action == "coverOwnWindows") {
       event.flag = r.boolean(e, at, "covered", true);
+    } else if (event.action == "deliverCrash") {
+      CrashDiagnostic crash;
+      crash.signal = static_cast<std::int64_t>(r.number(e, at, "signal", true, 0, 1, 64));
+      if (r.member(e, "exceptionType") != nullptr) {
+        crash.exceptionType =
+            static_cast<std::int64_t>(r.number(e, at, "exceptionType", true, 0, 0, 1e9));
+      }
+      if (r.member(e, "exceptionCode") != nullptr) {
+        crash.exceptionCode =
+            static_cast<std::int64_t>(r.number(e, at, "exceptionCode", true, 0, -1e15, 1e15));
+      }
+      if (r.member(e, "terminationReason") != nullptr) {
+        crash.terminationReason = r.string(e, at, "terminationReason", true);
+      }
+      crash.callStackTree = r.string(e, at, "callStack", false, "{\"callStacks\":[]}");
+      crash.osVersion = r.string(e, at, "osVersion", false, "macOS 15.2 (24C101)");
+      crash.platformArchitecture = r.string(e, at, "arch", false, "arm64");
+      event.crash = std::move(crash);
     } else if (event.action == "siblingHUD") {
       event.flag = r.boolean(e, at, "visible", true);
       const auto origin = r.pair(e, at, "origin", false, {0, 0});
@@ -931,6 +954,11 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
   if (a == "coverOwnWindows") {
     world.setProgramWindowsCovered(event.flag);
     return true;
+  }
+  if (a == "deliverCrash") {
+    // The system hands over what it collected about an earlier run that crashed.
+    return interaction.diagnostics != nullptr && event.crash &&
+           interaction.diagnostics->deliver(DiagnosticPayload{{*event.crash}});
   }
   if (a == "clickTile") {
     return interaction.program && interaction.program(event);

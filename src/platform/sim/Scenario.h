@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "platform/Diagnostics.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/World.h"
 
@@ -52,6 +53,7 @@ struct ScenarioEvent {
   std::string email;                       // completeSignIn
   std::string password;                    // completeSignIn; never reported
   std::string path;                        // JSON path of the entry, for the report
+  std::optional<CrashDiagnostic> crash;    // deliverCrash
 };
 
 // A simulated Mac and what happens on it. See docs/scenarios.md for the file format.
@@ -93,6 +95,7 @@ class SimHotKeys;
 class SimEvents;
 class SimSibling;
 class SimBrowser;
+class SimDiagnostics;
 
 // Where the scripted user's actions land: the status bar (clicks, menus), the panels, and the
 // program itself for actions on its own windows (a click on a HUD tile).
@@ -103,6 +106,7 @@ struct Interaction {
   SimEvents* events = nullptr;
   SimSibling* sibling = nullptr;
   SimBrowser* browser = nullptr;
+  SimDiagnostics* diagnostics = nullptr;
   std::function<bool(const ScenarioEvent&)> program;
 };
 

@@ -4,14 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/SystemLog.h"
+#include "platform/RetainedSystemLog.h"
 
 namespace lumarin {
 
-// The system log of the simulated Mac: keeps every line.
-class SimSystemLog final : public SystemLog {
+// The system log of the simulated Mac: keeps every line, and the recent ones with their dates
+// for the log store.
+class SimSystemLog final : public RetainedSystemLog {
  public:
   void log(std::string_view message) override {
+    retain(message);
     std::lock_guard lock(mutex_);
     lines_.emplace_back(message);
   }

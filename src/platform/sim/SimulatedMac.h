@@ -5,6 +5,7 @@
 #include "platform/sim/SimAccessibility.h"
 #include "platform/sim/SimAppShell.h"
 #include "platform/sim/SimBrowser.h"
+#include "platform/sim/SimDiagnostics.h"
 #include "platform/sim/SimDistributedNotifications.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimPanels.h"
@@ -52,9 +53,11 @@ struct SimulatedMac {
     platform.notifications = &notifications;
     platform.hotKeys = &hotKeys;
     platform.windows = &windows;
+    platform.diagnostics = &diagnostics;
   }
   Interaction interaction() {
-    return Interaction{&statusBar, &panels, &hotKeys, &events, &sibling, &browser, {}};
+    return Interaction{&statusBar, &panels,  &hotKeys,     &events,
+                       &sibling,   &browser, &diagnostics, {}};
   }
 
   World world;
@@ -72,6 +75,7 @@ struct SimulatedMac {
   SimHotKeys hotKeys;
   SimSibling sibling{world};
   SimBrowser browser;
+  SimDiagnostics diagnostics;
 };
 
 }  // namespace lumarin::sim
