@@ -80,7 +80,7 @@ void ImproveReporter::start() {
   }
 }
 
-void ImproveReporter::flushNow(bool sync) {
+bool ImproveReporter::flushNow(bool sync) {
   std::weak_ptr<ImproveReporter> weak = weak_from_this();
   if (!sync) {
     queue_->post([weak] {
@@ -88,7 +88,7 @@ void ImproveReporter::flushNow(bool sync) {
         self->flushLocked(nullptr, std::nullopt);
       }
     });
-    return;
+    return false;
   }
   // The token is read here, on the caller's (main) thread: a flush that asked the main queue
   // for it while the main thread waits for the flush could never finish.
@@ -101,7 +101,7 @@ void ImproveReporter::flushNow(bool sync) {
       done->store(true);
     }
   });
-  deps_.scheduler.waitFor([done] { return done->load(); }, seconds(kQuitWaitSeconds));
+  return deps_.scheduler.waitFor([done] { return done->load(); }, seconds(kQuitWaitSeconds));
 }
 
 void ImproveReporter::clearQueue() {

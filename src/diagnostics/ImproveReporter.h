@@ -67,8 +67,9 @@ class ImproveReporter : public std::enable_shared_from_this<ImproveReporter> {
 
   void record(const std::string& name, const Properties& properties);
   void start();
-  // `sync`: runs a flush and waits for it, at most 2 seconds (the caller is the main thread).
-  void flushNow(bool sync);
+  // `sync`: runs a flush and waits for it, at most 2 seconds (the caller is the main thread);
+  // true when it finished in time. Otherwise schedules one and returns false.
+  bool flushNow(bool sync);
   void clearQueue();
 
   std::filesystem::path fileURL() const { return deps_.directory / "improve-queue.jsonl"; }

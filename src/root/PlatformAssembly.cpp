@@ -179,6 +179,8 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   Scheduler* scheduler = nullptr;
   if (h.virtualScheduler) {
     scheduler = h.virtualScheduler.get();
+    // The web service answers from real threads.
+    h.virtualScheduler->setWaitsForOtherThreads(true);
     h.runLoop = std::make_unique<VirtualRunLoop>(*h.virtualScheduler);
   } else {
     h.hostScheduler = std::make_unique<HostScheduler>(h.hostClock);

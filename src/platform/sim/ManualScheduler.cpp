@@ -128,7 +128,7 @@ bool ManualScheduler::waitFor(const std::function<bool()>& done, Duration timeou
       advanceTo(*due);
       continue;
     }
-    if (std::chrono::steady_clock::now() >= realDeadline) {
+    if (!waitsForOtherThreads_ || std::chrono::steady_clock::now() >= realDeadline) {
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

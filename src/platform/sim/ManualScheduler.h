@@ -31,9 +31,11 @@ class ManualScheduler final : public Scheduler, private Clock {
   std::shared_ptr<Queue> makeSerialQueue(std::string label, QoS qos) override;
   Queue& globalQueue(QoS qos) override;
   const Clock& clock() const override { return *this; }
-  // Runs due tasks, moving the clock up to `timeout` ahead; with nothing due it waits in real
-  // time (up to `timeout`) for tasks posted from other threads, such as HTTP answers.
+  // Runs due tasks, moving the clock up to `timeout` ahead. With nothing due before then, it
+  // gives up, or, when other threads may still post (`setWaitsForOtherThreads`: a program run
+  // whose HTTP answers come from real threads), waits for them in real time up to `timeout`.
   bool waitFor(const std::function<bool()>& done, Duration timeout) override;
+  void setWaitsForOtherThreads(bool waits) { waitsForOtherThreads_ = waits; }
 
   Duration now() const;
   // Runs every task that is due now, including tasks they post for now. Returns how many ran.
@@ -81,6 +83,7 @@ class ManualScheduler final : public Scheduler, private Clock {
   mutable std::priority_queue<Entry, std::vector<Entry>, Later> heap_;
   std::uint64_t nextSequence_ = 0;
   Duration now_{};
+  bool waitsForOtherThreads_ = false;
   WallTime wallStart_;
   std::unique_ptr<ManualQueue> main_;
   std::array<std::unique_ptr<ManualQueue>, 5> globals_;
