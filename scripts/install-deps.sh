@@ -23,6 +23,8 @@ packages=(
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
   # the session bus the HUD layout exchange rides on (its test starts a private one)
   dbus-daemon
+  # the updater: reading (program) and writing (service) the update feed, unpacking updates
+  libpugixml-dev libarchive-dev
 )
 
 missing=()

@@ -45,6 +45,18 @@ CREATE TABLE IF NOT EXISTS reports (
   body TEXT NOT NULL,
   received_at BIGINT NOT NULL
 );
+CREATE TABLE IF NOT EXISTS releases (
+  id BIGSERIAL PRIMARY KEY,
+  version TEXT NOT NULL UNIQUE,
+  short_version TEXT NOT NULL,
+  title TEXT NOT NULL,
+  notes TEXT NOT NULL,
+  file_name TEXT NOT NULL,
+  length BIGINT NOT NULL,
+  ed_signature TEXT NOT NULL,
+  published_at BIGINT NOT NULL,
+  archive BYTEA NOT NULL
+);
 )sql";
 
 // Any fixed number: it only keeps two processes from creating the tables at the same moment
@@ -90,6 +102,32 @@ std::int64_t integerAt(const PgResult& r, int row, int column) {
 std::string textAt(const PgResult& r, int row, int column) {
   return std::string(PQgetvalue(r.get(), row, column),
                      static_cast<std::size_t>(PQgetlength(r.get(), row, column)));
+}
+
+// Archives travel as bytes in both directions: the last parameter in binary format when
+// `binaryLast`, and every result column in binary format when `binaryResult` (used only for
+// single BYTEA columns).
+Result<PgResult> runBinary(PGconn* conn, const char* sql, const std::vector<std::string>& params,
+                           bool binaryLast, bool binaryResult) {
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+  std::vector<int> formats;
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    values.push_back(params[i].data());
+    lengths.push_back(static_cast<int>(params[i].size()));
+    formats.push_back(binaryLast && i + 1 == params.size() ? 1 : 0);
+  }
+  PgResult result(PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                               lengths.data(), formats.data(), binaryResult ? 1 : 0));
+  const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+    while (!message.empty() && message.back() == '\n') {
+      message.pop_back();
+    }
+    return Error{"postgresql: " + message, 0};
+  }
+  return result;
 }
 
 // Several statements without parameters (the extended protocol takes only one at a time).
@@ -474,6 +512,68 @@ Result<std::vector<Report>> PostgresStore::reports() {
     out.push_back(std::move(report));
   }
   return out;
+}
+
+Result<std::int64_t> PostgresStore::addRelease(const Release& release, std::string_view archive) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = runBinary(lease.get(),
+                     "INSERT INTO releases (version, short_version, title, notes, file_name, "
+                     "length, ed_signature, published_at, archive) "
+                     "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9) "
+                     "ON CONFLICT (version) DO NOTHING RETURNING id",
+                     {release.version, release.shortVersion, release.title, release.notes,
+                      release.fileName, std::to_string(archive.size()), release.edSignature,
+                      std::to_string(release.publishedAt), std::string(archive)},
+                     true, false);
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return Error{"a release with version " + release.version + " exists", kDuplicate};
+  }
+  return integerAt(r.value(), 0, 0);
+}
+
+Result<std::vector<Release>> PostgresStore::releases() {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT id, version, short_version, title, notes, file_name, length, "
+               "ed_signature, published_at FROM releases ORDER BY id");
+  if (!r) {
+    return r.error();
+  }
+  std::vector<Release> out;
+  const auto& rows = r.value();
+  for (int i = 0; i < PQntuples(rows.get()); ++i) {
+    out.push_back(Release{integerAt(rows, i, 0), textAt(rows, i, 1), textAt(rows, i, 2),
+                          textAt(rows, i, 3), textAt(rows, i, 4), textAt(rows, i, 5),
+                          integerAt(rows, i, 6), textAt(rows, i, 7), integerAt(rows, i, 8)});
+  }
+  return out;
+}
+
+Result<std::optional<std::string>> PostgresStore::releaseArchive(std::string_view version,
+                                                                 std::string_view fileName) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r =
+      runBinary(lease.get(), "SELECT archive FROM releases WHERE version = $1 AND file_name = $2",
+                {std::string(version), std::string(fileName)}, false, true);
+  if (!r) {
+    return r.error();
+  }
+  if (PQntuples(r->get()) == 0) {
+    return std::optional<std::string>();
+  }
+  return std::optional<std::string>(textAt(r.value(), 0, 0));
 }
 
 }  // namespace lumarin::service

@@ -38,6 +38,10 @@ class PostgresStore final : public Store {
                              std::string_view blob, std::string_view deviceId,
                              Seconds now) override;
   Status addReport(const Report& report) override;
+  Result<std::int64_t> addRelease(const Release& release, std::string_view archive) override;
+  Result<std::vector<Release>> releases() override;
+  Result<std::optional<std::string>> releaseArchive(std::string_view version,
+                                                    std::string_view fileName) override;
   Result<std::vector<Account>> accounts() override;
   Result<std::vector<SyncBlob>> blobs() override;
   Result<std::vector<Report>> reports() override;

@@ -9,6 +9,7 @@
 #include "base/Json.h"
 #include "service/RequestParsers.h"
 #include "service/SignInPage.h"
+#include "service/UpdateFeed.h"
 
 namespace lumarin::service {
 
@@ -155,6 +156,14 @@ HttpResponse Service::route(const HttpRequest& request) const {
       return syncPut(request);
     }
     return methodNotAllowed("GET, PUT");
+  }
+  if (path == kUpdateFeedPath) {
+    return method == "GET" ? updateFeed() : methodNotAllowed("GET");
+  }
+  if (path.starts_with(kUpdateArchivePrefix)) {
+    return method == "GET"
+               ? updateArchive(std::string_view(path).substr(kUpdateArchivePrefix.size()))
+               : methodNotAllowed("GET");
   }
   if (path == "/api/me") {
     return method == "GET" ? me(request) : methodNotAllowed("GET");
@@ -390,6 +399,46 @@ HttpResponse Service::report(std::string_view kind, const HttpRequest& request) 
     return storageFailure(added.error());
   }
   return jsonResponse(200, Json::object());
+}
+
+HttpResponse Service::updateFeed() const {
+  auto releases = store_.releases();
+  if (!releases) {
+    return storageFailure(releases.error());
+  }
+  std::string base = options_.publicURL;
+  while (!base.empty() && base.back() == '/') {
+    base.pop_back();
+  }
+  HttpResponse response;
+  response.contentType = "application/rss+xml; charset=utf-8";
+  response.body = renderUpdateFeed(releases.value(), base);
+  // A new release must reach the next check, not the one after a cache expires.
+  response.headers.emplace_back("Cache-Control", "no-cache");
+  return response;
+}
+
+HttpResponse Service::updateArchive(std::string_view rest) const {
+  const auto slash = rest.find('/');
+  const auto version = rest.substr(0, slash);
+  const auto fileName =
+      slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  if (!isSafeReleaseToken(version) || !isSafeReleaseToken(fileName)) {
+    return errorResponse(404, "no such archive");
+  }
+  auto archive = store_.releaseArchive(version, fileName);
+  if (!archive) {
+    return storageFailure(archive.error());
+  }
+  if (!archive.value()) {
+    return errorResponse(404, "no such archive");
+  }
+  HttpResponse response;
+  response.contentType = "application/octet-stream";
+  response.body = std::move(*archive.value());
+  response.headers.emplace_back("Content-Disposition",
+                                "attachment; filename=\"" + std::string(fileName) + "\"");
+  return response;
 }
 
 }  // namespace lumarin::service

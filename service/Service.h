@@ -31,7 +31,8 @@ struct HttpResponse {
 };
 
 // The handlers of every path the program calls: the sign-in page, the token exchange, the
-// profile, sign-out, the settings blob and the three report uploads. Stateless apart from the
+// profile, sign-out, the settings blob, the three report uploads, and the update feed with its
+// archives. Stateless apart from the
 // store, so one instance serves all of the server's threads at once.
 class Service {
  public:
@@ -45,6 +46,9 @@ class Service {
     std::size_t maxBodyBytes = kMaxBodyBytes;
     // Where failures that are ours, not the client's (storage errors), are reported.
     std::function<void(std::string_view)> log;
+    // The service's public base URL ("https://updates.example.com", no trailing slash) for the
+    // archive links of the update feed; empty gives path-absolute links.
+    std::string publicURL;
   };
 
   Service(Store& store, Options options);
@@ -64,6 +68,8 @@ class Service {
   HttpResponse syncGet(const HttpRequest& request) const;
   HttpResponse syncPut(const HttpRequest& request) const;
   HttpResponse report(std::string_view kind, const HttpRequest& request) const;
+  HttpResponse updateFeed() const;
+  HttpResponse updateArchive(std::string_view rest) const;
 
   // The account of a valid bearer token; otherwise `denied` holds the 401 (or 503) answer.
   struct Caller;

@@ -41,7 +41,24 @@ CREATE TABLE IF NOT EXISTS reports (
   body TEXT NOT NULL,
   received_at INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS releases (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  version TEXT NOT NULL UNIQUE,
+  short_version TEXT NOT NULL,
+  title TEXT NOT NULL,
+  notes TEXT NOT NULL,
+  file_name TEXT NOT NULL,
+  length INTEGER NOT NULL,
+  ed_signature TEXT NOT NULL,
+  published_at INTEGER NOT NULL,
+  archive BLOB NOT NULL
+);
 )sql";
+
+// Bound as a BLOB rather than as text: archives are bytes, not UTF-8.
+struct BlobParam {
+  std::string_view bytes;
+};
 
 // One prepared statement, finalised on every path out.
 class Statement {
@@ -67,6 +84,13 @@ class Statement {
 
   std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
   bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  std::string blob(int column) const {
+    const auto* data = sqlite3_column_blob(stmt_, column);
+    const int size = sqlite3_column_bytes(stmt_, column);
+    return data == nullptr
+               ? std::string()
+               : std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  }
   std::string text(int column) const {
     const auto* data = sqlite3_column_text(stmt_, column);
     const int size = sqlite3_column_bytes(stmt_, column);
@@ -85,6 +109,13 @@ class Statement {
                                          SQLITE_TRANSIENT) == SQLITE_OK;
   }
   void bindOne(int index, const std::string& value) { bindOne(index, std::string_view(value)); }
+  void bindOne(int index, BlobParam value) {
+    // A zero-length blob needs a non-null pointer, or SQLite stores NULL.
+    static constexpr char kEmpty = 0;
+    bound_ = bound_ &&
+             sqlite3_bind_blob64(stmt_, index, value.bytes.empty() ? &kEmpty : value.bytes.data(),
+                                 value.bytes.size(), SQLITE_TRANSIENT) == SQLITE_OK;
+  }
   void bindOne(int index, const std::optional<std::int64_t>& value) {
     if (value) {
       bindOne(index, *value);
@@ -97,6 +128,11 @@ class Statement {
   bool prepared_ = false;
   bool bound_ = true;
 };
+
+Release readRelease(const Statement& s) {
+  return Release{s.integer(0), s.text(1),    s.text(2), s.text(3),   s.text(4),
+                 s.text(5),    s.integer(6), s.text(7), s.integer(8)};
+}
 
 Account readAccount(const Statement& s) {
   return Account{s.integer(0), s.text(1), s.text(2), s.text(3), s.integer(4)};
@@ -384,6 +420,60 @@ Result<std::vector<Report>> SqliteStore::reports() {
     return lastError("list reports");
   }
   return out;
+}
+
+Result<std::int64_t> SqliteStore::addRelease(const Release& release, std::string_view archive) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "INSERT INTO releases (version, short_version, title, notes, file_name, length, "
+              "ed_signature, published_at, archive) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
+              "ON CONFLICT (version) DO NOTHING RETURNING id");
+  s.bind(release.version, release.shortVersion, release.title, release.notes, release.fileName,
+         static_cast<std::int64_t>(archive.size()), release.edSignature, release.publishedAt,
+         BlobParam{archive});
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    const auto id = s.integer(0);
+    if (s.step() != SQLITE_DONE) {
+      return lastError("add release");
+    }
+    return id;
+  }
+  if (rc == SQLITE_DONE) {
+    return Error{"a release with version " + release.version + " exists", kDuplicate};
+  }
+  return lastError("add release");
+}
+
+Result<std::vector<Release>> SqliteStore::releases() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT id, version, short_version, title, notes, file_name, length, ed_signature, "
+              "published_at FROM releases ORDER BY id");
+  std::vector<Release> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    out.push_back(readRelease(s));
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list releases");
+  }
+  return out;
+}
+
+Result<std::optional<std::string>> SqliteStore::releaseArchive(std::string_view version,
+                                                               std::string_view fileName) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT archive FROM releases WHERE version = ? AND file_name = ?");
+  s.bind(version, fileName);
+  const int rc = s.step();
+  if (rc == SQLITE_ROW) {
+    return std::optional<std::string>(s.blob(0));
+  }
+  if (rc == SQLITE_DONE) {
+    return std::optional<std::string>();
+  }
+  return lastError("read release archive");
 }
 
 }  // namespace lumarin::service

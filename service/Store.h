@@ -55,6 +55,20 @@ struct Report {
   Seconds receivedAt = 0;
 };
 
+// One published build of the program, as the update feed lists it. The archive itself is
+// stored beside it and read only when it is downloaded.
+struct Release {
+  std::int64_t id = 0;
+  std::string version;       // the build number the program compares ("CFBundleVersion")
+  std::string shortVersion;  // the version shown to people ("CFBundleShortVersionString")
+  std::string title;
+  std::string notes;     // release notes, HTML
+  std::string fileName;  // the archive's name in its download URL
+  std::int64_t length = 0;
+  std::string edSignature;  // Ed25519 signature of the archive, Base64
+  Seconds publishedAt = 0;
+};
+
 // Everything the service keeps. Implementations are safe to call from many threads at once
 // (the HTTP server's pool) and from several processes sharing one database: every rule that
 // must hold under concurrency (a code used once, one winner per sync version) is decided by
@@ -94,6 +108,15 @@ class Store {
                                      Seconds now) = 0;
 
   virtual Status addReport(const Report& report) = 0;
+
+  // Releases are unique by `version`: adding one again fails with kDuplicate. `release.length`
+  // is taken from the archive.
+  virtual Result<std::int64_t> addRelease(const Release& release, std::string_view archive) = 0;
+  // Oldest first, without their archives.
+  virtual Result<std::vector<Release>> releases() = 0;
+  // The archive of a release, when both its version and its file name match.
+  virtual Result<std::optional<std::string>> releaseArchive(std::string_view version,
+                                                            std::string_view fileName) = 0;
 
   // Listings for the admin command, oldest first.
   virtual Result<std::vector<Account>> accounts() = 0;

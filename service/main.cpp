@@ -2,21 +2,27 @@
 // diagnostics uploads.
 //
 //   lumarin-service --listen HOST:PORT --db LOCATION [--tls-cert FILE --tls-key FILE]
-//                   [--threads N]
-//   lumarin-service admin --db LOCATION accounts|blobs|reports
+//                   [--threads N] [--public-url URL]
+//   lumarin-service admin --db LOCATION accounts|blobs|reports|releases
+//   lumarin-service admin --db LOCATION release-add --version BUILD --short-version X.Y.Z
+//                   --archive FILE (--private-key PEM | --signature BASE64)
+//                   [--title TEXT] [--notes HTML_FILE]
 //
 // LOCATION is an SQLite file, or a PostgreSQL connection URI ("postgresql://...") so that
 // several service processes can share one database.
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "service/Admin.h"
 #include "service/HttpServer.h"
+#include "service/ReleaseAdmin.h"
 #include "service/Service.h"
 #include "service/Store.h"
 
@@ -26,8 +32,11 @@ using namespace lumarin::service;
 
 constexpr const char* kUsage =
     "usage: lumarin-service --listen HOST:PORT --db FILE|postgresql://... "
-    "[--tls-cert FILE --tls-key FILE] [--threads N]\n"
-    "       lumarin-service admin --db FILE|postgresql://... accounts|blobs|reports\n";
+    "[--tls-cert FILE --tls-key FILE] [--threads N] [--public-url URL]\n"
+    "       lumarin-service admin --db FILE|postgresql://... accounts|blobs|reports|releases\n"
+    "       lumarin-service admin --db FILE|postgresql://... release-add --version BUILD\n"
+    "           --short-version X.Y.Z --archive FILE (--private-key PEM | --signature BASE64)\n"
+    "           [--title TEXT] [--notes HTML_FILE]\n";
 
 int usage(const std::string& problem) {
   std::cerr << "lumarin-service: " << problem << "\n" << kUsage;
@@ -69,6 +78,8 @@ int main(int argc, char** argv) {
   std::optional<std::string> listen;
   std::optional<std::string> db;
   std::optional<std::string> listing;
+  std::vector<std::string> adminArguments;
+  Service::Options serviceOptions;
   HttpServer::Options serverOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -101,8 +112,16 @@ int main(int argc, char** argv) {
         return usage("--threads needs a number from 1 to 1024");
       }
       serverOptions.threads = static_cast<std::size_t>(threads);
+    } else if (arg == "--public-url" && !admin) {
+      const auto url = value();
+      if (!url) {
+        return usage("--public-url needs a URL");
+      }
+      serviceOptions.publicURL = *url;
     } else if (admin && !listing && !arg.starts_with("-")) {
       listing = arg;
+    } else if (admin && listing && isReleaseCommand(*listing)) {
+      adminArguments.push_back(arg);
     } else {
       return usage("unknown argument \"" + arg + "\"");
     }
@@ -133,6 +152,12 @@ int main(int argc, char** argv) {
     std::cerr << "lumarin-service: " << store.error().message << "\n";
     return 1;
   }
+  if (admin && isReleaseCommand(*listing)) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return runReleaseAdmin(*store.value(), *listing, adminArguments, now, std::cout, std::cerr);
+  }
   if (admin) {
     return runAdmin(*store.value(), *listing, std::cout, std::cerr);
   }
@@ -145,7 +170,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  Service service(*store.value(), Service::Options{});
+  Service service(*store.value(), serviceOptions);
   HttpServer server(service, serverOptions);
   auto port = server.bind(address->host, address->port);
   if (!port) {

@@ -674,6 +674,11 @@ class BrokenStore final : public Store {
     return broken();
   }
   Status addReport(const Report&) override { return broken(); }
+  Result<std::int64_t> addRelease(const Release&, std::string_view) override { return broken(); }
+  Result<std::vector<Release>> releases() override { return broken(); }
+  Result<std::optional<std::string>> releaseArchive(std::string_view, std::string_view) override {
+    return broken();
+  }
   Result<std::vector<Account>> accounts() override { return broken(); }
   Result<std::vector<SyncBlob>> blobs() override { return broken(); }
   Result<std::vector<Report>> reports() override { return broken(); }

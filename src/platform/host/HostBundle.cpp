@@ -21,6 +21,10 @@ HostBundle::HostBundle() {
   if (!kFeedURL.empty()) {
     info_.emplace("SUFeedURL", std::string(kFeedURL));
   }
+  constexpr std::string_view kUpdatePublicKey = LUMARIN_UPDATE_PUBLIC_KEY;
+  if (!kUpdatePublicKey.empty()) {
+    info_.emplace("SUPublicEDKey", std::string(kUpdatePublicKey));
+  }
 }
 
 std::optional<std::string> HostBundle::bundleIdentifier() const {
