@@ -24,6 +24,7 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Scheduler.h"
 #include "platform/Screens.h"
+#include "updates/UpdaterController.h"
 
 namespace lumarin {
 
@@ -35,6 +36,8 @@ AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppServi
     return strong ? strong->snapshotDockItems() : std::vector<DockItem>{};
   });
 }
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::installGetURLHandler() {
   platform_.appShell->setGetURLHandler(weakBind(
@@ -108,7 +111,10 @@ Menu AppDelegate::makeMainMenu(const std::string& quitTitle) {
 void AppDelegate::applicationDidFinishLaunching() {
   installGetURLHandler();
   installEditMenu();
-  // Step 2 (updates) joins here when it is built.
+  // Step 2: the updater, only when the bundle names a feed.
+  if (services_.makeUpdater) {
+    updater_ = services_.makeUpdater();
+  }
   // Step 3: crash reports of earlier runs.
   if (services_.crashReporter != nullptr && platform_.diagnostics != nullptr) {
     services_.crashReporter->subscribe(*platform_.diagnostics);
@@ -162,8 +168,13 @@ void AppDelegate::createStatusItems() {
   statusItemController_->setOnToggleHUD(
       weakBind(shared_from_this(),
                [](AppDelegate& self, const std::string& trigger) { self.toggleHUD(trigger); }));
-  statusItemController_->setOnCheckForUpdates(
-      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("updates"); }));
+  statusItemController_->setOnCheckForUpdates(weakBind(shared_from_this(), [](AppDelegate& self) {
+    if (self.updater_) {
+      self.updater_->checkForUpdates();
+    } else {
+      self.request("updates");
+    }
+  }));
   statusItemController_->start();
 
   appItemsController_ =

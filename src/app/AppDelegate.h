@@ -30,6 +30,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   AppDelegate(const Platform& platform, const DebugLog& log, AppServices services);
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
+  ~AppDelegate();
 
   void applicationDidFinishLaunching();
   // The system's get-URL event: a sign-in callback completes the pending sign-in and opens
@@ -79,6 +80,7 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::shared_ptr<AppStatusItemsController> appItemsController_;
   std::shared_ptr<GlobalHotKey> hotKey_;
   std::shared_ptr<RepeatingTimer> housekeepingTimer_;
+  std::unique_ptr<UpdaterController> updater_;
   std::size_t housekeepingTicks_ = 0;
   bool resumedPermissionFlow_ = false;
   std::vector<std::string> requests_;

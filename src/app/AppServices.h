@@ -15,6 +15,7 @@ class CloudSync;
 class CrashReporter;
 class ImproveReporter;
 class TesterMode;
+class UpdaterController;
 class BadgeHistory;
 class DockBadgeMonitor;
 class L10n;
@@ -41,6 +42,8 @@ struct AppServices {
   ImproveReporter* improve = nullptr;
   CrashReporter* crashReporter = nullptr;
   TesterMode* tester = nullptr;
+  // Makes the updater when the bundle names a feed (null otherwise).
+  std::function<std::unique_ptr<UpdaterController>()> makeUpdater = nullptr;
   // Records a statistics event (through `improve`, and into the run's record).
   std::function<void(const std::string&, const Properties&)> statistics = nullptr;
 };

@@ -85,4 +85,22 @@ std::string withoutHomeDirectory(std::string text, const std::string& home) {
   return out;
 }
 
+std::string withoutPrivateTexts(std::string text, const std::vector<std::string>& texts) {
+  for (const auto& secret : texts) {
+    if (secret.size() < 4) {
+      continue;
+    }
+    std::string out;
+    std::size_t from = 0;
+    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, from)) {
+      out.append(text, from, at - from);
+      out += "<private>";
+      from = at + secret.size();
+    }
+    out.append(text, from, std::string::npos);
+    text = std::move(out);
+  }
+  return text;
+}
+
 }  // namespace lumarin

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumarin {
 
@@ -31,5 +32,8 @@ std::string currentLocaleIdentifier(const UserDefaults& defaults, const ProcessI
 // Uploads never carry the user's home directory: each occurrence of `home` at the start of a
 // path becomes "~".
 std::string withoutHomeDirectory(std::string text, const std::string& home);
+// Nor what the user keeps private (the account's token and e-mail address): each occurrence
+// of one of `texts` (those of four characters or more) becomes "<private>".
+std::string withoutPrivateTexts(std::string text, const std::vector<std::string>& texts);
 
 }  // namespace lumarin

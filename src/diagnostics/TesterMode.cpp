@@ -105,11 +105,12 @@ std::string TesterMode::exportSystemLog(SystemTime since) const {
   return out;
 }
 
-std::string TesterMode::composeText(const std::string& debugLogTail, SystemTime since) const {
+std::string TesterMode::composeText(const std::string& debugLogTail, SystemTime since,
+                                    const std::vector<std::string>& privateTexts) const {
   std::string text = "== app log (DebugLog) ==\n" + debugLogTail +
                      "\n\n== unified log (own process, since " + windowStart(since) + ") ==\n" +
                      exportSystemLog(since);
-  text = withoutHomeDirectory(std::move(text), deps_.home);
+  text = withoutPrivateTexts(withoutHomeDirectory(std::move(text), deps_.home), privateTexts);
   if (text.size() > kMaxUploadBytes) {
     // The newest part is kept, cut at a character boundary; the service takes at most a
     // megabyte, so the limit is in bytes.
@@ -128,33 +129,36 @@ void TesterMode::upload() {
   lastExport_ = deps_.scheduler.clock().wallNow();
   deps_.defaults.set(kLastExportKey, Date{secondsSince1970(lastExport_)});
   std::string tail = deps_.debugLog.tail();
+  std::vector<std::string> privateTexts =
+      deps_.privateTexts ? deps_.privateTexts() : std::vector<std::string>{};
   std::weak_ptr<TesterMode> weak = weak_from_this();
-  deps_.scheduler.globalQueue(QoS::utility).post([weak, since, tail = std::move(tail)] {
-    auto self = weak.lock();
-    if (!self) {
-      return;
-    }
-    const Dependencies& d = self->deps_;
-    const std::string body =
-        json::dump(json::OrderedJson{{"type", "testlog"},
-                                     {"app", "lumarin"},
-                                     {"installID", CrashConfig::installID(d.defaults)},
-                                     {"appVersion", bundleVersion(d.bundle, "dev")},
-                                     {"build", bundleBuild(d.bundle, "0")},
-                                     {"osVersion", d.process.operatingSystemVersionString()},
-                                     {"log", self->composeText(tail, since)}});
-    HttpRequest request;
-    request.method = "POST";
-    request.url = d.baseURL + "api/testlog";
-    request.headers.emplace_back("Content-Type", "application/json");
-    request.body = body;
-    request.timeout = seconds(kTimeoutSeconds);
-    d.http.send(std::move(request), d.scheduler.globalQueue(QoS::utility),
-                [](const HttpResponse&) {});
-    if (self->uploadObserver_) {
-      self->uploadObserver_(body);
-    }
-  });
+  deps_.scheduler.globalQueue(QoS::utility)
+      .post([weak, since, tail = std::move(tail), privateTexts = std::move(privateTexts)] {
+        auto self = weak.lock();
+        if (!self) {
+          return;
+        }
+        const Dependencies& d = self->deps_;
+        const std::string body =
+            json::dump(json::OrderedJson{{"type", "testlog"},
+                                         {"app", "lumarin"},
+                                         {"installID", CrashConfig::installID(d.defaults)},
+                                         {"appVersion", bundleVersion(d.bundle, "dev")},
+                                         {"build", bundleBuild(d.bundle, "0")},
+                                         {"osVersion", d.process.operatingSystemVersionString()},
+                                         {"log", self->composeText(tail, since, privateTexts)}});
+        HttpRequest request;
+        request.method = "POST";
+        request.url = d.baseURL + "api/testlog";
+        request.headers.emplace_back("Content-Type", "application/json");
+        request.body = body;
+        request.timeout = seconds(kTimeoutSeconds);
+        d.http.send(std::move(request), d.scheduler.globalQueue(QoS::utility),
+                    [](const HttpResponse&) {});
+        if (self->uploadObserver_) {
+          self->uploadObserver_(body);
+        }
+      });
 }
 
 bool TesterTapCounter::tap(SystemTime now) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Observable.h"
 #include "platform/Scheduler.h"
@@ -37,6 +38,8 @@ class TesterMode : public std::enable_shared_from_this<TesterMode> {
     const ProcessInfo& process;
     std::string baseURL;  // ends in "/"
     std::string home;     // left out of uploads
+    // What else must not leave the machine (the account's token and e-mail); main queue.
+    std::function<std::vector<std::string>()> privateTexts = nullptr;
   };
 
   explicit TesterMode(Dependencies deps);
@@ -57,7 +60,8 @@ class TesterMode : public std::enable_shared_from_this<TesterMode> {
   std::string exportSystemLog(std::chrono::system_clock::time_point since) const;
   // The text uploaded: both sections, cut from the front to 700,000 bytes.
   std::string composeText(const std::string& debugLogTail,
-                          std::chrono::system_clock::time_point since) const;
+                          std::chrono::system_clock::time_point since,
+                          const std::vector<std::string>& privateTexts = {}) const;
 
  private:
   void scheduleTimer();

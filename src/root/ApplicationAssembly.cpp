@@ -1,5 +1,7 @@
 #include "root/ApplicationAssembly.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "cloud/CloudAccount.h"
 #include "cloud/CloudConfig.h"
 #include "cloud/CloudSync.h"
+#include "diagnostics/DebugLog.h"
 #include "gfx/Drawing.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorController.h"
@@ -30,6 +33,7 @@
 #include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
 #include "model/AppSettings.h"
+#include "platform/AppShell.h"
 #include "platform/Bundle.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
@@ -46,6 +50,9 @@
 #include "root/DiagnosticsAssembly.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
+#include "updates/QtUpdateUserDriver.h"
+#include "updates/Relaunch.h"
+#include "updates/UpdaterController.h"
 
 namespace lumarin {
 
@@ -98,7 +105,7 @@ struct ApplicationAssembly::Parts {
             *p.accessibility, *p.windowServer, *p.screens, menuBarOverflow, *p.events, *p.scheduler,
             *p.statusBar, assembly.debugLog(), p.bundle->bundleIdentifier().value_or("")})),
         mirrorHistory(*mirror, *p.clock, options.report.has_value() || options.story),
-        diagnostics(p, assembly.debugLog(), settings, cloud,
+        diagnostics(p, assembly.debugLog(), settings, cloud, account,
                     options.report.has_value() || options.story),
         hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory,
             statistics()),
@@ -106,7 +113,8 @@ struct ApplicationAssembly::Parts {
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
                         capture.get(), &account, &sync, hud.controller(), &diagnostics.improve(),
-                        &diagnostics.crashReporter(), &diagnostics.tester(), statistics()})) {
+                        &diagnostics.crashReporter(), &diagnostics.tester(),
+                        makeUpdater(assembly.debugLog()), statistics()})) {
     forwarder->setReporter([this](const MirrorClickForwarder::Report& report) {
       mirrorHistory.recordClick(report);
       diagnostics.record("mirror.click", {{"ok", report.ok},
@@ -190,6 +198,26 @@ struct ApplicationAssembly::Parts {
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
+  std::unique_ptr<QtUpdateUserDriver> updateWindows;
+  std::function<std::unique_ptr<UpdaterController>()> makeUpdater(const DebugLog& log) {
+    return [this, &log] {
+      updateWindows = std::make_unique<QtUpdateUserDriver>(l10n);
+      AppShell* shell = p.appShell;
+      return UpdaterController::create(
+          UpdaterController::Dependencies{*p.scheduler,
+                                          *p.http,
+                                          *p.defaults,
+                                          *p.bundle,
+                                          *updateWindows,
+                                          [shell](const std::filesystem::path& executable) {
+                                            // The new program starts once this one has ended.
+                                            (void)relaunchAfterExit(executable, {}, ::getpid());
+                                            shell->terminate();
+                                          },
+                                          {},
+                                          [&log](std::string_view line) { log.log(line); }});
+    };
+  }
   std::function<void(const std::string&, const Properties&)> statistics() {
     return [this](const std::string& name, const Properties& properties) {
       diagnostics.record(name, properties);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "base/Json.h"
+#include "cloud/CloudAccount.h"
 #include "cloud/CloudConfig.h"
 #include "diagnostics/CrashReporter.h"
 #include "diagnostics/DebugLog.h"
@@ -50,7 +51,7 @@ struct DiagnosticsAssembly::History {
 
 DiagnosticsAssembly::DiagnosticsAssembly(const Platform& p, const DebugLog& log,
                                          AppSettings& settings, const CloudConfig& cloud,
-                                         bool keepHistory)
+                                         const CloudAccount& account, bool keepHistory)
     : defaults_(*p.defaults),
       history_(keepHistory ? std::make_shared<History>(*p.clock) : nullptr) {
   const std::string home = p.processInfo->environmentValue("HOME").value_or("");
@@ -67,9 +68,11 @@ DiagnosticsAssembly::DiagnosticsAssembly(const Platform& p, const DebugLog& log,
   crash_ = std::make_unique<CrashReporter>(CrashReporter::Dependencies{
       [&settings] { return *settings.crashReportingEnabled(); }, *p.defaults, *p.http,
       p.scheduler->globalQueue(QoS::utility), *p.bundle, cloud.baseURL, home});
-  tester_ = std::make_shared<TesterMode>(
-      TesterMode::Dependencies{*p.defaults, *p.scheduler, log, *p.systemLog, *p.http, *p.bundle,
-                               *p.processInfo, cloud.baseURL, home});
+  tester_ = std::make_shared<TesterMode>(TesterMode::Dependencies{
+      *p.defaults, *p.scheduler, log, *p.systemLog, *p.http, *p.bundle, *p.processInfo,
+      cloud.baseURL, home, [&account] {
+        return std::vector<std::string>{account.token().value_or(""), account.state()->email};
+      }});
   if (auto history = history_) {
     crash_->setSentObserver([history](const std::string& report) {
       history->add(history->crashReports,

@@ -8,6 +8,7 @@
 namespace lumarin {
 
 class AppSettings;
+class CloudAccount;
 class CrashReporter;
 class DebugLog;
 class ImproveReporter;
@@ -21,7 +22,7 @@ struct Platform;
 class DiagnosticsAssembly {
  public:
   DiagnosticsAssembly(const Platform& platform, const DebugLog& log, AppSettings& settings,
-                      const CloudConfig& cloud, bool keepHistory);
+                      const CloudConfig& cloud, const CloudAccount& account, bool keepHistory);
   DiagnosticsAssembly(const DiagnosticsAssembly&) = delete;
   DiagnosticsAssembly& operator=(const DiagnosticsAssembly&) = delete;
   ~DiagnosticsAssembly();

@@ -111,6 +111,7 @@ TEST_F(TesterModeTest, AnExportHoldsBothLogsForItsWindowAndNothingOfTheHome) {
   scheduler.advanceBy(seconds(1));
   systemLog.log("inside the window " + dir.path().string() + "/x");
   debugLog.log("startup: path=" + dir.path().string() + "/bin");
+  debugLog.log("cloud: a careless line with tok-SECRET-123 and ann@example.com");
   scheduler.advanceBy(seconds(1));
   auto tester = make();
   tester->start();
@@ -134,6 +135,9 @@ TEST_F(TesterModeTest, AnExportHoldsBothLogsForItsWindowAndNothingOfTheHome) {
       << log;
   EXPECT_EQ(log.find("before the window"), std::string::npos);
   EXPECT_EQ(log.find(dir.path().string()), std::string::npos);
+  EXPECT_EQ(log.find("tok-SECRET-123"), std::string::npos);
+  EXPECT_EQ(log.find("ann@example.com"), std::string::npos);
+  EXPECT_NE(log.find("careless line with <private> and <private>"), std::string::npos);
   EXPECT_EQ(http.requests()[0].url, "https://svc.test/api/testlog");
 
   // The next export starts where this one ended, also after a restart.
