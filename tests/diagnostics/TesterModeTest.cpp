@@ -26,9 +26,11 @@ class TesterModeTest : public ::testing::Test {
   }
 
   std::shared_ptr<TesterMode> make() {
-    return std::make_shared<TesterMode>(
-        TesterMode::Dependencies{defaults, scheduler, debugLog, systemLog, http, bundle, process,
-                                 "https://svc.test/", dir.path().string()});
+    return std::make_shared<TesterMode>(TesterMode::Dependencies{
+        defaults, scheduler, debugLog, systemLog, http, bundle, process, "https://svc.test/",
+        dir.path().string(), [] {
+          return std::vector<std::string>{"tok-SECRET-123", "ann@example.com", ""};
+        }});
   }
   std::vector<json::Json> uploads() const {
     std::vector<json::Json> out;

@@ -31,9 +31,9 @@ class ManualScheduler final : public Scheduler, private Clock {
   std::shared_ptr<Queue> makeSerialQueue(std::string label, QoS qos) override;
   Queue& globalQueue(QoS qos) override;
   const Clock& clock() const override { return *this; }
-  // Runs due tasks, moving the clock up to `timeout` ahead. With nothing due before then, it
-  // gives up, or, when other threads may still post (`setWaitsForOtherThreads`: a program run
-  // whose HTTP answers come from real threads), waits for them in real time up to `timeout`.
+  // Runs the tasks due now; the clock stays where it is, so a wait leaves the run's timeline
+  // alone. When other threads may still post (`setWaitsForOtherThreads`: a program run whose
+  // HTTP answers come from real threads), it waits for them in real time up to `timeout`.
   bool waitFor(const std::function<bool()>& done, Duration timeout) override;
   void setWaitsForOtherThreads(bool waits) { waitsForOtherThreads_ = waits; }
 
