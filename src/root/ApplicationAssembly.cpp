@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QGuiApplication>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,7 @@
 #include "root/DiagnosticsAssembly.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
+#include "simulator/SimulatorWindow.h"
 #include "updates/QtUpdateUserDriver.h"
 #include "updates/Relaunch.h"
 #include "updates/UpdaterController.h"
@@ -195,6 +197,7 @@ struct ApplicationAssembly::Parts {
   HUDAssembly hud;
   std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<RepeatingTimer> refreshTimer;
+  std::unique_ptr<sim::SimulatorWindow> simulator;  // with a display
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
@@ -238,6 +241,14 @@ void ApplicationAssembly::launch() {
   platform_.timeline().start();
   auto delegate = parts_->delegate;
   p.scheduler->mainQueue().post([delegate] { delegate->applicationDidFinishLaunching(); });
+  // With a display, the simulated Mac is on screen for a person to use.
+  if (!options_.virtualTime && QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+    Parts& parts = *parts_;
+    parts.simulator = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{
+        parts.mac,
+        [&parts](QPainter& painter) { parts.hud.paintWindows(painter, parts.mac.world); }});
+    parts.simulator->show();
+  }
   // Started by a link: it arrives once launching has finished.
   if (options_.openURL) {
     SimAppShell* shell = &platform_.mac().appShell;
@@ -331,6 +342,11 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
   }
   if (auto status = hud.writeSnapshots(directory, mac.world); !status) {
     return status;
+  }
+  // The simulator window as the person saw it last.
+  if (simulator &&
+      !simulator->grab().save(QString::fromStdString((directory / "simulator.png").string()))) {
+    return Error{"could not write " + (directory / "simulator.png").string(), 1};
   }
   const auto screenList = mac.world.screens();
   const double originX = screenList.empty() ? 0 : screenList.front().frame.minX();

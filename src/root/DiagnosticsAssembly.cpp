@@ -75,9 +75,13 @@ DiagnosticsAssembly::DiagnosticsAssembly(const Platform& p, const DebugLog& log,
       }});
   if (auto history = history_) {
     crash_->setSentObserver([history](const std::string& report) {
-      history->add(history->crashReports,
-                   json::Json{{"at", history->now()},
-                              {"report", json::parse(report).valueOr(json::Json())}});
+      // The installation's identifier is new in every run that keeps its settings in memory;
+      // the report stays the same from run to run without it.
+      json::Json sent = json::parse(report).valueOr(json::Json::object());
+      if (sent.is_object() && sent.contains("installID")) {
+        sent["installID"] = "(this installation)";
+      }
+      history->add(history->crashReports, json::Json{{"at", history->now()}, {"report", sent}});
     });
     // The uploads' texts hold the debug log of earlier runs too: only when they went.
     tester_->setUploadObserver([history](const std::string&) {

@@ -106,35 +106,7 @@ Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
     wallpaper.setColorAt(0, QColor(0x2B, 0x4C, 0x7E));
     wallpaper.setColorAt(1, QColor(0x6A, 0x3F, 0x8C));
     p.fillRect(QRectF(0, 0, width, height), wallpaper);
-    const double originX = first.frame.minX();
-    for (const auto& w : world.windows()) {
-      if (!w.onscreen || w.layer != 101) {
-        continue;
-      }
-      // Control Center's panel.
-      QPainterPath panel;
-      panel.addRoundedRect(
-          QRectF(w.bounds.minX() - originX, w.bounds.minY(), w.bounds.width(), w.bounds.height()),
-          14, 14);
-      p.fillPath(panel, QColor(0xF4, 0xF4, 0xF6, 0xE6));
-      p.setPen(QColor(0x33, 0x33, 0x38));
-      const double top = std::max(w.bounds.minY(), world.menuBarHeight()) + 12;
-      p.drawText(QRectF(w.bounds.minX() - originX, top, w.bounds.width(), 20), Qt::AlignHCenter,
-                 QStringLiteral("Control Center"));
-    }
-    if (peer && peer->visible) {
-      const GlobalRect r = toGlobal(peer->frame, firstMaxY);
-      QPen pen(QColor(255, 255, 255, 200), 1.5, Qt::DashLine);
-      p.setPen(pen);
-      p.setBrush(QColor(255, 255, 255, 40));
-      p.drawRoundedRect(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), 16, 16);
-      p.drawText(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), Qt::AlignCenter,
-                 QStringLiteral("Pellior HUD"));
-    }
-    if (window_ != nullptr && hud_->isVisible()) {
-      const GlobalRect r = toGlobal(hud_->panel()->window().frame(), firstMaxY);
-      p.drawImage(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), hud);
-    }
+    paintWindows(p, world, &hud);
     p.drawImage(QRectF(0, 0, width, world.menuBarHeight()), toQImage(sim::renderMenuBar(world, 2)));
   }
   const auto desktopFile = directory / "desktop.png";
@@ -142,6 +114,45 @@ Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
     return Error{"could not write " + desktopFile.string(), 1};
   }
   return success();
+}
+
+void HUDAssembly::paintWindows(QPainter& p, const sim::World& world, const QImage* hud) const {
+  const auto screens = world.screens();
+  if (screens.empty()) {
+    return;
+  }
+  const double firstMaxY = screens.front().frame.maxY();
+  const double originX = screens.front().frame.minX();
+  for (const auto& w : world.windows()) {
+    if (!w.onscreen || w.layer != 101) {
+      continue;
+    }
+    // Control Center's panel.
+    QPainterPath panel;
+    panel.addRoundedRect(
+        QRectF(w.bounds.minX() - originX, w.bounds.minY(), w.bounds.width(), w.bounds.height()), 14,
+        14);
+    p.fillPath(panel, QColor(0xF4, 0xF4, 0xF6, 0xE6));
+    p.setPen(QColor(0x33, 0x33, 0x38));
+    const double top = std::max(w.bounds.minY(), world.menuBarHeight()) + 12;
+    p.drawText(QRectF(w.bounds.minX() - originX, top, w.bounds.width(), 20), Qt::AlignHCenter,
+               QStringLiteral("Control Center"));
+  }
+  const auto& peer = bus_->pellior();
+  if (peer && peer->visible) {
+    const GlobalRect r = toGlobal(peer->frame, firstMaxY);
+    QPen pen(QColor(255, 255, 255, 200), 1.5, Qt::DashLine);
+    p.setPen(pen);
+    p.setBrush(QColor(255, 255, 255, 40));
+    p.drawRoundedRect(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), 16, 16);
+    p.drawText(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), Qt::AlignCenter,
+               QStringLiteral("Pellior HUD"));
+  }
+  if (window_ != nullptr && hud_->isVisible()) {
+    const GlobalRect r = toGlobal(hud_->panel()->window().frame(), firstMaxY);
+    const QImage painted = hud != nullptr ? *hud : window_->picture(2);
+    p.drawImage(QRectF(r.minX() - originX, r.minY(), r.width(), r.height()), painted);
+  }
 }
 
 }  // namespace lumarin

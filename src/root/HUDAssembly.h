@@ -8,6 +8,9 @@
 #include "base/Result.h"
 #include "menubar/Permissions.h"
 
+class QImage;
+class QPainter;
+
 namespace lumarin {
 
 class ControlCenterWatcher;
@@ -46,6 +49,9 @@ class HUDAssembly {
   // screen's top with the menu bar, Control Center's panel, the sibling's HUD and the panel
   // where they stand.
   Status writeSnapshots(const std::filesystem::path& directory, const sim::World& world) const;
+  // Control Center's panel, the sibling's HUD and the panel where they stand, in the first
+  // screen's top-left points (`hud`: the panel's picture, when the caller has it).
+  void paintWindows(QPainter& painter, const sim::World& world, const QImage* hud = nullptr) const;
 
  private:
   const Platform& platform_;

@@ -386,6 +386,9 @@ void SimStatusBar::showMenu(const std::string& owner, const Menu& menu, MenuHand
   record.menu = menu;
   shown_.push_back(std::move(record));
   openMenu_ = OpenMenu{shown_.size() - 1, menu, std::move(handlers)};
+  if (presenter_) {
+    presenter_(owner, menu);
+  }
 }
 
 void SimStatusBar::closeOpenMenu(const std::string& outcome) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,6 +60,11 @@ class SimStatusBar final : public StatusBar {
   // menu is open or the entry does not exist or is disabled; the menu then stays open.
   bool choose(const std::vector<std::string>& path);
   bool dismissMenu();
+  // Told of each menu as it opens (the simulator window shows it as a real menu, which then
+  // chooses or dismisses through the two calls above).
+  void setMenuPresenter(std::function<void(const std::string& owner, const Menu& menu)> presenter) {
+    presenter_ = std::move(presenter);
+  }
   // A mouse-up reaching the program's item `hostedItem` (from a posted event).
   bool deliverClick(int hostedItem, const Event& event);
 
@@ -95,6 +101,7 @@ class SimStatusBar final : public StatusBar {
   std::vector<std::shared_ptr<SimStatusItem>> items_;
   std::vector<ShownMenu> shown_;
   std::optional<OpenMenu> openMenu_;
+  std::function<void(const std::string&, const Menu&)> presenter_;
 };
 
 }  // namespace lumarin::sim

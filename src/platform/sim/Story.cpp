@@ -102,6 +102,7 @@ class Narrator {
     badges();
     hud();
     clicks();
+    diagnostics();
     menus();
     activations();
     hotKeys();
@@ -177,6 +178,8 @@ class Narrator {
                (action == "grantScreenRecording" ? "allowed" : "taken away");
       } else if (action == "completeSignIn") {
         line = "the user signs in as " + text(e, "email") + " in the browser";
+      } else if (action == "deliverCrash") {
+        line = "the system hands over a crash of an earlier run";
       } else if (action == "renameTile") {
         line = app + "'s Dock tile is renamed " + text(e, "title");
       } else if (action == "clickTile" || action == "closeMenu") {
@@ -230,6 +233,19 @@ class Narrator {
           "a click on " + app + "'s tile " +
               (flag(click, "ok") ? std::string("opened its menu") : "reached nothing") +
               (flag(click, "notchHidden") ? " (the item is behind the notch)" : ""));
+    }
+  }
+
+  void diagnostics() {
+    const auto& diagnostics = report_.value("diagnostics", Json::object());
+    for (const auto& sent : diagnostics.value("crashReports", Json::array())) {
+      const auto& report = sent.value("report", Json::object());
+      add(number(sent, "at"), "a crash report (signal " +
+                                  std::to_string(static_cast<int>(number(report, "signal"))) +
+                                  ") goes to the web service");
+    }
+    for (const auto& upload : diagnostics.value("testerUploads", Json::array())) {
+      add(number(upload, "at"), "tester mode sends the recent logs to the web service");
     }
   }
 

@@ -1,0 +1,155 @@
+// The simulator window on a real X display (Xvfb) with real input: clicks on the drawn menu
+// bar reach the program's item and its menu opens as a real menu; choosing in it and the side
+// panel's controls change the simulated Mac as a scenario would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/AppDelegate.h"
+#include "simulator/SimulatorWindow.h"
+#include "support/DesktopFixture.h"
+
+namespace lumarin {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kScenario = R"({
+  "apps": [
+    {"bundleID": "com.apple.mail", "name": "Mail", "running": true},
+    {"bundleID": "com.apple.MobileSMS", "name": "Messages", "running": true}
+  ],
+  "dock": [{"app": "com.apple.mail"}, {"app": "com.apple.MobileSMS"}]})";
+
+class SimulatorWindowTest : public test::DesktopFixture {
+ protected:
+  void SetUp() override {
+    load(kScenario);
+    delegate_ = std::make_shared<AppDelegate>(
+        platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
+    delegate_->applicationDidFinishLaunching();
+    scheduler_.advanceBy(1s);
+    window_ = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{mac_, {}});
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  // The program's items as the status bar has them, by autosave name.
+  json::Json item(const std::string& suffix) const {
+    for (const auto& entry : mac_.statusBar.statusItemsJson()) {
+      const std::string name = entry["autosaveName"];
+      if (name.size() >= suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return json::Json::parse(entry.dump());
+      }
+    }
+    return json::Json();
+  }
+  QPoint onDesktop(const json::Json& entry) const {
+    const auto& f = entry["frame"];
+    return window_
+        ->desktopPoint(GlobalPoint{f[0].get<double>() + f[2].get<double>() / 2,
+                                   f[1].get<double>() + f[3].get<double>() / 2})
+        .toPoint();
+  }
+  // Lets the program and the window take their turns: virtual time for the program, the event
+  // loop for the window.
+  void settle(std::chrono::milliseconds virtualTime = 0ms) {
+    for (int i = 0; i < 5; ++i) {
+      scheduler_.runUntilIdle();
+      QApplication::processEvents();
+    }
+    scheduler_.advanceBy(virtualTime);
+    QApplication::processEvents();
+  }
+  template <typename T>
+  T* control(const QString& name) const {
+    for (T* widget : window_->findChildren<T*>()) {
+      if (widget->accessibleName() == name) {
+        return widget;
+      }
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<AppDelegate> delegate_;
+  std::unique_ptr<sim::SimulatorWindow> window_;
+};
+
+TEST_F(SimulatorWindowTest, AClickOnTheDrawnItemOpensItsMenuAndChoosingAddsAnApp) {
+  const json::Json own = item("ControlItem.Main");
+  ASSERT_TRUE(own.is_object()) << mac_.statusBar.statusItemsJson().dump();
+  QTest::mouseClick(window_->desktop(), Qt::LeftButton, {}, onDesktop(own));
+  settle();
+  QMenu* menu = window_->openMenu();
+  ASSERT_NE(menu, nullptr) << "no menu at the program's item";
+  ASSERT_EQ(mac_.statusBar.shownMenus().size(), 1u);
+
+  QAction* addApp = nullptr;
+  for (QAction* action : menu->actions()) {
+    if (action->text() == "Add App") {
+      addApp = action;
+    }
+  }
+  ASSERT_NE(addApp, nullptr);
+  ASSERT_NE(addApp->menu(), nullptr);
+  // Onto "Add App", and into its submenu with the arrow key.
+  QTest::mouseMove(menu, menu->actionGeometry(addApp).center());
+  menu->setActiveAction(addApp);
+  QTest::keyClick(menu, Qt::Key_Right);
+  QMenu* apps = addApp->menu();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(apps, 5000)) << menu->isVisible();
+  QAction* mail = nullptr;
+  for (QAction* action : apps->actions()) {
+    if (action->text() == "Mail") {
+      mail = action;
+    }
+  }
+  ASSERT_NE(mail, nullptr);
+  QTest::mouseMove(apps, apps->actionGeometry(mail).center());
+  QTest::mouseClick(apps, Qt::LeftButton, {}, apps->actionGeometry(mail).center());
+  settle(1s);
+  EXPECT_EQ(mac_.statusBar.shownMenus().back().outcome, "chose");
+  EXPECT_TRUE(item("com.apple.mail").is_object()) << mac_.statusBar.statusItemsJson().dump();
+  EXPECT_EQ(window_->openMenu(), nullptr);
+
+  // A click on the drawn menu bar away from the menu closes a menu without a choice.
+  QTest::mouseClick(window_->desktop(), Qt::LeftButton, {}, onDesktop(item("ControlItem.Main")));
+  settle();
+  ASSERT_NE(window_->openMenu(), nullptr);
+  window_->openMenu()->hide();
+  settle();
+  EXPECT_EQ(mac_.statusBar.shownMenus().back().outcome, "closed");
+  EXPECT_FALSE(mac_.statusBar.menuOpen());
+}
+
+TEST_F(SimulatorWindowTest, ABadgeSetFromTheSidePanelShowsOnTheItemWithinASecond) {
+  settings_.add("com.apple.mail", "Mail");
+  settle(1s);
+  ASSERT_TRUE(item("com.apple.mail").is_object());
+  auto* apps = control<QComboBox>("App");
+  auto* badge = control<QLineEdit>("Badge");
+  auto* set = control<QPushButton>("Set badge");
+  ASSERT_TRUE(apps && badge && set);
+  apps->setCurrentIndex(apps->findData(QStringLiteral("com.apple.mail")));
+  QTest::mouseClick(badge, Qt::LeftButton);
+  QTest::keyClicks(badge, "4");
+  QTest::mouseClick(set, Qt::LeftButton);
+  settle(1s);
+  EXPECT_EQ(item("com.apple.mail")["toolTip"], "Mail — 4 notifications");
+
+  // Through the same path: the accessibility switch takes the trust away.
+  auto* access = control<QAbstractButton>("Accessibility access");
+  ASSERT_NE(access, nullptr);
+  QTest::mouseClick(access, Qt::LeftButton, {}, QPoint(8, access->height() / 2));
+  settle();
+  EXPECT_FALSE(mac_.world.accessibilityTrusted());
+}
+
+}  // namespace
+}  // namespace lumarin
