@@ -171,7 +171,7 @@ std::string ImproveReporter::uploadBody(const std::vector<std::string>& records)
   json::Json events = json::Json::array();
   for (const auto& record : records) {
     if (auto parsed = json::parse(record)) {
-      events.push_back(std::move(*parsed));
+      events.push_back(parsed.value());
     }
   }
   return json::dump(json::Json{{"app", "lumarin"},

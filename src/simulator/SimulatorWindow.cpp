@@ -308,8 +308,9 @@ void SimulatorWindow::presentMenu(const Menu& menu) {
   menu_->setAccessibleName(QStringLiteral("Open menu"));
   auto chosen = std::make_shared<bool>(false);
   // Entries carry their title path; choosing goes back through the status bar.
-  std::function<void(QMenu*, const Menu&, std::vector<std::string>)> fill =
-      [this, chosen, &fill](QMenu* target, const Menu& source, std::vector<std::string> path) {
+  std::function<void(QMenu*, const Menu&, const std::vector<std::string>&)> fill =
+      [this, chosen, &fill](QMenu* target, const Menu& source,
+                            const std::vector<std::string>& path) {
         for (const auto& item : source.items) {
           if (item.isSeparator) {
             target->addSeparator();

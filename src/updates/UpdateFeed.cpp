@@ -103,11 +103,11 @@ bool isNewerBuild(const UpdateFeedItem& item, std::string_view currentShortVersi
                   std::string_view currentBuild) {
   if (!item.shortVersion.empty() && !currentShortVersion.empty()) {
     const auto byShort = compareVersions(item.shortVersion, currentShortVersion);
-    if (byShort != 0) {
-      return byShort > 0;
+    if (std::is_neq(byShort)) {
+      return std::is_gt(byShort);
     }
   }
-  return compareVersions(item.version, currentBuild) > 0;
+  return std::is_gt(compareVersions(item.version, currentBuild));
 }
 
 std::optional<UpdateFeedItem> newestUpdate(const UpdateFeed& feed,

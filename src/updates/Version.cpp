@@ -73,7 +73,7 @@ std::strong_ordering compareVersions(std::string_view a, std::string_view b) {
   const auto right = split(b);
   const std::size_t common = std::min(left.size(), right.size());
   for (std::size_t i = 0; i < common; ++i) {
-    if (auto c = compareParts(left[i], right[i]); c != 0) {
+    if (auto c = compareParts(left[i], right[i]); std::is_neq(c)) {
       return c;
     }
   }
@@ -81,7 +81,11 @@ std::strong_ordering compareVersions(std::string_view a, std::string_view b) {
     return compareTail(left, common);
   }
   if (right.size() > common) {
-    return 0 <=> compareTail(right, common);
+    // Seen from the left: the order turned round.
+    const auto tail = compareTail(right, common);
+    return std::is_gt(tail)   ? std::strong_ordering::less
+           : std::is_lt(tail) ? std::strong_ordering::greater
+                              : std::strong_ordering::equal;
   }
   return std::strong_ordering::equal;
 }

@@ -26,7 +26,7 @@ namespace {
 constexpr std::array<int, 7> kFatalSignals{SIGSEGV, SIGBUS,  SIGILL, SIGFPE,
                                            SIGABRT, SIGTRAP, SIGSYS};
 constexpr int kMaxFrames = 128;
-constexpr std::size_t kAltStackSize = 64 * 1024;
+constexpr std::size_t kAltStackSize = std::size_t{64} * 1024;
 
 struct HandlerState {
   std::array<char, 4096> path{};
