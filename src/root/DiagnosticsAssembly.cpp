@@ -66,8 +66,11 @@ DiagnosticsAssembly::DiagnosticsAssembly(const Platform& p, const DebugLog& log,
     }
   });
   crash_ = std::make_unique<CrashReporter>(CrashReporter::Dependencies{
-      [&settings] { return *settings.crashReportingEnabled(); }, *p.defaults, *p.http,
-      p.scheduler->globalQueue(QoS::utility), *p.bundle, cloud.baseURL, home});
+      // Read from the stored setting: deliveries come on a thread of the system's choosing,
+      // and the settings store belongs to the main thread.
+      [defaults = p.defaults] { return defaults->boolean("crashReportingEnabled").value_or(true); },
+      *p.defaults, *p.http, p.scheduler->globalQueue(QoS::utility), *p.bundle, cloud.baseURL,
+      home});
   tester_ = std::make_shared<TesterMode>(TesterMode::Dependencies{
       *p.defaults, *p.scheduler, log, *p.systemLog, *p.http, *p.bundle, *p.processInfo,
       cloud.baseURL, home, [&account] {
