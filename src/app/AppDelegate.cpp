@@ -19,6 +19,7 @@
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"
 #include "model/AppSettings.h"
+#include "platform/Accessibility.h"
 #include "platform/AppShell.h"
 #include "platform/Bundle.h"
 #include "platform/ProcessInfo.h"
@@ -142,11 +143,36 @@ void AppDelegate::applicationDidFinishLaunching() {
   // Step 12.
   registerHotKeys();
   // Step 13: the pending permission-flow mark is consumed at every launch, before onboarding
-  // or the settings window decide what to show (they arrive with their own parts).
+  // or the settings window decide what to show.
   if (services_.capture != nullptr) {
     resumedPermissionFlow_ = services_.capture->consumePendingPermissionRelaunch();
   }
+  decideOnboarding();
   scheduleHousekeeping();
+}
+
+void AppDelegate::decideOnboarding() {
+  const bool forced = platform_.processInfo->environmentValue("KESTOVA_ONBOARDING") == "1";
+  if (forced || !*services_.settings.hasCompletedOnboarding()) {
+    showOnboarding(false, weakBind(shared_from_this(), [](AppDelegate& self) {
+                     self.services_.settings.seedDefaultAppsIfNeeded();
+                     self.showSettings(SettingsTab::general);
+                   }));
+  } else if (resumedPermissionFlow_) {
+    platform_.scheduler->mainQueue().post(weakBind(shared_from_this(), [](AppDelegate& self) {
+      self.showSettings(SettingsTab::permissions);
+    }));
+  } else if (!platform_.accessibility->isProcessTrusted()) {
+    showOnboarding(true, nullptr);
+  }
+}
+
+void AppDelegate::showOnboarding(bool startAtPermissions, std::function<void()> onFinished) {
+  if (services_.showOnboarding) {
+    services_.showOnboarding(startAtPermissions, std::move(onFinished));
+  } else {
+    request(startAtPermissions ? "onboarding:permissions" : "onboarding");
+  }
 }
 
 void AppDelegate::installEditMenu() {
@@ -164,7 +190,7 @@ void AppDelegate::createStatusItems() {
       weakBind(shared_from_this(),
                [](AppDelegate& self, std::optional<SettingsTab> tab) { self.showSettings(tab); }));
   statusItemController_->setOnShowOnboarding(
-      weakBind(shared_from_this(), [](AppDelegate& self) { self.request("onboarding"); }));
+      weakBind(shared_from_this(), [](AppDelegate& self) { self.showOnboarding(false, nullptr); }));
   statusItemController_->setOnToggleHUD(
       weakBind(shared_from_this(),
                [](AppDelegate& self, const std::string& trigger) { self.toggleHUD(trigger); }));

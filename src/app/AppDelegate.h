@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,6 +71,8 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
   void startStatistics();
+  void decideOnboarding();
+  void showOnboarding(bool startAtPermissions, std::function<void()> onFinished);
   void recordStatistic(const std::string& name, const Properties& properties) const;
   void housekeeping();
 

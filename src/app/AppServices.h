@@ -42,6 +42,10 @@ struct AppServices {
   ImproveReporter* improve = nullptr;
   CrashReporter* crashReporter = nullptr;
   TesterMode* tester = nullptr;
+  // Shows the first-run guide, from its start or at its permission page; the callback runs
+  // when the user finishes it.
+  std::function<void(bool startAtPermissions, std::function<void()> onFinished)> showOnboarding =
+      nullptr;
   // Makes the updater when the bundle names a feed (null otherwise).
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater = nullptr;
   // Records a statistics event (through `improve`, and into the run's record).

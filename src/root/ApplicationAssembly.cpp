@@ -34,6 +34,8 @@
 #include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
 #include "model/AppSettings.h"
+#include "onboarding/OnboardingController.h"
+#include "onboarding/OnboardingSnapshots.h"
 #include "platform/AppShell.h"
 #include "platform/Bundle.h"
 #include "platform/Paths.h"
@@ -115,7 +117,7 @@ struct ApplicationAssembly::Parts {
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
                         capture.get(), &account, &sync, hud.controller(), &diagnostics.improve(),
-                        &diagnostics.crashReporter(), &diagnostics.tester(),
+                        &diagnostics.crashReporter(), &diagnostics.tester(), showOnboarding(),
                         makeUpdater(assembly.debugLog()), statistics()})) {
     forwarder->setReporter([this](const MirrorClickForwarder::Report& report) {
       mirrorHistory.recordClick(report);
@@ -201,6 +203,19 @@ struct ApplicationAssembly::Parts {
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
+  std::unique_ptr<OnboardingController> onboarding;  // made on first showing
+  std::function<void(bool, std::function<void()>)> showOnboarding() {
+    return [this](bool startAtPermissions, std::function<void()> onFinished) {
+      if (!onboarding) {
+        onboarding = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
+            settings, l10n, *p.scheduler, *p.accessibility, *p.screenCapture, *p.processInfo,
+            p.appShell, [this] { hud.permissions().requestOrOpenSettings(); }, nullptr,
+            mac.world.darkMenuBar() ? Appearance::dark : Appearance::light});
+      }
+      onboarding->setOnFinished(std::move(onFinished));
+      onboarding->show(startAtPermissions);
+    };
+  }
   std::unique_ptr<QtUpdateUserDriver> updateWindows;
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater(const DebugLog& log) {
     return [this, &log] {
@@ -342,6 +357,16 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
   }
   if (auto status = hud.writeSnapshots(directory, mac.world); !status) {
     return status;
+  }
+  // The first-run guide's pages, when it was shown.
+  if (onboarding) {
+    for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
+      if (writeOnboardingSnapshots(*onboarding, QString::fromStdString(directory.string()),
+                                   appearance)
+              .isEmpty()) {
+        return Error{"could not write the onboarding pictures to " + directory.string(), 1};
+      }
+    }
   }
   // The simulator window as the person saw it last.
   if (simulator &&

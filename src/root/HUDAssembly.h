@@ -44,6 +44,8 @@ class HUDAssembly {
   ~HUDAssembly();
 
   const std::shared_ptr<MirrorController>& controller() const { return controller_; }
+  // The permission requests, shared so the system prompt comes once per launch.
+  Permissions& permissions() { return permissions_; }
 
   // hud.png: the panel as Qt painted it (the last showing's tiles), and desktop.png: the first
   // screen's top with the menu bar, Control Center's panel, the sibling's HUD and the panel

@@ -17,7 +17,11 @@ using namespace std::chrono_literals;
 
 class AppDelegateTest : public test::DesktopFixture {
  protected:
-  void SetUp() override { load(R"({"apps": []})"); }
+  void SetUp() override {
+    load(R"({"apps": []})");
+    // Past the first run; the onboarding decision has a test of its own.
+    settings_.setHasCompletedOnboarding(true);
+  }
 
   std::shared_ptr<AppDelegate> makeDelegate() {
     return std::make_shared<AppDelegate>(
@@ -163,10 +167,10 @@ TEST_F(AppDelegateTest, GetURLEventsCompleteAPendingSignInAndOpenTheAccountTab) 
   const CloudConfig config = CloudConfig::fromEnvironment(process_);
   CloudAccount account(
       CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
-  auto delegate = std::make_shared<AppDelegate>(
-      platform_, log_,
-      AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_, nullptr, nullptr,
-                  &account, nullptr});
+  auto delegate =
+      std::make_shared<AppDelegate>(platform_, log_,
+                                    AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                                revision_, nullptr, nullptr, &account, nullptr});
   delegate->applicationDidFinishLaunching();
   scheduler_.runUntilIdle();
   // Nothing, something that is no URL, another link: ignored.
@@ -194,6 +198,41 @@ TEST_F(AppDelegateTest, TerminationWritesItsLine) {
   process_.pid = 777;
   makeDelegate()->applicationWillTerminate();
   EXPECT_NE(log_.tail().find(" startup: applicationWillTerminate pid=777\n"), std::string::npos);
+}
+
+TEST_F(AppDelegateTest, LaunchShowsOnboardingOnlyWhenTheFirstRunOrThePermissionAsks) {
+  std::vector<std::string> shown;
+  auto launch = [&] {
+    AppServices services{settings_, l10n_, monitor_, icons_, scanner_, revision_};
+    services.showOnboarding = [&shown](bool atPermissions, const std::function<void()>& done) {
+      shown.push_back(atPermissions ? "permissions" : "start");
+      if (done) {
+        done();  // the user finishes it at once
+      }
+    };
+    auto delegate = std::make_shared<AppDelegate>(platform_, log_, services);
+    delegate->applicationDidFinishLaunching();
+    scheduler_.runUntilIdle();
+    return delegate;
+  };
+  // The first run: from the start; finishing it seeds the apps and opens the general tab.
+  settings_.setHasCompletedOnboarding(false);
+  auto first = launch();
+  EXPECT_EQ(shown, std::vector<std::string>{"start"});
+  EXPECT_EQ(first->requests(), std::vector<std::string>{"settings:general"});
+  // Later runs: nothing while trusted, the permission page while not.
+  settings_.setHasCompletedOnboarding(true);
+  shown.clear();
+  EXPECT_TRUE(launch()->requests().empty());
+  EXPECT_TRUE(shown.empty());
+  world_.setAccessibilityTrusted(false);
+  launch();
+  EXPECT_EQ(shown, std::vector<std::string>{"permissions"});
+  // The environment forces the whole guide.
+  process_.env["KESTOVA_ONBOARDING"] = "1";
+  shown.clear();
+  launch();
+  EXPECT_EQ(shown, std::vector<std::string>{"start"});
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ TEST_F(GlobalHotKeyTest, TakenShortcutIsLoggedAndReportedAndTheOtherStillWorks) 
 }
 
 TEST_F(GlobalHotKeyTest, TheDelegateRegistersBothAndRoutesThePresses) {
+  settings_.setHasCompletedOnboarding(true);
   auto delegate = std::make_shared<AppDelegate>(
       platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
   delegate->applicationDidFinishLaunching();

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QApplication>
+#include <QTest>
+#include <memory>
+
+#include "onboarding/OKRootView.h"
+#include "onboarding/OnboardingController.h"
+#include "support/DesktopFixture.h"
+#include "ui/PillButton.h"
+
+namespace lumarin::test {
+
+// The onboarding guide on a simulated Mac whose accessibility permission is still missing.
+class OnboardingFixture : public DesktopFixture {
+ protected:
+  OnboardingFixture() {
+    mac_.world.setAccessibilityTrusted(false);
+    mac_.world.setScreenRecordingGranted(false);
+  }
+  ~OnboardingFixture() override {
+    controller_.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  OnboardingController& controller() {
+    if (!controller_) {
+      controller_ = std::make_unique<OnboardingController>(
+          OnboardingController::Dependencies{settings_,
+                                             l10n_,
+                                             scheduler_,
+                                             mac_.accessibility,
+                                             mac_.screenCapture,
+                                             process_,
+                                             &mac_.appShell,
+                                             [this] { ++accessibilityRequests_; },
+                                             {},
+                                             std::nullopt});
+      controller_->setOnFinished([this] { ++finished_; });
+    }
+    return *controller_;
+  }
+  OKRootView* view() {
+    return controller().kit() != nullptr ? controller().kit()->rootView() : nullptr;
+  }
+  QWidget* window() {
+    return controller().kit() != nullptr ? controller().kit()->window() : nullptr;
+  }
+  void showAndActivate(bool startAtPermissions) {
+    controller().show(startAtPermissions);
+    ASSERT_NE(window(), nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+  }
+  static void click(QAbstractButton* button) {
+    ASSERT_TRUE(button->isVisible()) << button->text().toStdString();
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  void key(Qt::Key k) { QTest::keyClick(window()->windowHandle(), k); }
+  template <typename T = QWidget>
+  T* named(const QString& name) {
+    for (T* w : window()->findChildren<T*>()) {
+      if (w->accessibleName() == name && w->isVisible()) {
+        return w;
+      }
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<OnboardingController> controller_;
+  int accessibilityRequests_ = 0;
+  int finished_ = 0;
+};
+
+}  // namespace lumarin::test
