@@ -256,13 +256,20 @@ void ImproveReporter::send(const std::shared_ptr<Batch>& batch,
   request.body = batch->body;
   request.timeout = seconds(kUploadTimeoutSeconds);
   std::weak_ptr<ImproveReporter> weak = weak_from_this();
-  deps_.http.send(std::move(request), *queue_, [weak, batch](const HttpResponse& response) {
-    if (auto self = weak.lock()) {
-      self->finish(batch, response.status);
-    } else if (batch->completion) {
-      batch->completion();
-    }
-  });
+  // The answer lands on a queue of the scheduler's, which outlives the reporter, and then
+  // comes to the reporter's own queue while the reporter still exists.
+  deps_.http.send(std::move(request), deps_.scheduler.globalQueue(QoS::utility),
+                  [weak, batch](const HttpResponse& response) {
+                    auto self = weak.lock();
+                    if (!self) {
+                      if (batch->completion) {
+                        batch->completion();
+                      }
+                      return;
+                    }
+                    const int status = response.status;
+                    self->queue_->post([self, batch, status] { self->finish(batch, status); });
+                  });
 }
 
 void ImproveReporter::finish(const std::shared_ptr<Batch>& batch, int status) {

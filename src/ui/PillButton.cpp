@@ -16,7 +16,7 @@ constexpr double kPlainInset = 3;
 }  // namespace
 
 PillButton::PillButton(const QString& title, bool filled, QWidget* parent)
-    : QAbstractButton(parent), filled_(filled) {
+    : PillControl(parent), filled_(filled) {
   setText(title);
   setAccessibleName(title);
   setFocusPolicy(Qt::TabFocus);
@@ -32,10 +32,6 @@ void PillButton::setButtonTitle(const QString& title) {
   setText(title);  // repaints and invalidates the size hint
   setAccessibleName(title);
   updateGeometry();
-}
-
-ControlState PillButton::controlState() const {
-  return {isEnabled(), hovered_, isDown(), hasFocus()};
 }
 
 QFont PillButton::titleFont() { return kitFont(kTitlePoints, QFont::DemiBold); }
@@ -104,26 +100,7 @@ void PillButton::keyPressEvent(QKeyEvent* event) {
     click();
     return;
   }
-  QAbstractButton::keyPressEvent(event);
-}
-
-void PillButton::enterEvent(QEnterEvent* event) {
-  hovered_ = true;
-  update();
-  QAbstractButton::enterEvent(event);
-}
-
-void PillButton::leaveEvent(QEvent* event) {
-  hovered_ = false;
-  update();
-  QAbstractButton::leaveEvent(event);
-}
-
-bool PillButton::event(QEvent* event) {
-  if (changesAppearance(event)) {
-    update();
-  }
-  return QAbstractButton::event(event);
+  PillControl::keyPressEvent(event);
 }
 
 }  // namespace lumarin

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QAbstractButton>
-
 #include "ui/Appearance.h"
 #include "ui/ControlPainting.h"
+#include "ui/PillControl.h"
 
 namespace lumarin {
 
@@ -11,7 +10,7 @@ namespace lumarin {
 // quiet field with a thin border. Activated by a click, Space or Return; it takes keyboard
 // focus from Tab only, as buttons on the Mac do. Connect to `clicked` for its action.
 // Colours are resolved at drawing time against the widget's effective appearance. Main thread.
-class PillButton : public QAbstractButton {
+class PillButton : public PillControl {
  public:
   static constexpr double kCornerRadius = 8;
   static constexpr double kBorderWidth = 1;  // unfilled buttons only
@@ -25,9 +24,6 @@ class PillButton : public QAbstractButton {
   QString titleText() const { return text(); }
   // A different title replaces the old one, recolours and asks the layout for a new size.
   void setButtonTitle(const QString& title);
-
-  bool hovered() const { return hovered_; }
-  ControlState controlState() const;
 
   // The title font: the system font at 11 points, semibold.
   static QFont titleFont();
@@ -44,13 +40,9 @@ class PillButton : public QAbstractButton {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
-  bool event(QEvent* event) override;
 
  private:
   bool filled_;
-  bool hovered_ = false;
 };
 
 }  // namespace lumarin

@@ -11,7 +11,7 @@
 
 namespace lumarin {
 
-PulldownPill::PulldownPill(const QString& title, QWidget* parent) : QAbstractButton(parent) {
+PulldownPill::PulldownPill(const QString& title, QWidget* parent) : PillControl(parent) {
   setText(title);
   setAccessibleName(title);
   setFocusPolicy(Qt::TabFocus);
@@ -42,10 +42,6 @@ bool PulldownPill::hitTest(const QPointF& point) const {
 }
 
 bool PulldownPill::hitButton(const QPoint& pos) const { return hitTest(QPointF(pos)); }
-
-ControlState PulldownPill::controlState() const {
-  return {isEnabled(), hovered_, isDown(), hasFocus()};
-}
 
 QFont PulldownPill::labelFont() { return kitFont(kLabelPoints, QFont::Medium); }
 
@@ -146,27 +142,8 @@ void PulldownPill::keyPressEvent(QKeyEvent* event) {
       }
       return;
     default:
-      QAbstractButton::keyPressEvent(event);
+      PillControl::keyPressEvent(event);
   }
-}
-
-void PulldownPill::enterEvent(QEnterEvent* event) {
-  hovered_ = true;
-  update();
-  QAbstractButton::enterEvent(event);
-}
-
-void PulldownPill::leaveEvent(QEvent* event) {
-  hovered_ = false;
-  update();
-  QAbstractButton::leaveEvent(event);
-}
-
-bool PulldownPill::event(QEvent* event) {
-  if (changesAppearance(event)) {
-    update();
-  }
-  return QAbstractButton::event(event);
 }
 
 }  // namespace lumarin

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QAbstractButton>
-
 #include "ui/Appearance.h"
 #include "ui/ControlPainting.h"
+#include "ui/PillControl.h"
 
 namespace lumarin {
 
@@ -11,7 +10,7 @@ namespace lumarin {
 // only the field; whoever owns it opens the menu on `clicked` (a click, Space, Return or the
 // Up/Down arrow keys). The whole pill is one hit target: the label and chevron are painted, not
 // child widgets, so a click anywhere inside reaches the pill. Main thread.
-class PulldownPill : public QAbstractButton {
+class PulldownPill : public PillControl {
  public:
   static constexpr double kCornerRadius = 7;
   static constexpr double kBorderWidth = 1;
@@ -33,9 +32,6 @@ class PulldownPill : public QAbstractButton {
   // Whether a click at `point` (widget coordinates) reaches the pill.
   bool hitTest(const QPointF& point) const;
 
-  bool hovered() const { return hovered_; }
-  ControlState controlState() const;
-
   // Where the label and the chevron sit inside `bounds`: both centred vertically, the chevron
   // after the label; when room is short the label gives way, the chevron keeps its size.
   static QRectF labelRect(const QRectF& bounds);
@@ -55,13 +51,9 @@ class PulldownPill : public QAbstractButton {
   bool hitButton(const QPoint& pos) const override;
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
-  bool event(QEvent* event) override;
 
  private:
   double alpha_ = 1;
-  bool hovered_ = false;
 };
 
 }  // namespace lumarin

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "base/Json.h"
 #include "diagnostics/CrashConfig.h"
 #include "diagnostics/CrashReporter.h"
@@ -17,8 +19,9 @@
 
 // Exported and kept out of line, so the crash's call stack names it.
 extern "C" __attribute__((noinline)) void lumarinTestCrashHere(volatile int* where) { *where = 42; }
-// Read through volatile, so the compiler cannot see the null it holds.
-volatile int* volatile lumarinTestNowhere = nullptr;
+// An address nothing maps, read through volatile so the compiler cannot see it (not null:
+// the sanitizer build would stop a null store before it faults).
+volatile int* volatile lumarinTestNowhere = reinterpret_cast<volatile int*>(std::uintptr_t{16});
 
 namespace lumarin {
 namespace {

@@ -241,7 +241,8 @@ TEST_F(ImproveReporterTest, PropertiesAreSanitisedAndTheBodyDescribesTheInstalla
   reporter->flushNow(false);
   scheduler.runUntilIdle();
   ASSERT_EQ(uploads().size(), 2u);
-  for (const auto& [name, value] : uploads()[1].headers) {
+  const HttpRequest anonymous = uploads()[1];
+  for (const auto& [name, value] : anonymous.headers) {
     EXPECT_NE(name, "Authorization");
   }
   auto second = json::parse(uploads()[1].body);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -47,8 +48,10 @@ TEST_F(OnboardingLayoutTest, EveryTextFitsInEveryLanguage) {
               << code << " " << label->text().toStdString();
         }
         EXPECT_GE(labels, 2) << code << " page " << page;
-        for (PillButton* button : view.findChildren<PillButton*>()) {
-          if (button->isVisibleTo(&view)) {
+        // The pills have no meta-object of their own: find them among the buttons.
+        for (QAbstractButton* candidate : view.findChildren<QAbstractButton*>()) {
+          auto* button = dynamic_cast<PillButton*>(candidate);
+          if (button != nullptr && button->isVisibleTo(&view)) {
             EXPECT_GE(button->width(), button->sizeHint().width())
                 << code << " page " << page << ": " << button->titleText().toStdString();
             EXPECT_LE(button->mapTo(&view, QPoint(button->width(), 0)).x(), OKRootView::kWidth)
