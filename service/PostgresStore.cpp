@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -550,7 +551,9 @@ Result<std::vector<Release>> PostgresStore::releases() {
   }
   std::vector<Release> out;
   const auto& rows = r.value();
-  for (int i = 0; i < PQntuples(rows.get()); ++i) {
+  const int count = PQntuples(rows.get());
+  out.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
     out.push_back(Release{integerAt(rows, i, 0), textAt(rows, i, 1), textAt(rows, i, 2),
                           textAt(rows, i, 3), textAt(rows, i, 4), textAt(rows, i, 5),
                           integerAt(rows, i, 6), textAt(rows, i, 7), integerAt(rows, i, 8)});

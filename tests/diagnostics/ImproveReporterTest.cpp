@@ -215,6 +215,8 @@ TEST_F(ImproveReporterTest, PropertiesAreSanitisedAndTheBodyDescribesTheInstalla
   EXPECT_NE(std::find(request.headers.begin(), request.headers.end(),
                       std::make_pair(std::string("Authorization"), std::string("Bearer tok-1"))),
             request.headers.end());
+  // The token travels in the header only, never in the body.
+  EXPECT_EQ(request.body.find("tok-1"), std::string::npos);
   auto body = json::parse(request.body);
   ASSERT_TRUE(body.ok());
   const auto& p = (*body)["events"][0]["p"];
