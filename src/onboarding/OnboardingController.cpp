@@ -7,6 +7,7 @@
 #include "onboarding/OnboardingPages.h"
 #include "platform/Accessibility.h"
 #include "platform/ScreenCapture.h"
+#include "platform/Screens.h"
 
 namespace lumarin {
 
@@ -55,7 +56,14 @@ bool OnboardingController::forcedByEnvironment() const {
 void OnboardingController::show(bool startAtPermissions) {
   if (!kit_) {
     kit_ = std::make_unique<OnboardingKitController>(
-        OnboardingKitController::Dependencies{deps_.scheduler, deps_.processInfo, deps_.appShell},
+        OnboardingKitController::Dependencies{
+            deps_.scheduler, deps_.processInfo, deps_.appShell,
+            [screens = deps_.screens]() -> std::optional<int> {
+              if (screens == nullptr || screens->screens().empty()) {
+                return std::nullopt;
+              }
+              return static_cast<int>(screens->screens().front().visibleFrame.height());
+            }},
         [this] { return makeSteps(); }, strings());
     kit_->setOnCompleted([this] { completed(true); });
     kit_->setOnClosedByUser([this] { completed(false); });

@@ -17,6 +17,7 @@ class L10n;
 class ProcessInfo;
 class Scheduler;
 class ScreenCapture;
+class Screens;
 
 // The program's first-run guide: its four pages in the pager's window, and the settings it
 // writes (the two consents as they are flipped; "onboarding completed" when the guide is
@@ -36,6 +37,9 @@ class OnboardingController {
     std::function<void()> requestScreenRecording;
     // The window's appearance; absent follows the desktop.
     std::optional<Appearance> appearance;
+    // The screens the guide is shown on (its height comes from the main one's visible part);
+    // without them, Qt's primary screen.
+    const Screens* screens = nullptr;
   };
 
   explicit OnboardingController(Dependencies dependencies);

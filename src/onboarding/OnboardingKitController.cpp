@@ -66,7 +66,12 @@ OnboardingKitController::~OnboardingKitController() {
   }
 }
 
-int OnboardingKitController::maxContentHeight() {
+int OnboardingKitController::maxContentHeight() const {
+  if (deps_.visibleHeight) {
+    if (const auto height = deps_.visibleHeight()) {
+      return *height - kScreenMargin;
+    }
+  }
   const auto area = visibleArea();
   return area ? area->height() - kScreenMargin : kNoScreenHeight;
 }

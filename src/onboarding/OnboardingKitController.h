@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class OnboardingKitController {
     Scheduler& scheduler;
     const ProcessInfo& processInfo;
     AppShell* appShell = nullptr;  // brings the program to the front; optional
+    // The height the window may take (the main screen's visible part); without it, Qt's
+    // primary screen decides.
+    std::function<std::optional<int>()> visibleHeight = nullptr;
   };
 
   OnboardingKitController(Dependencies dependencies, std::function<std::vector<OKStep>()> makeSteps,
@@ -57,7 +61,7 @@ class OnboardingKitController {
   OKRootView* rootView() const { return rootView_; }
   bool finishing() const { return finishing_; }
   // The screen's visible height minus 40, or 860 without a screen.
-  static int maxContentHeight();
+  int maxContentHeight() const;
 
  private:
   class KitWindow;

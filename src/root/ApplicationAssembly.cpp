@@ -210,7 +210,7 @@ struct ApplicationAssembly::Parts {
         onboarding = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
             settings, l10n, *p.scheduler, *p.accessibility, *p.screenCapture, *p.processInfo,
             p.appShell, [this] { hud.permissions().requestOrOpenSettings(); }, nullptr,
-            mac.world.darkMenuBar() ? Appearance::dark : Appearance::light});
+            mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
       }
       onboarding->setOnFinished(std::move(onFinished));
       onboarding->show(startAtPermissions);
