@@ -54,7 +54,9 @@ std::optional<QRect> visibleArea() {
 OnboardingKitController::OnboardingKitController(Dependencies dependencies,
                                                  std::function<std::vector<OKStep>()> makeSteps,
                                                  OKStrings strings)
-    : deps_(dependencies), makeSteps_(std::move(makeSteps)), strings_(std::move(strings)) {}
+    : deps_(std::move(dependencies)),
+      makeSteps_(std::move(makeSteps)),
+      strings_(std::move(strings)) {}
 
 OnboardingKitController::~OnboardingKitController() {
   if (window_) {
