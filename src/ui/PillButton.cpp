@@ -16,11 +16,7 @@ constexpr double kPlainInset = 3;
 }  // namespace
 
 PillButton::PillButton(const QString& title, bool filled, QWidget* parent)
-    : PillControl(parent), filled_(filled) {
-  setText(title);
-  setAccessibleName(title);
-  setFocusPolicy(Qt::TabFocus);
-  setAttribute(Qt::WA_Hover);
+    : PillControl(title, parent), filled_(filled) {
   // Hugs its title horizontally; an explicit frame from the caller still wins.
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }

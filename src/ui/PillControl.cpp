@@ -4,6 +4,13 @@
 
 namespace lumarin {
 
+PillControl::PillControl(const QString& title, QWidget* parent) : QAbstractButton(parent) {
+  setText(title);
+  setAccessibleName(title);
+  setFocusPolicy(Qt::TabFocus);
+  setAttribute(Qt::WA_Hover);
+}
+
 void PillControl::enterEvent(QEnterEvent* event) {
   hovered_ = true;
   update();

@@ -10,7 +10,9 @@ namespace lumarin {
 // the window's appearance changes, and describe their state for painting. Main thread.
 class PillControl : public QAbstractButton {
  public:
-  using QAbstractButton::QAbstractButton;
+  // Titled, named for accessibility by its title, focused from Tab only (as buttons on the
+  // Mac are) and told of hovering.
+  explicit PillControl(const QString& title, QWidget* parent = nullptr);
 
   bool hovered() const { return hovered_; }
   ControlState controlState() const { return {isEnabled(), hovered_, isDown(), hasFocus()}; }

@@ -11,11 +11,7 @@
 
 namespace lumarin {
 
-PulldownPill::PulldownPill(const QString& title, QWidget* parent) : PillControl(parent) {
-  setText(title);
-  setAccessibleName(title);
-  setFocusPolicy(Qt::TabFocus);
-  setAttribute(Qt::WA_Hover);
+PulldownPill::PulldownPill(const QString& title, QWidget* parent) : PillControl(title, parent) {
   // The label yields to a narrow frame (it is truncated); the height is the field's own.
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }

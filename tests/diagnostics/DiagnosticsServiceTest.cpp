@@ -3,8 +3,10 @@
 // carries the account token, the e-mail address or the home directory.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/inotify.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 #include <fstream>
 #include <random>
 #include <set>
-#include <thread>
 
 #include "base/Json.h"
 #include "cloud/ServiceProcess.h"
@@ -20,8 +21,6 @@
 
 namespace lumarin {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The bodies the service stored for one kind of report, oldest first.
 std::vector<std::string> storedBodies(const std::filesystem::path& db, const std::string& kind) {
@@ -91,17 +90,40 @@ struct Child {
   }
 };
 
+// Waits until `done`, woken by changes to files in `directories` (inotify), never by a clock:
+// a real program and a real service move only when they write. A minute without any change
+// means they are stuck. The readers' shared-memory files of SQLite do not count as changes.
 template <typename Predicate>
-bool waitUntil(Predicate done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) {
-      return false;
-    }
-    // A real process and a real service: only real time moves them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+bool waitForChanges(const std::vector<std::filesystem::path>& directories, Predicate done) {
+  const int fd = ::inotify_init1(IN_CLOEXEC);
+  if (fd < 0) {
+    return false;
   }
-  return true;
+  for (const auto& directory : directories) {
+    std::filesystem::create_directories(directory);
+    ::inotify_add_watch(fd, directory.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
+  }
+  bool reached = done();
+  while (!reached) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 60'000) <= 0) {
+      break;
+    }
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t length = ::read(fd, buffer, sizeof buffer);
+    bool changed = false;
+    for (ssize_t at = 0; at < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      const std::string name = event->len > 0 ? event->name : "";
+      changed = changed || !name.ends_with("-shm");
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    if (changed) {
+      reached = done();
+    }
+  }
+  ::close(fd);
+  return reached;
 }
 
 class DiagnosticsServiceTest : public ::testing::Test {
@@ -140,10 +162,7 @@ TEST_F(DiagnosticsServiceTest, AThousandKillsWhileRecordingLoseNoAcknowledgedEve
         acknowledged.insert(seq);
       }
     }
-    // Sometimes at once, sometimes a little later, in the middle of the next rounds.
-    if (random() % 2 == 0) {
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
-    }
+    // Killed wherever it is by now: in the middle of its next rounds.
     writer.stop(SIGKILL);
 
     // The queue always reads back: whole records, and at most torn ones that never swallow
@@ -203,18 +222,20 @@ class CrashedProgramTest : public DiagnosticsServiceTest {
     // A world without settings of its own: the program keeps its settings in its file.
     Child child = Child::start({LUMARIN_EXECUTABLE, "--headless", "--scenario", LUMARIN_SCENARIO},
                                environment());
-    EXPECT_TRUE(waitUntil([&] {
-      std::ifstream in(dataDir() / "tester.log");
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::size_t starts = 0;
-      for (auto at = text.find("startup: acquired"); at != std::string::npos;
-           at = text.find("startup: acquired", at + 1)) {
-        ++starts;
-      }
-      return starts >= static_cast<std::size_t>(launchNumber) &&
-             std::filesystem::exists(dataDir() / "improve-queue.jsonl");
-    })) << "launch "
-        << launchNumber;
+    EXPECT_TRUE(waitForChanges(
+        {dataDir()},
+        [&] {
+          std::ifstream in(dataDir() / "tester.log");
+          std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+          std::size_t starts = 0;
+          for (auto at = text.find("startup: acquired"); at != std::string::npos;
+               at = text.find("startup: acquired", at + 1)) {
+            ++starts;
+          }
+          return starts >= static_cast<std::size_t>(launchNumber) &&
+                 std::filesystem::exists(dataDir() / "improve-queue.jsonl");
+        }))
+        << "launch " << launchNumber;
     return child;
   }
 };
@@ -233,7 +254,8 @@ TEST_F(CrashedProgramTest, ACrashReachesTheServiceOnceAtTheNextLaunch) {
   EXPECT_TRUE(storedBodies(db(), "crash").empty());
 
   Child second = launch(2);
-  ASSERT_TRUE(waitUntil([&] { return !storedBodies(db(), "crash").empty(); }));
+  ASSERT_TRUE(
+      waitForChanges({db().parent_path()}, [&] { return !storedBodies(db(), "crash").empty(); }));
   second.stop(SIGTERM);
   EXPECT_FALSE(std::filesystem::exists(record));
 
@@ -250,7 +272,8 @@ TEST_F(CrashedProgramTest, ACrashReachesTheServiceOnceAtTheNextLaunch) {
     std::ofstream(defaultsPath, std::ios::trunc) << stored.dump();
   }
   Child third = launch(3);
-  ASSERT_TRUE(waitUntil([&] { return !storedBodies(db(), "testlog").empty(); }));
+  ASSERT_TRUE(
+      waitForChanges({db().parent_path()}, [&] { return !storedBodies(db(), "testlog").empty(); }));
   third.stop(SIGTERM);
   const auto bodies = storedBodies(db(), "crash");
   ASSERT_EQ(bodies.size(), 1u);
