@@ -21,6 +21,8 @@ packages=(
   chromium chromium-driver
   # what the simulated Mac draws with and headless windows
   adwaita-icon-theme fonts-dejavu-core xvfb xauth
+  # the windows' texts in Japanese, Korean and Chinese
+  fonts-noto-cjk
   # the session bus the HUD layout exchange rides on (its test starts a private one)
   dbus-daemon
   # the updater: reading (program) and writing (service) the update feed, unpacking updates

@@ -247,7 +247,11 @@ void AppDelegate::request(const std::string& what) {
 }
 
 void AppDelegate::showSettings(std::optional<SettingsTab> tab) {
-  request("settings:" + (tab ? std::string(settingsTabName(*tab)) : std::string("last")));
+  if (services_.showSettings) {
+    services_.showSettings(tab);
+  } else {
+    request("settings:" + (tab ? std::string(settingsTabName(*tab)) : std::string("last")));
+  }
 }
 
 void AppDelegate::scheduleHousekeeping() {

@@ -56,6 +56,11 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
     return appItemsController_;
   }
 
+  // The updater while the program has one (the bundle names a feed).
+  UpdaterController* updater() const { return updater_.get(); }
+  // Opens or closes the HUD, or records the request in runs without it.
+  void toggleHUD(const std::string& trigger);
+
   // What was asked of the windows that arrive with later parts of the program:
   // "settings:general", "settings:last", "onboarding", "updates"; "hud:menu" and "hud:hotkey"
   // in runs without the HUD.
@@ -67,7 +72,6 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   void createStatusItems();
   void registerHotKeys();
   void request(const std::string& what);
-  void toggleHUD(const std::string& trigger);
   void showSettings(std::optional<SettingsTab> tab);
   void scheduleHousekeeping();
   void startStatistics();

@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/SettingsTab.h"
 #include "base/Properties.h"
 
 namespace lumarin {
@@ -50,6 +52,8 @@ struct AppServices {
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater = nullptr;
   // Records a statistics event (through `improve`, and into the run's record).
   std::function<void(const std::string&, const Properties&)> statistics = nullptr;
+  // Opens the settings window, on a tab or on the one shown last.
+  std::function<void(std::optional<SettingsTab>)> showSettings = nullptr;
 };
 
 }  // namespace lumarin

@@ -1,8 +1,8 @@
 #include "app/StatusItemController.h"
 
-#include <set>
 #include <vector>
 
+#include "app/AddableApps.h"
 #include "app/MenuBarIcon.h"
 #include "badges/AlertBadge.h"
 #include "badges/AppIcons.h"
@@ -131,15 +131,9 @@ Menu StatusItemController::buildMenu() {
 }
 
 std::shared_ptr<Menu> StatusItemController::addAppMenu() {
-  std::set<std::string> monitored;
-  for (const auto& app : *deps_.settings.monitoredApps()) {
-    monitored.insert(app.bundleID);
-  }
   auto menu = std::make_shared<Menu>();
-  for (const auto& tile : deps_.monitor->snapshotDockItems()) {
-    if (monitored.count(tile.bundleID) != 0 || tile.bundleID == deps_.ownBundleID) {
-      continue;
-    }
+  for (const auto& tile : addableDockApps(deps_.monitor->snapshotDockItems(),
+                                          *deps_.settings.monitoredApps(), deps_.ownBundleID)) {
     MenuItem entry = MenuItem::command(tile.name, "addApp");
     entry.representedObject = std::vector<std::string>{tile.bundleID, tile.name};
     if (deps_.workspace.urlForApplication(tile.bundleID)) {
@@ -200,23 +194,15 @@ void StatusItemController::browseApp() {
   request.message = deps_.l10n.string("menu.addAppBrowseMsg");
   deps_.appShell.activateIgnoringOtherApps();
   deps_.panels.runOpenPanel(
-      request, weakBind(shared_from_this(), [](StatusItemController& self,
-                                               const std::optional<std::string>& url) {
-        if (!url) {
-          return;
-        }
-        const auto bundle = self.deps_.workspace.bundleAtURL(*url);
-        if (!bundle || bundle->bundleIdentifier.empty()) {
-          return;
-        }
-        std::string name = bundle->name;
-        for (const char* key : {"CFBundleName", "CFBundleDisplayName"}) {
-          if (auto it = bundle->info.find(key); it != bundle->info.end() && !it->second.empty()) {
-            name = it->second;
-          }
-        }
-        self.deps_.settings.add(bundle->bundleIdentifier, name);
-      }));
+      request, weakBind(shared_from_this(),
+                        [](StatusItemController& self, const std::optional<std::string>& url) {
+                          if (!url) {
+                            return;
+                          }
+                          if (const auto app = appAtURL(self.deps_.workspace, *url)) {
+                            self.deps_.settings.add(app->bundleID, app->name);
+                          }
+                        }));
 }
 
 }  // namespace lumarin

@@ -556,6 +556,21 @@ void StatusItemCapture::openSystemSettings() {
       "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
 }
 
+void StatusItemCapture::requestAccess() {
+  if (deps_.screenCapture.preflightAccess()) {
+    return;
+  }
+  if (accessRequested_) {
+    openSystemSettings();
+    return;
+  }
+  accessRequested_ = true;
+  const auto now = deps_.scheduler.clock().wallNow();
+  deps_.defaults.set("permissionFlowStartedAt",
+                     std::chrono::duration<double>(now.time_since_epoch()).count());
+  (void)deps_.screenCapture.requestAccess();
+}
+
 bool StatusItemCapture::consumePendingPermissionRelaunch() {
   const auto stored = deps_.defaults.object("permissionFlowStartedAt");
   double startedAt = 0;

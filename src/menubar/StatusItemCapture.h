@@ -56,6 +56,10 @@ class StatusItemCapture : public std::enable_shared_from_this<StatusItemCapture>
 
   // Permission flow.
   void openSystemSettings();
+  // The settings' and onboarding's "Allow": nothing when capture is allowed; the system's
+  // request the first time in this process (noting when the flow started, for the relaunch
+  // that follows a grant); System Settings every later time.
+  void requestAccess();
   bool consumePendingPermissionRelaunch();
 
   // Window and band tests.
@@ -94,6 +98,7 @@ class StatusItemCapture : public std::enable_shared_from_this<StatusItemCapture>
   std::optional<Image> finish(const Image& raw, double scale, const ExternalStatusItem& item);
   std::string dateText() const;
 
+  bool accessRequested_ = false;
   Dependencies deps_;
   std::shared_ptr<Queue> queue_;
   // Gate and cached content: capture queue only.

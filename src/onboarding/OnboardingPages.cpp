@@ -7,7 +7,7 @@
 
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
-#include "onboarding/ConsentSwitch.h"
+#include "ui/ConsentSwitch.h"
 #include "onboarding/OKLabel.h"
 #include "platform/Accessibility.h"
 #include "platform/ScreenCapture.h"

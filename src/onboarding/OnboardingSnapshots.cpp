@@ -41,15 +41,17 @@ QImage renderOnboardingPage(const OnboardingController& controller, int page, Ap
 }
 
 QStringList writeOnboardingSnapshots(const OnboardingController& controller,
-                                     const QString& directory, Appearance appearance, qreal scale) {
+                                     const QString& directory, Appearance appearance, qreal scale,
+                                     const QString& infix) {
   QStringList written;
   if (!QDir().mkpath(directory)) {
     return {};
   }
   const int count = static_cast<int>(controller.makeSteps().size());
   for (int page = 0; page < count; ++page) {
-    const QString path = QDir(directory).filePath(QStringLiteral("onboarding-%1-%2.png")
+    const QString path = QDir(directory).filePath(QStringLiteral("onboarding-%1%2-%3.png")
                                                       .arg(page)
+                                                      .arg(infix)
                                                       .arg(appearance == Appearance::dark
                                                                ? QStringLiteral("dark")
                                                                : QStringLiteral("light")));

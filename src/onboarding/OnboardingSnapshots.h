@@ -15,10 +15,10 @@ class OnboardingController;
 // QApplication.
 QImage renderOnboardingPage(const OnboardingController& controller, int page, Appearance appearance,
                             qreal scale = 2);
-// Writes "onboarding-<page>-<light|dark>.png" into `directory` for every page; the paths
-// written, empty when a file could not be written.
+// Writes "onboarding-<page><infix>-<light|dark>.png" into `directory` for every page; the
+// paths written, empty when a file could not be written.
 QStringList writeOnboardingSnapshots(const OnboardingController& controller,
                                      const QString& directory, Appearance appearance,
-                                     qreal scale = 2);
+                                     qreal scale = 2, const QString& infix = {});
 
 }  // namespace lumarin

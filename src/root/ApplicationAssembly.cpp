@@ -34,8 +34,6 @@
 #include "menubar/StatusItemCapture.h"
 #include "menubar/StatusItemScanner.h"
 #include "model/AppSettings.h"
-#include "onboarding/OnboardingController.h"
-#include "onboarding/OnboardingSnapshots.h"
 #include "platform/AppShell.h"
 #include "platform/Bundle.h"
 #include "platform/Paths.h"
@@ -53,6 +51,7 @@
 #include "root/DiagnosticsAssembly.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
+#include "root/WindowsAssembly.h"
 #include "simulator/SimulatorWindow.h"
 #include "updates/QtUpdateUserDriver.h"
 #include "updates/Relaunch.h"
@@ -113,12 +112,17 @@ struct ApplicationAssembly::Parts {
                     options.report.has_value() || options.story),
         hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory,
             statistics()),
+        windows(WindowsAssembly::Dependencies{
+            p, mac, settings, l10n, appIcons, *dockMonitor, &account, &sync, &diagnostics.tester(),
+            hud, capture.get(), options.report.has_value() || options.story}),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
             AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
                         capture.get(), &account, &sync, hud.controller(), &diagnostics.improve(),
-                        &diagnostics.crashReporter(), &diagnostics.tester(), showOnboarding(),
-                        makeUpdater(assembly.debugLog()), statistics()})) {
+                        &diagnostics.crashReporter(), &diagnostics.tester(),
+                        windows.showOnboarding(), makeUpdater(assembly.debugLog()), statistics(),
+                        windows.showSettings()})) {
+    windows.attach(delegate);
     forwarder->setReporter([this](const MirrorClickForwarder::Report& report) {
       mirrorHistory.recordClick(report);
       diagnostics.record("mirror.click", {{"ok", report.ok},
@@ -135,6 +139,9 @@ struct ApplicationAssembly::Parts {
         });
     // A tile click from the scenario goes through the forwarder as the HUD's click would.
     assembly.timeline().setProgramActions([this](const sim::ScenarioEvent& event) {
+      if (event.action != "clickTile") {
+        return windows.perform(event);
+      }
       const auto& targets = mirror->targetsByID();
       auto target = targets.find(event.item);
       if (target == targets.end()) {
@@ -197,25 +204,13 @@ struct ApplicationAssembly::Parts {
   MirrorHistory mirrorHistory;
   DiagnosticsAssembly diagnostics;
   HUDAssembly hud;
+  WindowsAssembly windows;
   std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<RepeatingTimer> refreshTimer;
   std::unique_ptr<sim::SimulatorWindow> simulator;  // with a display
   Duration startedAt{};
 
   Status writeSnapshots(const std::filesystem::path& directory);
-  std::unique_ptr<OnboardingController> onboarding;  // made on first showing
-  std::function<void(bool, std::function<void()>)> showOnboarding() {
-    return [this](bool startAtPermissions, std::function<void()> onFinished) {
-      if (!onboarding) {
-        onboarding = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
-            settings, l10n, *p.scheduler, *p.accessibility, *p.screenCapture, *p.processInfo,
-            p.appShell, [this] { hud.permissions().requestOrOpenSettings(); }, nullptr,
-            mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
-      }
-      onboarding->setOnFinished(std::move(onFinished));
-      onboarding->show(startAtPermissions);
-    };
-  }
   std::unique_ptr<QtUpdateUserDriver> updateWindows;
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater(const DebugLog& log) {
     return [this, &log] {
@@ -293,7 +288,8 @@ int ApplicationAssembly::finish() {
                               {"panels", json::dump(mac.panels.toJson())},
                               {"hotKeys", json::dump(mac.hotKeys.toJson())},
                               {"hud", parts.mirrorHistory.hudJson()},
-                              {"diagnostics", parts.diagnostics.historyJson()}});
+                              {"diagnostics", parts.diagnostics.historyJson()},
+                              {"windows", parts.windows.historyJson()}});
   }
   if (options_.report && !writeFile(*options_.report, report)) {
     std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
@@ -358,15 +354,9 @@ Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& d
   if (auto status = hud.writeSnapshots(directory, mac.world); !status) {
     return status;
   }
-  // The first-run guide's pages, when it was shown.
-  if (onboarding) {
-    for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
-      if (writeOnboardingSnapshots(*onboarding, QString::fromStdString(directory.string()),
-                                   appearance)
-              .isEmpty()) {
-        return Error{"could not write the onboarding pictures to " + directory.string(), 1};
-      }
-    }
+  // Every settings tab and onboarding page, light and dark, in three languages.
+  if (auto status = windows.writeSnapshots(directory); !status) {
+    return status;
   }
   // The simulator window as the person saw it last.
   if (simulator &&

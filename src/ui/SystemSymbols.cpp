@@ -48,6 +48,102 @@ void drawText(QPainter& p, const QRectF& box, const QString& text, double points
   p.drawText(box, Qt::AlignCenter, text);
 }
 
+// Clears `path` out of what is drawn so far (the holes of filled symbols).
+void cut(QPainter& p, const QPainterPath& path) {
+  p.save();
+  p.setCompositionMode(QPainter::CompositionMode_Clear);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::black);
+  p.drawPath(path);
+  p.restore();
+}
+
+void fill(QPainter& p, const QPainterPath& path) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::black);
+  p.drawPath(path);
+}
+
+QPainterPath ellipse(double x, double y, double w, double h) {
+  QPainterPath path;
+  path.addEllipse(QRectF(x, y, w, h));
+  return path;
+}
+
+// A cog: `teeth` rounded teeth around a disc with a hole.
+void drawGear(QPainter& p, double pt) {
+  const QPointF c(pt / 2, pt / 2);
+  const int teeth = 8;
+  QPainterPath outline;
+  for (int i = 0; i < teeth * 2; ++i) {
+    const double angle = (i * M_PI / teeth) - M_PI / 2;
+    const double r = (i % 2 == 0) ? pt * 0.5 : pt * 0.38;
+    const double spread = M_PI / teeth * 0.45;
+    const QPointF a(c.x() + r * std::cos(angle - spread), c.y() + r * std::sin(angle - spread));
+    const QPointF b(c.x() + r * std::cos(angle + spread), c.y() + r * std::sin(angle + spread));
+    if (i == 0) {
+      outline.moveTo(a);
+    } else {
+      outline.lineTo(a);
+    }
+    outline.lineTo(b);
+  }
+  outline.closeSubpath();
+  fill(p, outline);
+  cut(p, ellipse(pt * 0.34, pt * 0.34, pt * 0.32, pt * 0.32));
+}
+
+void drawShield(QPainter& p, double pt) {
+  QPainterPath shield;
+  shield.moveTo(pt * 0.5, 0);
+  shield.cubicTo(pt * 0.68, pt * 0.1, pt * 0.85, pt * 0.14, pt * 0.92, pt * 0.14);
+  shield.cubicTo(pt * 0.95, pt * 0.6, pt * 0.8, pt * 0.85, pt * 0.5, pt);
+  shield.cubicTo(pt * 0.2, pt * 0.85, pt * 0.05, pt * 0.6, pt * 0.08, pt * 0.14);
+  shield.cubicTo(pt * 0.15, pt * 0.14, pt * 0.32, pt * 0.1, pt * 0.5, 0);
+  fill(p, shield);
+  // The padlock cut out of it: shackle and body.
+  QPainterPath body;
+  body.addRoundedRect(QRectF(pt * 0.33, pt * 0.45, pt * 0.34, pt * 0.27), pt * 0.04, pt * 0.04);
+  cut(p, body);
+  p.save();
+  p.setCompositionMode(QPainter::CompositionMode_Clear);
+  p.setPen(QPen(Qt::black, pt * 0.07));
+  p.setBrush(Qt::NoBrush);
+  p.drawArc(QRectF(pt * 0.39, pt * 0.28, pt * 0.22, pt * 0.3), 0, 180 * 16);
+  p.drawLine(QPointF(pt * 0.39, pt * 0.43), QPointF(pt * 0.39, pt * 0.47));
+  p.drawLine(QPointF(pt * 0.61, pt * 0.43), QPointF(pt * 0.61, pt * 0.47));
+  p.restore();
+}
+
+void drawPerson(QPainter& p, double pt) {
+  fill(p, ellipse(0, 0, pt, pt));
+  cut(p, ellipse(pt * 0.34, pt * 0.17, pt * 0.32, pt * 0.32));
+  QPainterPath shoulders;
+  shoulders.moveTo(pt * 0.18, pt * 0.84);
+  shoulders.cubicTo(pt * 0.24, pt * 0.58, pt * 0.76, pt * 0.58, pt * 0.82, pt * 0.84);
+  shoulders.cubicTo(pt * 0.62, pt * 0.98, pt * 0.38, pt * 0.98, pt * 0.18, pt * 0.84);
+  cut(p, shoulders);
+}
+
+void drawInfo(QPainter& p, double pt) {
+  fill(p, ellipse(0, 0, pt, pt));
+  cut(p, ellipse(pt * 0.43, pt * 0.2, pt * 0.14, pt * 0.14));
+  QPainterPath stem;
+  stem.addRoundedRect(QRectF(pt * 0.435, pt * 0.42, pt * 0.13, pt * 0.38), pt * 0.05, pt * 0.05);
+  cut(p, stem);
+}
+
+void drawAppBadgeFilled(QPainter& p, double pt) {
+  const double side = pt * 0.95;
+  QPainterPath square;
+  square.addRoundedRect(QRectF(0, pt * 0.2, side, side), side * 0.22, side * 0.22);
+  fill(p, square);
+  const double d = pt * 0.5;
+  // A ring of space between the square and its badge.
+  cut(p, ellipse(pt * 1.15 - d - pt * 0.08, -pt * 0.08, d + pt * 0.16, d + pt * 0.16));
+  fill(p, ellipse(pt * 1.15 - d, 0, d, d));
+}
+
 const std::map<QString, Shape>& shapes() {
   static const std::map<QString, Shape> table = {
       {"chevron.down",
@@ -111,6 +207,16 @@ const std::map<QString, Shape>& shapes() {
           const double d = pt * 0.42;
           p.drawEllipse(QRectF(pt * 1.15 - d, 0, d, d));
         }}},
+      {"gearshape.fill",
+       {1.0, 1.0, [](QPainter& p, double pt, QFont::Weight) { drawGear(p, pt); }}},
+      {"lock.shield.fill",
+       {1.0, 1.0, [](QPainter& p, double pt, QFont::Weight) { drawShield(p, pt); }}},
+      {"person.crop.circle.fill",
+       {1.0, 1.0, [](QPainter& p, double pt, QFont::Weight) { drawPerson(p, pt); }}},
+      {"info.circle.fill",
+       {1.0, 1.0, [](QPainter& p, double pt, QFont::Weight) { drawInfo(p, pt); }}},
+      {"app.badge.fill",
+       {1.15, 1.15, [](QPainter& p, double pt, QFont::Weight) { drawAppBadgeFilled(p, pt); }}},
   };
   return table;
 }

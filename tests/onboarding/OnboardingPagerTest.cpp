@@ -3,7 +3,7 @@
 #include <QLabel>
 
 #include "OnboardingTestSupport.h"
-#include "onboarding/ConsentSwitch.h"
+#include "ui/ConsentSwitch.h"
 
 namespace lumarin::test {
 namespace {

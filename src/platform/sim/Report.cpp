@@ -68,6 +68,12 @@ OrderedJson eventJson(const ScenarioEvent& e) {
     out["email"] = e.email;
     out["create"] = e.flag;
   }
+  if (e.action == "openSettings" || e.action == "closeWindow") {
+    out[e.action == "openSettings" ? "tab" : "window"] = e.item;
+  }
+  if (e.action == "pressControl" || e.action == "typeText") {
+    out["control"] = e.item;
+  }
   if (e.action == "answerOpenPanel") {
     out["path"] = e.panelAnswer ? OrderedJson(*e.panelAnswer) : OrderedJson();
   }

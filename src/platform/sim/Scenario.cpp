@@ -406,6 +406,10 @@ const std::map<std::string, std::vector<const char*>>& eventKeys() {
       {"chooseMenuItem", {"path"}},
       {"closeMenu", {}},
       {"answerOpenPanel", {"path", "cancel"}},
+      {"openSettings", {"tab"}},
+      {"pressControl", {"control"}},
+      {"typeText", {"control", "text"}},
+      {"closeWindow", {"window"}},
       {"deliverCrash",
        {"signal", "exceptionType", "exceptionCode", "terminationReason", "callStack", "osVersion",
         "arch"}},
@@ -565,6 +569,10 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
                                                       "openControlCenter",
                                                       "closeControlCenter",
                                                       "coverOwnWindows",
+                                                      "openSettings",
+                                                      "pressControl",
+                                                      "typeText",
+                                                      "closeWindow",
                                                       "deliverCrash"};
     const bool needsApp = kWithoutApp.count(event.action) == 0;
     if (needsApp || r.member(e, "app") != nullptr) {
@@ -638,6 +646,30 @@ void readTimeline(Reader& r, const Json& root, Scenario& scenario,
       event.email = r.string(e, at, "email", true);
       event.password = r.string(e, at, "password", true);
       event.flag = r.boolean(e, at, "create", false);
+    } else if (event.action == "openSettings") {
+      static const std::set<std::string> kTabs = {"general", "permissions", "apps", "account",
+                                                  "about"};
+      event.item = r.string(e, at, "tab", false);
+      if (r.ok() && !event.item.empty() && kTabs.count(event.item) == 0) {
+        r.fail(json::pathMember(at, "tab"),
+               "expected \"general\", \"permissions\", \"apps\", \"account\" or \"about\"");
+        return;
+      }
+    } else if (event.action == "pressControl" || event.action == "typeText") {
+      event.item = r.string(e, at, "control", true);
+      if (r.ok() && event.item.empty()) {
+        r.fail(json::pathMember(at, "control"), "expected a control's accessible name");
+        return;
+      }
+      if (event.action == "typeText") {
+        event.title = r.string(e, at, "text", true);
+      }
+    } else if (event.action == "closeWindow") {
+      event.item = r.string(e, at, "window", true);
+      if (r.ok() && event.item != "settings" && event.item != "onboarding") {
+        r.fail(json::pathMember(at, "window"), "expected \"settings\" or \"onboarding\"");
+        return;
+      }
     } else if (event.action == "coverOwnWindows") {
       event.flag = r.boolean(e, at, "covered", true);
     } else if (event.action == "deliverCrash") {
@@ -960,7 +992,8 @@ bool applyEvent(const ScenarioEvent& event, World& world, const Interaction& int
     return interaction.diagnostics != nullptr && event.crash &&
            interaction.diagnostics->deliver(DiagnosticPayload{{*event.crash}});
   }
-  if (a == "clickTile") {
+  if (a == "clickTile" || a == "openSettings" || a == "pressControl" || a == "typeText" ||
+      a == "closeWindow") {
     return interaction.program && interaction.program(event);
   }
   if (a == "chooseMenuItem") {

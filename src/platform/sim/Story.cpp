@@ -182,6 +182,15 @@ class Narrator {
         line = "the system hands over a crash of an earlier run";
       } else if (action == "renameTile") {
         line = app + "'s Dock tile is renamed " + text(e, "title");
+      } else if (action == "openSettings") {
+        const std::string tab = text(e, "tab");
+        line = "the user opens the settings" + (tab.empty() ? "" : " on " + tab);
+      } else if (action == "pressControl") {
+        line = "the user presses \"" + text(e, "control") + "\"";
+      } else if (action == "typeText") {
+        line = "the user types into \"" + text(e, "control") + "\"";
+      } else if (action == "closeWindow") {
+        line = "the user closes the " + text(e, "window") + " window";
       } else if (action == "clickTile" || action == "closeMenu") {
         continue;  // told by what the program did
       } else {

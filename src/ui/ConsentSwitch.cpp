@@ -1,4 +1,4 @@
-#include "onboarding/ConsentSwitch.h"
+#include "ui/ConsentSwitch.h"
 
 #include <QPainter>
 

@@ -1,0 +1,89 @@
+#include "settings/HUDSettingsSection.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "l10n/L10n.h"
+#include "model/AppSettings.h"
+#include "platform/ScreenCapture.h"
+#include "settings/SettingsComponents.h"
+#include "settings/SettingsContext.h"
+#include "ui/ConsentSwitch.h"
+#include "ui/PillButton.h"
+#include "ui/SettingsPillButton.h"
+
+namespace lumarin {
+
+namespace {
+
+constexpr int kButtonHeight = 28;
+
+QString text(const SettingsContext& context, const char* key) {
+  return QString::fromStdString(context.l10n.string(key));
+}
+
+}  // namespace
+
+HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent)
+    : QWidget(parent), context_(context), captureGranted_(context.screenCapture.preflightAccess()) {
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto* card = new SettingsCard(this);
+  outer->addWidget(card);
+  card->rows()->setSpacing(14);
+
+  auto* follow = new ConsentSwitch(text(context, "menu.mirrorHUDFollowCC"),
+                                   *context.settings.mirrorHUDFollowsControlCenter());
+  QObject::connect(follow, &QAbstractButton::toggled, follow, [&context](bool on) {
+    if (*context.settings.mirrorHUDFollowsControlCenter() != on) {
+      context.settings.setMirrorHUDFollowsControlCenter(on);
+    }
+  });
+  followSubscription_ = context.settings.mirrorHUDFollowsControlCenter().observe(
+      [follow](bool on) { follow->setChecked(on); });
+  card->addRow(new SettingsRow(text(context, "menu.mirrorHUDFollowCC"),
+                               text(context, "hud.followCCSub"), follow));
+  card->addDivider();
+
+  auto* keys = new QWidget();
+  auto* keyLayout = new QHBoxLayout(keys);
+  keyLayout->setContentsMargins(0, 0, 0, 0);
+  keyLayout->setSpacing(10);
+  keyLayout->addWidget(new KeyCapLabel(QStringLiteral("⌃⌥⌘M"), keys));
+  auto* showNow = new SettingsPillButton(text(context, "hud.showNow"), false, [&context] {
+    if (context.toggleHUD) {
+      context.toggleHUD("menu");
+    }
+  });
+  showNow->setFixedHeight(kButtonHeight);
+  showNow->button()->setAccessibleName(text(context, "hud.showNow"));
+  keyLayout->addWidget(showNow);
+  keys->setAccessibleName(text(context, "hud.hotkey"));
+  card->addRow(new SettingsRow(text(context, "hud.hotkey"), text(context, "hud.hotkeySub"), keys));
+
+  captureDivider_ = new RowDivider();
+  card->addRow(captureDivider_);
+  auto* allow = new SettingsPillButton(text(context, "common.grant"), true, [&context] {
+    if (context.requestScreenRecording) {
+      context.requestScreenRecording();
+    }
+  });
+  allow->setFixedHeight(kButtonHeight);
+  allow->button()->setAccessibleName(text(context, "onb.permCap") + ": " +
+                                     text(context, "common.grant"));
+  captureRow_ =
+      new SettingsRow(text(context, "onb.permCap"), text(context, "hud.captureNote"), allow);
+  card->addRow(captureRow_);
+  captureRow_->setVisible(!captureGranted_);
+  captureDivider_->setVisible(!captureGranted_);
+}
+
+HUDSettingsSection::~HUDSettingsSection() = default;
+
+void HUDSettingsSection::poll() {
+  captureGranted_ = context_.screenCapture.preflightAccess();
+  captureRow_->setVisible(!captureGranted_);
+  captureDivider_->setVisible(!captureGranted_);
+}
+
+}  // namespace lumarin

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "base/Observable.h"
+#include "base/Signal.h"
+
+namespace lumarin {
+
+class RepeatingTimer;
+class SettingsCard;
+struct SettingsContext;
+
+// The general tab's block for the HUD: opening it with Control Center, the hot key as a key
+// cap with "Show now", and, while screen recording is not allowed, a row that asks for it. The
+// permission is re-read on every tick of the tab's 1.5-second timer. Main thread.
+class HUDSettingsSection : public QWidget {
+ public:
+  HUDSettingsSection(SettingsContext& context, QWidget* parent = nullptr);
+  ~HUDSettingsSection() override;
+
+  // A tick of the tab's permission timer.
+  void poll();
+  bool captureGranted() const { return captureGranted_; }
+  QWidget* captureRow() const { return captureRow_; }
+
+ private:
+  SettingsContext& context_;
+  bool captureGranted_;
+  QWidget* captureRow_ = nullptr;
+  QWidget* captureDivider_ = nullptr;
+  Subscription followSubscription_;
+};
+
+}  // namespace lumarin

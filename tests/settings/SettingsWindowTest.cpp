@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+
+#include "SettingsTestSupport.h"
+#include "l10n/AppLanguage.h"
+#include "settings/HUDSettingsSection.h"
+#include "settings/SettingsComponents.h"
+#include "settings/SettingsTabs.h"
+#include "ui/ConsentSwitch.h"
+#include "ui/PulldownPill.h"
+#include "ui/SettingsDropdown.h"
+
+namespace lumarin::test {
+namespace {
+
+class SettingsWindowTest : public SettingsFixture {};
+
+int settingsWindows() {
+  int count = 0;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    count += dynamic_cast<SettingsWindow*>(top) != nullptr && top->isVisible() ? 1 : 0;
+  }
+  return count;
+}
+
+TEST_F(SettingsWindowTest, OpeningForATabSwitchesTheOneWindowAndClosingOnlyHidesIt) {
+  open();
+  SettingsWindow* window = controller().window();
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::general);
+  EXPECT_EQ(window->size(), QSize(760, 520));
+  EXPECT_EQ(window->minimumSize(), QSize(720, 480));
+
+  open(SettingsTab::apps);
+  EXPECT_EQ(controller().window(), window);
+  EXPECT_EQ(settingsWindows(), 1);
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::apps);
+  for (SettingsSidebarRow* row : controller().view()->sidebarRows()) {
+    EXPECT_EQ(row->isChecked(), row->tab() == SettingsTab::apps);
+  }
+
+  // A sidebar click selects; the window reopens on the tab shown last.
+  click(named("About"));
+  EXPECT_EQ(*controller().router().selectedTab(), SettingsTab::about);
+  window->close();
+  EXPECT_FALSE(controller().isVisible());
+  open();
+  EXPECT_EQ(controller().window(), window);
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::about);
+}
+
+TEST_F(SettingsWindowTest, SwitchesWriteTheirSettingsAndFollowChangesMadeElsewhere) {
+  open();
+  auto* launch = named<ConsentSwitch>("Launch at login");
+  ASSERT_NE(launch, nullptr);
+  EXPECT_FALSE(launch->isChecked());
+  click(launch);
+  EXPECT_TRUE(*settings_.launchAtLogin());
+  EXPECT_TRUE(loginItems_.isRegistered());
+
+  auto* follow = named<ConsentSwitch>("Show with Control Center");
+  ASSERT_NE(follow, nullptr);
+  const bool before = *settings_.mirrorHUDFollowsControlCenter();
+  click(follow);
+  EXPECT_EQ(*settings_.mirrorHUDFollowsControlCenter(), !before);
+  // Changed from the menu: the switch follows.
+  settings_.setMirrorHUDFollowsControlCenter(before);
+  EXPECT_EQ(follow->isChecked(), before);
+
+  open(SettingsTab::about);
+  auto* crash = named<ConsentSwitch>("Share crash reports");
+  auto* improve = named<ConsentSwitch>("Help improve Lumarin");
+  ASSERT_NE(crash, nullptr);
+  ASSERT_NE(improve, nullptr);
+  const bool crashBefore = *settings_.crashReportingEnabled();
+  click(crash);
+  EXPECT_EQ(*settings_.crashReportingEnabled(), !crashBefore);
+  settings_.setImproveDataSharing(true);
+  EXPECT_TRUE(improve->isChecked());
+  click(improve);
+  EXPECT_FALSE(*settings_.improveDataSharing());
+  // Without a feed there is no update to check for.
+  EXPECT_EQ(named("Check now"), nullptr);
+}
+
+TEST_F(SettingsWindowTest, HUDSectionShowsNowAndDropsTheRecordingRowOnceAllowed) {
+  mac_.world.setScreenRecordingGranted(false);
+  open();
+  auto* general = dynamic_cast<GeneralTab*>(controller().view()->page());
+  ASSERT_NE(general, nullptr);
+  QWidget* captureRow = general->hudSection()->captureRow();
+  EXPECT_TRUE(captureRow->isVisible());
+  KeyCapLabel* keyCap = nullptr;
+  for (QWidget* widget : controller().window()->findChildren<QWidget*>()) {
+    keyCap = keyCap != nullptr ? keyCap : dynamic_cast<KeyCapLabel*>(widget);
+  }
+  ASSERT_NE(keyCap, nullptr);
+  EXPECT_EQ(keyCap->text(), QStringLiteral("⌃⌥⌘M"));
+  EXPECT_EQ(keyCap->height(), 28);
+
+  click(named("Show now"));
+  click(named("Show now"));
+  EXPECT_EQ(hudToggles_, (std::vector<std::string>{"menu", "menu"}));
+  click(named("Screen Recording (optional): Allow"));
+  EXPECT_EQ(captureRequests_, 1);
+
+  mac_.world.setScreenRecordingGranted(true);
+  scheduler_.advanceBy(seconds(1.5));
+  settle();
+  EXPECT_FALSE(captureRow->isVisible());
+
+  // The timer runs only while the tab is on screen.
+  EXPECT_TRUE(general->isPolling());
+  controller().close();
+  EXPECT_FALSE(general->isPolling());
+}
+
+TEST_F(SettingsWindowTest, PermissionsTabFollowsTheGrantsAndAsksForThem) {
+  mac_.world.setAccessibilityTrusted(false);
+  mac_.world.setScreenRecordingGranted(false);
+  open(SettingsTab::permissions);
+  click(named("Accessibility: Allow"));
+  EXPECT_EQ(accessibilityRequests_, 1);
+  click(named("Screen Recording (optional): Allow"));
+  EXPECT_EQ(captureRequests_, 1);
+
+  mac_.world.setAccessibilityTrusted(true);
+  scheduler_.advanceBy(seconds(1.5));
+  settle();
+  EXPECT_EQ(named("Accessibility: Allow"), nullptr);
+  EXPECT_NE(named("Screen Recording (optional): Allow"), nullptr);
+}
+
+TEST_F(SettingsWindowTest, PickingALanguageStoresItAndRedrawsTheWindowInIt) {
+  open();
+  ASSERT_NE(named("Language"), nullptr);
+  click(named("Language"));
+  ASSERT_TRUE(pressControlNamed(QStringLiteral("Deutsch")).has_value());
+  scheduler_.runUntilIdle();
+  settle();
+  EXPECT_EQ(settings_.languageCode()->value_or(""), "de");
+  EXPECT_NE(named("Allgemein"), nullptr) << "the sidebar in German";
+  EXPECT_NE(named("Bei der Anmeldung öffnen"), nullptr);
+}
+
+TEST_F(SettingsWindowTest, KeyboardReachesEveryTabAndControl) {
+  open();
+  QWidget* window = controller().window();
+  // Tab walks the sidebar rows in order; Return on one selects it.
+  std::vector<QString> reached;
+  for (int i = 0; i < 40 && reached.size() < 12; ++i) {
+    QTest::keyClick(window, Qt::Key_Tab);
+    if (QWidget* focus = QApplication::focusWidget()) {
+      reached.push_back(focus->accessibleName());
+    }
+  }
+  for (const char* name : {"General", "Permissions", "Apps", "Account", "About", "Launch at login",
+                           "Language", "Show with Control Center", "Show now"}) {
+    EXPECT_NE(std::find(reached.begin(), reached.end(), QString::fromUtf8(name)), reached.end())
+        << name;
+  }
+  SettingsSidebarRow* about = controller().view()->sidebarRows().back();
+  about->setFocus();
+  QTest::keyClick(about, Qt::Key_Return);
+  settle();
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::about);
+
+  open(SettingsTab::general);
+  auto* launch = named<ConsentSwitch>("Launch at login");
+  launch->setFocus();
+  QTest::keyClick(launch, Qt::Key_Space);
+  EXPECT_TRUE(*settings_.launchAtLogin());
+}
+
+// Every label of every tab fits its room in every language and both appearances: a word-
+// wrapped label is as tall as its text needs, any other label as wide.
+TEST_F(SettingsWindowTest, NoTextIsCutInAnyLanguage) {
+  mac_.world.setAccessibilityTrusted(false);
+  mac_.world.setScreenRecordingGranted(false);
+  settings_.setMonitoredApps({});
+  for (AppLanguage language : kAllLanguages) {
+    l10n_.apply(std::string(languageCode(language)));
+    for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+      SettingsWindowController pictures(SettingsWindowController::Dependencies{
+          context(), process_, nullptr, appearance, nullptr, {}});
+      pictures.show();
+      settle();
+      for (SettingsTab tab : {SettingsTab::general, SettingsTab::permissions, SettingsTab::apps,
+                              SettingsTab::account, SettingsTab::about}) {
+        pictures.router().select(tab);
+        settle();
+        for (QLabel* label : pictures.window()->findChildren<QLabel*>()) {
+          if (!label->isVisible() || label->text().isEmpty()) {
+            continue;
+          }
+          const std::string where = std::string(languageCode(language)) + "/" +
+                                    std::string(settingsTabName(tab)) + ": " +
+                                    label->text().toStdString();
+          if (label->wordWrap()) {
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << where;
+          } else {
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << where;
+          }
+        }
+        for (auto* row : pictures.view()->sidebarRows()) {
+          EXPECT_GE(row->titleRoom(),
+                    QFontMetrics(row->fittedFont()).horizontalAdvance(row->text()))
+              << languageCode(language) << " sidebar: " << row->text().toStdString();
+        }
+        for (auto* button : pictures.window()->findChildren<QAbstractButton*>()) {
+          if (button->isVisible() && !button->text().isEmpty() &&
+              dynamic_cast<SettingsSidebarRow*>(button) == nullptr &&
+              dynamic_cast<PulldownPill*>(button) == nullptr) {
+            EXPECT_GE(button->width(), button->sizeHint().width())
+                << languageCode(language) << " button: " << button->text().toStdString();
+          }
+        }
+      }
+      pictures.close();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumarin::test
