@@ -111,13 +111,7 @@ std::string statusLine(const L10n& l10n, const DockItem* tile) {
   return l10n.string(tile->isRunning ? "apps.running" : "item.notRunning");
 }
 
-// A card as tall as its wrapped texts need at the width it gets: a maximum height would be
-// the height at its preferred width, where long translations take fewer lines.
-SettingsCard* makeCard(QWidget* parent) {
-  auto* card = new SettingsCard(parent);
-  card->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-  return card;
-}
+SettingsCard* makeCard(QWidget* parent) { return new SettingsCard(parent); }
 
 // A named system symbol in the secondary label colour, resolved when it is drawn.
 class SymbolView : public QWidget {

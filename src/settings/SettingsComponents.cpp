@@ -43,7 +43,8 @@ TextStyle styleOf(SettingsText kind) {
 SettingsCard::SettingsCard(QWidget* parent) : QFrame(parent), layout_(new QVBoxLayout(this)) {
   layout_->setContentsMargins(kPadding, 10, kPadding, 10);
   layout_->setSpacing(10);
-  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  // As tall as the rows need at the width it gets (wrapped translations grow it).
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
 void SettingsCard::addRow(QWidget* row) { layout_->addWidget(row); }

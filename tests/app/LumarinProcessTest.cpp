@@ -287,6 +287,16 @@ TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) 
   EXPECT_NE(story.find("0:05.0  Mail shows 4 in the menu bar\n"), std::string::npos);
   EXPECT_NE(story.find("0:24.7  a click on Dropbox's tile opened its menu\n"), std::string::npos);
   EXPECT_NE(story.find("the HUD closes: Escape\n"), std::string::npos);
+  // The settings window, used by name near the end of the run.
+  const auto& windows = (*report)["windows"];
+  ASSERT_FALSE(windows.empty());
+  EXPECT_EQ(count("the settings window opens"), 1u);
+  EXPECT_EQ(count("the settings window closes"), 1u);
+  EXPECT_NE(story.find("\"Launch at login\" shows on and changes launchAtLogin\n"),
+            std::string::npos);
+  EXPECT_NE(story.find("\"Notes\" shows Notes and changes monitoredApps\n"), std::string::npos);
+  EXPECT_EQ(windows.back()["event"], "closed");
+  EXPECT_EQ(windows.back()["frame"].size(), 4u);
   EXPECT_NE(story.find("The whole run: "), std::string::npos);
 }
 

@@ -121,6 +121,24 @@ TEST_F(CaptureTest, PermissionFlowMarkIsConsumedOnceAndOnlyWhenRecent) {
   EXPECT_FALSE(defaults_.contains("permissionFlowStartedAt"));
 }
 
+// "Allow": the system's request the first time in a launch, System Settings every later time,
+// nothing once allowed.
+TEST_F(CaptureTest, AllowAsksTheSystemOnceThenOpensSystemSettings) {
+  world_.setScreenRecordingGranted(false);
+  const auto opened = workspace_.openedURLs().size();
+  capture_->requestAccess();
+  EXPECT_EQ(world_.screenRecordingRequests(), 1);
+  EXPECT_TRUE(defaults_.contains("permissionFlowStartedAt"));
+  EXPECT_EQ(workspace_.openedURLs().size(), opened);
+  capture_->requestAccess();
+  capture_->requestAccess();
+  EXPECT_EQ(world_.screenRecordingRequests(), 1);
+  EXPECT_EQ(workspace_.openedURLs().size(), opened + 2);
+  world_.setScreenRecordingGranted(true);
+  capture_->requestAccess();
+  EXPECT_EQ(workspace_.openedURLs().size(), opened + 2);
+}
+
 TEST(StatusItemCaptureRulesTest, WindowAndFrameMatching) {
   const GlobalRect item(500, 0, 30, 37);
   auto centred = [](const GlobalRect& r, double w) {

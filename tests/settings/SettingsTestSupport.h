@@ -9,6 +9,12 @@
 #include "support/DesktopFixture.h"
 #include "ui/ControlDriver.h"
 
+namespace lumarin {
+class CloudAccount;
+class CloudSync;
+class TesterMode;
+}  // namespace lumarin
+
 namespace lumarin::test {
 
 // The settings window on a simulated Mac, on virtual time. Requests that leave the window
@@ -33,9 +39,9 @@ class SettingsFixture : public DesktopFixture {
                            icons_,
                            monitor_->items(),
                            "jp.kestova.lumarin",
-                           nullptr,
-                           nullptr,
-                           nullptr,
+                           account_,
+                           sync_,
+                           tester_,
                            {},
                            [this](const std::string& trigger) { hudToggles_.push_back(trigger); },
                            [this] { ++accessibilityRequests_; },
@@ -72,6 +78,10 @@ class SettingsFixture : public DesktopFixture {
     settle();
   }
 
+  // The optional services, when a test has them.
+  CloudAccount* account_ = nullptr;
+  CloudSync* sync_ = nullptr;
+  TesterMode* tester_ = nullptr;
   std::unique_ptr<SettingsWindowController> controller_;
   std::vector<std::string> hudToggles_;
   int accessibilityRequests_ = 0;

@@ -6,7 +6,13 @@
 #include <QScrollArea>
 
 #include "SettingsTestSupport.h"
+#include "cloud/CloudAccount.h"
+#include "cloud/CloudConfig.h"
+#include "cloud/CloudSync.h"
+#include "diagnostics/TesterMode.h"
 #include "l10n/AppLanguage.h"
+#include "platform/sim/SimHttpClient.h"
+#include "platform/sim/SimSecretStore.h"
 #include "settings/HUDSettingsSection.h"
 #include "settings/SettingsComponents.h"
 #include "settings/SettingsTabs.h"
@@ -223,6 +229,87 @@ TEST_F(SettingsWindowTest, NoTextIsCutInAnyLanguage) {
       pictures.close();
     }
   }
+}
+
+}  // namespace
+}  // namespace lumarin::test
+
+namespace lumarin::test {
+namespace {
+
+// The account tab and the tester gesture, with an account that talks to a scripted service.
+class SettingsAccountTest : public SettingsFixture {
+ protected:
+  SettingsAccountTest() {
+    account_ = account.get();
+    sync_ = sync.get();
+    tester_ = tester.get();
+  }
+  ~SettingsAccountTest() override { controller_.reset(); }
+
+  SimHttpClient http;
+  SimSecretStore secrets;
+  std::unique_ptr<CloudAccount> account = std::make_unique<CloudAccount>(CloudAccount::Dependencies{
+      http, secrets, mac_.workspace, scheduler_, log_, CloudConfig{"https://svc.test/"}});
+  std::unique_ptr<CloudSync> sync = std::make_unique<CloudSync>(CloudSync::Dependencies{
+      settings_, *account, defaults_, http, scheduler_, log_, CloudConfig{"https://svc.test/"}});
+  std::shared_ptr<TesterMode> tester = std::make_shared<TesterMode>(
+      TesterMode::Dependencies{defaults_, scheduler_, log_, systemLog_, http, bundle_, process_,
+                               "https://svc.test/", dir_.path().string()});
+};
+
+TEST_F(SettingsAccountTest, SignInSyncAndSignOutFromTheAccountTab) {
+  open(SettingsTab::account);
+  ASSERT_EQ(named("Sign Out"), nullptr);
+  click(named("Sign In…"));
+  ASSERT_TRUE(account->pendingState().has_value()) << "the browser was sent to sign in";
+  ASSERT_TRUE(account->handleCallback("lumarin://auth?code=c&state=" + *account->pendingState()));
+  http.answerNext({200, R"({"token":"tok-1","email":"ana@example.com","tier":"pro"})"});
+  scheduler_.runUntilIdle();
+  settle();
+
+  QLabel* email = nullptr;
+  for (QLabel* label : controller().window()->findChildren<QLabel*>()) {
+    email = label->isVisible() && label->text() == "ana@example.com" ? label : email;
+  }
+  EXPECT_NE(email, nullptr) << "the signed-in e-mail is shown";
+  auto* syncSwitch = named<ConsentSwitch>("Sync settings");
+  ASSERT_NE(syncSwitch, nullptr);
+  EXPECT_EQ(syncSwitch->isChecked(), *sync->enabled());
+  const bool before = *sync->enabled();
+  click(syncSwitch);
+  EXPECT_EQ(*sync->enabled(), !before);
+
+  click(named("Sign Out"));
+  scheduler_.runUntilIdle();
+  settle();
+  EXPECT_FALSE(account->state()->signedIn);
+  EXPECT_NE(named("Sign In…"), nullptr);
+  EXPECT_EQ(named("Sync settings"), nullptr);
+}
+
+TEST_F(SettingsAccountTest, EightQuickTapsOnTheIconSwitchTesterModeAndRingIt) {
+  open();
+  TesterIconView* icon = controller().view()->testerIcon();
+  for (int i = 0; i < 7; ++i) {
+    QTest::mouseClick(icon, Qt::LeftButton);
+  }
+  EXPECT_FALSE(*tester->enabled());
+  EXPECT_FALSE(icon->ringShown());
+  QTest::mouseClick(icon, Qt::LeftButton);
+  EXPECT_TRUE(*tester->enabled());
+  EXPECT_TRUE(icon->ringShown());
+  // A pause longer than two seconds starts the count again.
+  for (int i = 0; i < 4; ++i) {
+    QTest::mouseClick(icon, Qt::LeftButton);
+  }
+  scheduler_.advanceBy(seconds(3));
+  for (int i = 0; i < 7; ++i) {
+    QTest::mouseClick(icon, Qt::LeftButton);
+  }
+  EXPECT_TRUE(*tester->enabled());
+  QTest::mouseClick(icon, Qt::LeftButton);
+  EXPECT_FALSE(*tester->enabled());
 }
 
 }  // namespace

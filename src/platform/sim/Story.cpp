@@ -103,6 +103,7 @@ class Narrator {
     hud();
     clicks();
     diagnostics();
+    windows();
     menus();
     activations();
     hotKeys();
@@ -255,6 +256,27 @@ class Narrator {
     }
     for (const auto& upload : diagnostics.value("testerUploads", Json::array())) {
       add(number(upload, "at"), "tester mode sends the recent logs to the web service");
+    }
+  }
+
+  void windows() {
+    for (const auto& entry : report_.value("windows", Json::array())) {
+      const std::string event = text(entry, "event");
+      const std::string window = text(entry, "window");
+      if (event == "opened" || event == "closed") {
+        add(number(entry, "at"),
+            "the " + window + " window " + (event == "opened" ? "opens" : "closes"));
+      } else if (event == "tab") {
+        add(number(entry, "at"), "the " + window + " window shows " + text(entry, "tab"));
+      } else if (event == "control") {
+        std::string line = "\"" + text(entry, "control") + "\" shows " + text(entry, "value");
+        std::string keys;
+        const Json changed = entry.value("changed", Json::object());
+        for (const auto& [key, value] : changed.items()) {
+          keys += (keys.empty() ? "" : ", ") + key;
+        }
+        add(number(entry, "at"), keys.empty() ? line : line + " and changes " + keys);
+      }
     }
   }
 
