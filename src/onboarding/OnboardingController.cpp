@@ -79,6 +79,10 @@ void OnboardingController::completed(bool finished) {
   // The assignment persists every setting at once.
   deps_.settings.setHasCompletedOnboarding(true);
   kit_.reset();
+  if (onClosed_) {
+    const auto closed = onClosed_;
+    closed(finished);
+  }
   if (finished && onFinished_) {
     const auto done = onFinished_;
     done();

@@ -52,6 +52,8 @@ class OnboardingController {
   void show(bool startAtPermissions);
   // Called after the last page was finished (not when the window was closed by hand).
   void setOnFinished(std::function<void()> handler) { onFinished_ = std::move(handler); }
+  // Called whenever the window goes away: finished (true) or closed by hand.
+  void setOnClosed(std::function<void(bool finished)> handler) { onClosed_ = std::move(handler); }
 
   // True when KESTOVA_ONBOARDING asks for the guide even though it was completed.
   bool forcedByEnvironment() const;
@@ -71,6 +73,7 @@ class OnboardingController {
   Dependencies deps_;
   std::unique_ptr<OnboardingKitController> kit_;
   std::function<void()> onFinished_;
+  std::function<void(bool)> onClosed_;
 };
 
 }  // namespace lumarin

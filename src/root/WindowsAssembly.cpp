@@ -119,13 +119,17 @@ std::function<void(bool, std::function<void()>)> WindowsAssembly::showOnboarding
           *p.processInfo, p.appShell, [&hud] { hud.permissions().requestOrOpenSettings(); },
           [this] { requestScreenRecording(); },
           deps_.mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
+      onboarding_->setOnClosed(
+          [this](bool) { history_->windowClosed("onboarding", onboardingFrame_); });
     }
     onboarding_->setOnFinished(std::move(onFinished));
     const bool opening = onboarding_->kit() == nullptr;
     onboarding_->show(startAtPermissions);
     if (opening && onboarding_->kit() != nullptr) {
       const QWidget* window = onboarding_->kit()->window();
-      history_->windowOpened("onboarding", CocoaRect(0, 0, window->width(), window->height()));
+      onboardingFrame_ =
+          SettingsWindowController::centredFrame(p.screens, window->width(), window->height());
+      history_->windowOpened("onboarding", onboardingFrame_);
     }
   };
 }
@@ -151,10 +155,7 @@ bool WindowsAssembly::perform(const sim::ScenarioEvent& event) {
     if (!onboarding_ || onboarding_->kit() == nullptr) {
       return false;
     }
-    const QWidget* window = onboarding_->kit()->window();
-    const CocoaRect frame(0, 0, window->width(), window->height());
     onboarding_->kit()->window()->close();
-    history_->windowClosed("onboarding", frame);
     return true;
   }
   if (action != "pressControl" && action != "typeText") {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/SettingsTab.h"
+#include "base/Geometry.h"
 #include "base/Result.h"
 
 namespace lumarin {
@@ -80,6 +81,7 @@ class WindowsAssembly {
   std::unique_ptr<WindowHistory> history_;
   std::unique_ptr<SettingsWindowController> settings_;
   std::unique_ptr<OnboardingController> onboarding_;
+  CocoaRect onboardingFrame_;
 };
 
 }  // namespace lumarin

@@ -162,12 +162,16 @@ void SettingsWindowController::setAppearance(std::optional<Appearance> appearanc
 }
 
 CocoaRect SettingsWindowController::frame() const {
-  const double width = window_ ? window_->width() : SettingsWindow::kWidth;
-  const double height = window_ ? window_->height() : SettingsWindow::kHeight;
-  if (deps_.screens != nullptr) {
-    const auto screens = deps_.screens->screens();
-    if (!screens.empty()) {
-      const CocoaRect& visible = screens.front().visibleFrame;
+  return centredFrame(deps_.screens, window_ ? window_->width() : SettingsWindow::kWidth,
+                      window_ ? window_->height() : SettingsWindow::kHeight);
+}
+
+CocoaRect SettingsWindowController::centredFrame(const Screens* screens, double width,
+                                                 double height) {
+  if (screens != nullptr) {
+    const auto list = screens->screens();
+    if (!list.empty()) {
+      const CocoaRect& visible = list.front().visibleFrame;
       return {std::round(visible.minX() + (visible.width() - width) / 2),
               std::round(visible.minY() + (visible.height() - height) / 2), width, height};
     }

@@ -76,6 +76,8 @@ class SettingsWindowController {
   SettingsContext& context() { return deps_.context; }
   // The window's frame on the simulated Mac's main screen (bottom-left convention).
   CocoaRect frame() const;
+  // A window of this size centred on the main screen's visible part, as windows open.
+  static CocoaRect centredFrame(const Screens* screens, double width, double height);
   void setAppearance(std::optional<Appearance> appearance);
 
   // Writes every tab ("settings-<tab><suffix>.png", and with `bottoms` a second picture of

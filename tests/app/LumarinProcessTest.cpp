@@ -253,6 +253,50 @@ TEST_F(LumarinProcessTest, MirrorTilesAndTheirClicksInTheBuiltInScenario) {
   EXPECT_EQ(via, (std::set<std::string>{"AXPress", "AXShowMenu", "click"}));
 }
 
+// The first-run guide and the settings window used from a scenario, by their controls' names:
+// each opening and closing is in the report with the settings the controls changed.
+TEST_F(LumarinProcessTest, ScenarioUsesTheWindowsByTheirControlsNames) {
+  test::writeFile(dir_ / "first.json", R"({
+    "name": "first",
+    "accessibility": {"trusted": false},
+    "apps": [{"bundleID": "com.apple.mail", "name": "Mail", "running": true}],
+    "dock": [{"app": "com.apple.mail"}],
+    "timeline": [
+      {"at": 3, "do": "pressControl", "control": "Continue"},
+      {"at": 4, "do": "pressControl", "control": "Skip for now"},
+      {"at": 5, "do": "closeWindow", "window": "onboarding"},
+      {"at": 6, "do": "openSettings", "tab": "about"},
+      {"at": 7, "do": "pressControl", "control": "Share crash reports"},
+      {"at": 8, "do": "pressControl", "control": "No such control"},
+      {"at": 9, "do": "closeWindow", "window": "settings"},
+      {"at": 10, "do": "closeWindow", "window": "settings"}
+    ]})");
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "12", "--scenario",
+                               QString::fromStdString((dir_ / "first.json").string()), "--report",
+                               QString::fromStdString((dir_ / "first-report.json").string())});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.standardError;
+  auto report = json::parse(test::readFile(dir_ / "first-report.json"));
+  ASSERT_TRUE(report);
+  std::vector<std::string> events;
+  for (const auto& entry : (*report)["windows"]) {
+    events.push_back(entry["window"].get<std::string>() + " " + entry["event"].get<std::string>());
+    if (entry["event"] == "control" && entry["control"] == "Share crash reports") {
+      EXPECT_EQ(entry["changed"].size(), 1u) << entry.dump();
+      EXPECT_TRUE(entry["changed"].contains("crashReportingEnabled")) << entry.dump();
+    }
+  }
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"onboarding opened", "onboarding control",
+                                      "onboarding control", "onboarding closed", "settings opened",
+                                      "settings tab", "settings control", "settings closed"}));
+  std::vector<std::string> effects;
+  for (const auto& entry : (*report)["timeline"]) {
+    effects.push_back(entry["effect"].get<std::string>());
+  }
+  EXPECT_EQ(effects, (std::vector<std::string>{"applied", "applied", "applied", "applied",
+                                               "applied", "no effect", "applied", "no effect"}));
+}
+
 // The narrated run: the story is the same every time and tells each thing of the report.
 TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) {
   const QStringList arguments = {"--headless",
