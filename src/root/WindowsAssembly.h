@@ -27,7 +27,7 @@ class WindowHistory;
 struct Platform;
 
 namespace sim {
-class SimulatedMac;
+struct SimulatedMac;
 struct ScenarioEvent;
 }  // namespace sim
 

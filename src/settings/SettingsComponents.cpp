@@ -31,7 +31,6 @@ TextStyle styleOf(SettingsText kind) {
     case SettingsText::body:
       return {12, QFont::Normal, false};
     case SettingsText::secondary:
-      return {11, QFont::Normal, true};
     case SettingsText::footer:
       return {11, QFont::Normal, true};
   }

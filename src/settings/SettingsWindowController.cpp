@@ -198,16 +198,18 @@ bool SettingsWindowController::writeTabPictures(const std::filesystem::path& dir
     router_.select(tab);
     settle();
     const std::string name = "settings-" + std::string(settingsTabName(tab));
-    ok = window_->grab().save(
-             QString::fromStdString((directory / (name + suffix + ".png")).string())) &&
-         ok;
+    const auto save = [&](const std::string& stem) {
+      std::string file = stem;
+      file += suffix;
+      file += ".png";
+      return window_->grab().save(QString::fromStdString((directory / file).string()));
+    };
+    ok = save(name) && ok;
     if (bottoms) {
       QScrollBar* bar = view_->contentScroll()->verticalScrollBar();
       bar->setValue(bar->maximum());
       settle();
-      ok = window_->grab().save(QString::fromStdString(
-               (directory / (name + "-bottom" + suffix + ".png")).string())) &&
-           ok;
+      ok = save(name + "-bottom") && ok;
       bar->setValue(0);
     }
   }

@@ -275,7 +275,11 @@ class Narrator {
         for (const auto& [key, value] : changed.items()) {
           keys += (keys.empty() ? "" : ", ") + key;
         }
-        add(number(entry, "at"), keys.empty() ? line : line + " and changes " + keys);
+        if (!keys.empty()) {
+          line += " and changes ";
+          line += keys;
+        }
+        add(number(entry, "at"), line);
       }
     }
   }
