@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
+#include <filesystem>
 
 #include "SettingsTestSupport.h"
 #include "cloud/CloudAccount.h"
@@ -179,6 +180,32 @@ TEST_F(SettingsWindowTest, KeyboardReachesEveryTabAndControl) {
   launch->setFocus();
   QTest::keyClick(launch, Qt::Key_Space);
   EXPECT_TRUE(*settings_.launchAtLogin());
+}
+
+// LUMARIN_UI_SNAPSHOT: the first opening writes every tab, top and bottom, and the HUD once.
+TEST_F(SettingsWindowTest, SnapshotRunWritesEveryTabOnceOnTheFirstOpening) {
+  const auto directory = dir_.path() / "ui" / "shots";
+  process_.env["LUMARIN_UI_SNAPSHOT"] = directory.string();
+  int huds = 0;
+  controller_ = std::make_unique<SettingsWindowController>(
+      SettingsWindowController::Dependencies{context(), process_, nullptr, std::nullopt, nullptr,
+                                             [&huds](const std::filesystem::path&) { ++huds; }});
+  open(SettingsTab::account);
+  for (const char* tab : {"general", "permissions", "apps", "account", "about"}) {
+    EXPECT_TRUE(std::filesystem::exists(directory / ("settings-" + std::string(tab) + ".png")))
+        << tab;
+    EXPECT_TRUE(
+        std::filesystem::exists(directory / ("settings-" + std::string(tab) + "-bottom.png")))
+        << tab;
+  }
+  EXPECT_EQ(huds, 1);
+  // The user's tab is back, and a second opening takes no pictures.
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::account);
+  std::filesystem::remove_all(directory);
+  controller().close();
+  open();
+  EXPECT_FALSE(std::filesystem::exists(directory));
+  EXPECT_EQ(huds, 1);
 }
 
 // Every label of every tab fits its room in every language and both appearances: a word-
