@@ -116,6 +116,11 @@ OKRootView::OKRootView(std::vector<OKStep> steps, OKStrings strings, Scheduler& 
   scroll_->viewport()->setAutoFillBackground(false);
   pagesHost_ = new QWidget;
   pagesHost_->setAutoFillBackground(false);
+  // A wrapped label's least height is its preferred, narrower and taller shape, so the pages'
+  // minimum height is more than they take at the card's width; the scroll area would make the
+  // content that tall and scroll. The host states no minimum height: the scroll area gives it
+  // its height for the viewport's width, the height the window was sized by.
+  pagesHost_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
   auto* pages = new QVBoxLayout(pagesHost_);
   pages->setContentsMargins(kSideMargin, 28, kSideMargin, 8);
   pages->setSpacing(0);
@@ -316,13 +321,24 @@ void OKRootView::refreshChrome() {
 }
 
 void OKRootView::reportHeight() {
-  const int width = kWidth;
   layout()->activate();
-  contentHeight_ = wantedHeight(pagesHost_, width);
-  footerHeight_ = wantedHeight(footer_, width);
+  // The pages are as wide as the scroll area's viewport without a scroll bar: the card's width
+  // inside the area's frame (none, as set up here).
+  contentHeight_ = wantedHeight(pagesHost_, kWidth - 2 * scroll_->frameWidth());
+  footerHeight_ = wantedHeight(footer_, kWidth);
   if (onHeight_) {
     onHeight_(fittingHeight());
   }
+  updateScrollBar();
+}
+
+void OKRootView::updateScrollBar() {
+  // A scroll area that once showed its bar lays the content out at the narrower width, where
+  // wrapped texts take more lines, and keeps the bar. While the card is as tall as its content
+  // wants (a page change grows the window just after the new page was laid out in the old
+  // height), the bar is off, so the content gets the full width again.
+  const bool fits = height() >= contentHeight_ + footerHeight_;
+  scroll_->setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
 }
 
 void OKRootView::pressPrimary() {
@@ -365,6 +381,11 @@ void OKRootView::fadeIn(QWidget* page) {
 void OKRootView::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.fillRect(rect(), Theme::surfaceCard().resolve(effectiveAppearance(this)));
+}
+
+void OKRootView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  updateScrollBar();
 }
 
 void OKRootView::keyPressEvent(QKeyEvent* event) {

@@ -75,6 +75,7 @@ class OKRootView : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -88,6 +89,7 @@ class OKRootView : public QWidget {
   void pressPrimary();
   void pressSecondary();
   void reportHeight();
+  void updateScrollBar();
   void fadeIn(QWidget* page);
 
   std::vector<OKStep> steps_;

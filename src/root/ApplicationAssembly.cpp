@@ -254,9 +254,11 @@ void ApplicationAssembly::launch() {
   // With a display, the simulated Mac is on screen for a person to use.
   if (!options_.virtualTime && QGuiApplication::platformName() != QStringLiteral("offscreen")) {
     Parts& parts = *parts_;
+    PlatformAssembly* platform = &platform_;
     parts.simulator = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{
         parts.mac,
-        [&parts](QPainter& painter) { parts.hud.paintWindows(painter, parts.mac.world); }});
+        [&parts](QPainter& painter) { parts.hud.paintWindows(painter, parts.mac.world); },
+        [platform](double rate) { platform->setTimeRate(rate); }, platform_.timeRate()});
     parts.simulator->show();
   }
   // Started by a link: it arrives once launching has finished.

@@ -197,7 +197,9 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
     ManualScheduler* virtualScheduler = h.virtualScheduler.get();
     world.setTimeSink([virtualScheduler](Duration d) { virtualScheduler->elapse(d); });
   } else {
-    world.setTimeSink([](Duration d) { std::this_thread::sleep_for(d); });
+    // The cost of a call is the world's time too: it takes less real time in a faster world.
+    const HostClock* clock = &h.hostClock;
+    world.setTimeSink([clock](Duration d) { std::this_thread::sleep_for(clock->realSpan(d)); });
   }
   world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
   h.mac->build(scenario_);
@@ -241,5 +243,21 @@ QtFrameworkLocalization& PlatformAssembly::frameworkLocalization() {
 sim::SimulatedMac& PlatformAssembly::mac() { return *host_->mac; }
 sim::Timeline& PlatformAssembly::timeline() { return *host_->timeline; }
 RunLoop& PlatformAssembly::runLoop() { return *host_->runLoop; }
+
+void PlatformAssembly::setTimeRate(double rate) {
+  Host& h = *host_;
+  if (h.virtualScheduler) {
+    return;
+  }
+  if (h.hostScheduler) {
+    h.hostScheduler->setTimeRate(rate);
+  } else {
+    h.hostClock.setRate(rate);
+  }
+}
+
+double PlatformAssembly::timeRate() const {
+  return host_->virtualScheduler ? 1.0 : host_->hostClock.rate();
+}
 
 }  // namespace lumarin

@@ -51,6 +51,11 @@ class PlatformAssembly {
   sim::SimulatedMac& mac();
   sim::Timeline& timeline();
   RunLoop& runLoop();
+  // How fast the world's time runs against real time: tasks' delays and both clocks follow
+  // it from the moment it is set. Real-time runs only; a virtual-time run keeps its own pace
+  // and ignores it.
+  void setTimeRate(double rate);
+  double timeRate() const;
   const sim::Scenario& scenario() const { return scenario_; }
 
  private:

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "gfx/Drawing.h"
 #include "platform/sim/Scenario.h"
@@ -265,6 +266,29 @@ QWidget* SimulatorWindow::makeSidePanel() {
     apply(e);
   });
   macColumn->addWidget(arrangement);
+  // How fast the world's time runs: a person need not wait out a long delay in real time.
+  auto* speedRow = new QHBoxLayout;
+  auto* speedLabel = new QLabel(QStringLiteral("Time:"), macBox);
+  auto* speed = new QComboBox(macBox);
+  speed->setAccessibleName(QStringLiteral("Speed"));
+  speedLabel->setBuddy(speed);
+  std::size_t current = 0;
+  for (std::size_t i = 0; i < kTimeRates.size(); ++i) {
+    speed->addItem(QStringLiteral("%1×").arg(kTimeRates[i]), kTimeRates[i]);
+    if (std::abs(kTimeRates[i] - deps_.timeRate) < std::abs(kTimeRates[current] - deps_.timeRate)) {
+      current = i;
+    }
+  }
+  speed->setCurrentIndex(static_cast<int>(current));
+  speed->setEnabled(static_cast<bool>(deps_.setTimeRate));
+  connect(speed, &QComboBox::currentIndexChanged, this, [this, speed](int index) {
+    if (index >= 0 && deps_.setTimeRate) {
+      deps_.setTimeRate(speed->itemData(index).toDouble());
+    }
+  });
+  speedRow->addWidget(speedLabel);
+  speedRow->addWidget(speed, 1);
+  macColumn->addLayout(speedRow);
   auto toggle = [this, macBox, macColumn, event](const QString& title, bool on,
                                                  const std::string& grant,
                                                  const std::string& revoke) {

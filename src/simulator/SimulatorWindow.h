@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,7 +35,15 @@ class SimulatorWindow final : public QWidget {
     // Paints the program's windows (the HUD) and the other desktop windows over the
     // wallpaper, in the first screen's top-left points; may be empty.
     std::function<void(QPainter&)> paintWindows;
+    // Runs the world's time at this many times real time from now on: delays, timers and the
+    // clocks. Empty when the run keeps time of its own; the speed control is then disabled.
+    std::function<void(double)> setTimeRate;
+    // The rate the world's time runs at when the window opens.
+    double timeRate = 1.0;
   };
+
+  // The speeds the side panel offers, as multiples of real time.
+  static constexpr std::array<double, 4> kTimeRates = {1, 2, 10, 60};
 
   explicit SimulatorWindow(Dependencies deps);
   ~SimulatorWindow() override;

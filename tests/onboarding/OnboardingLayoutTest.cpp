@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <cmath>
 
 #include "OnboardingTestSupport.h"
 #include "onboarding/OKLabel.h"
@@ -58,6 +62,68 @@ TEST_F(OnboardingLayoutTest, EveryTextFitsInEveryLanguage) {
                 << code << " " << button->titleText().toStdString();
           }
         }
+      }
+    }
+  }
+}
+
+// Lets the posted layout requests in: a page change re-lays the footer, then the card.
+void settleLayouts() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::processEvents();
+  }
+}
+
+// On a screen tall enough for every page, the window takes the height the pager asks for and
+// no page needs its scroll bar: not in English, nor in German's longer words, nor in Japanese;
+// neither when the window opens at a page nor after moving to it from its neighbour.
+TEST_F(OnboardingLayoutTest, NoPageScrollsWhenTheScreenIsTallEnough) {
+  for (const AppLanguage language : {AppLanguage::en, AppLanguage::de, AppLanguage::ja}) {
+    const std::string code(languageCode(language));
+    l10n_.apply(code);
+    const int pages = static_cast<int>(controller().makeSteps().size());
+    ASSERT_GE(pages, 4);
+    for (int page = 0; page < pages; ++page) {
+      // The window as the onboarding shows it: fixed width, the pager's fitting height, and
+      // a new height whenever the pager reports one.
+      QWidget window;
+      window.setAttribute(Qt::WA_DontShowOnScreen);
+      auto* layout = new QVBoxLayout(&window);
+      layout->setContentsMargins(0, 0, 0, 0);
+      OKRootView::Options options;
+      options.startIndex = page;
+      options.pinned = true;
+      options.maxContentHeight = 10000;
+      auto* view = new OKRootView(controller().makeSteps(), controller().strings(), scheduler_,
+                                  options, &window);
+      layout->addWidget(view);
+      window.setFixedWidth(OKRootView::kWidth);
+      window.setFixedHeight(view->fittingHeight());
+      view->setOnHeight([&window](double height) {
+        window.setFixedHeight(static_cast<int>(std::lround(height)));
+      });
+      window.show();
+      settleLayouts();
+      auto* scroll = view->findChild<QScrollArea*>();
+      ASSERT_NE(scroll, nullptr);
+      const auto expectNoScrolling = [&](const std::string& when) {
+        EXPECT_LT(view->fittingHeight(), options.maxContentHeight) << code << " " << when;
+        EXPECT_EQ(window.height(), view->fittingHeight()) << code << " " << when;
+        EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0)
+            << code << " " << when << ": window " << window.height() << ", content "
+            << scroll->widget()->height() << " in " << scroll->viewport()->height();
+        EXPECT_EQ(scroll->viewport()->width(), OKRootView::kWidth) << code << " " << when;
+      };
+      expectNoScrolling("page " + std::to_string(page));
+      if (page + 1 < pages) {
+        view->goTo(page + 1);
+        settleLayouts();
+        expectNoScrolling("page " + std::to_string(page + 1) + " after page " +
+                          std::to_string(page));
+        view->goTo(page);
+        settleLayouts();
+        expectNoScrolling("page " + std::to_string(page) + " back from page " +
+                          std::to_string(page + 1));
       }
     }
   }

@@ -47,7 +47,8 @@ class SimulatorWindowTest : public test::DesktopFixture {
         platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
     delegate_->applicationDidFinishLaunching();
     scheduler_.advanceBy(1s);
-    window_ = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{mac_, {}});
+    window_ = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{
+        mac_, {}, [this](double rate) { timeRates_.push_back(rate); }, 1.0});
     window_->show();
     ASSERT_TRUE(exposed(window_.get()));
   }
@@ -92,6 +93,7 @@ class SimulatorWindowTest : public test::DesktopFixture {
 
   std::shared_ptr<AppDelegate> delegate_;
   std::unique_ptr<sim::SimulatorWindow> window_;
+  std::vector<double> timeRates_;
 };
 
 TEST_F(SimulatorWindowTest, AClickOnTheDrawnItemOpensItsMenuAndChoosingAddsAnApp) {
@@ -162,6 +164,24 @@ TEST_F(SimulatorWindowTest, ABadgeSetFromTheSidePanelShowsOnTheItemWithinASecond
   QTest::mouseClick(access, Qt::LeftButton, {}, QPoint(8, access->height() / 2));
   settle();
   EXPECT_FALSE(mac_.world.accessibilityTrusted());
+}
+
+TEST_F(SimulatorWindowTest, TheSpeedChoiceSetsTheRateOfTheWorldsTime) {
+  auto* speed = control<QComboBox>("Speed");
+  ASSERT_NE(speed, nullptr);
+  EXPECT_TRUE(speed->isEnabled());
+  ASSERT_EQ(speed->count(), 4);
+  EXPECT_EQ(speed->currentText(), QStringLiteral("1×"));
+  EXPECT_EQ(speed->itemText(3), QStringLiteral("60×"));
+  // With the arrow keys, as a person steps through the speeds: 2×, then 10×.
+  speed->setFocus(Qt::OtherFocusReason);
+  QTest::keyClick(speed, Qt::Key_Down);
+  QTest::keyClick(speed, Qt::Key_Down);
+  settle();
+  EXPECT_EQ(speed->currentText(), QStringLiteral("10×"));
+  EXPECT_EQ(timeRates_, (std::vector<double>{2, 10}));
+  speed->setCurrentIndex(0);
+  EXPECT_EQ(timeRates_, (std::vector<double>{2, 10, 1}));
 }
 
 }  // namespace

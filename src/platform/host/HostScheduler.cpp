@@ -14,19 +14,43 @@ namespace lumarin {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-SteadyClock::time_point dueAfter(Duration delay) {
-  return SteadyClock::now() + std::max(delay, Duration::zero());
+// Due times are the host clock's monotonic time, so they keep their place in the world's time
+// when its rate changes; only the real wait up to them is worked out anew.
+TimedTaskQueue::TimePoint dueAfter(const HostClock& clock, Duration delay) {
+  return clock.monotonicNow() + std::max(delay, Duration::zero());
 }
+
+}  // namespace
+
+// What the workers of one thread queue share with it and the scheduler: the scheduler wakes
+// them when the clock's rate changes, so they work out their waits again.
+struct HostThreadQueueState {
+  explicit HostThreadQueueState(const HostClock& c) : clock(c) {}
+
+  void wake() {
+    // Taken and let go, so a worker between reading the clock and waiting cannot miss it.
+    { std::lock_guard lock(mutex); }
+    condition.notify_all();
+  }
+
+  const HostClock& clock;
+  std::mutex mutex;
+  std::condition_variable condition;
+  TimedTaskQueue tasks;
+  bool stopping = false;
+};
+
+namespace {
 
 // Worker threads over one timed queue: one thread for a serial queue, several for a global
 // queue. The workers share the queue's state with it, so a queue released by one of its own
 // tasks (its worker is then detached, not joined) leaves nothing behind that the worker uses.
 class ThreadQueue final : public Queue {
  public:
-  ThreadQueue(std::string label, std::size_t threads)
-      : label_(std::move(label)), state_(std::make_shared<State>()) {
+  using State = HostThreadQueueState;
+
+  ThreadQueue(std::string label, std::size_t threads, std::shared_ptr<State> state)
+      : label_(std::move(label)), state_(std::move(state)) {
     for (std::size_t i = 0; i < threads; ++i) {
       workers_.emplace_back([state = state_] { work(state); });
     }
@@ -39,7 +63,7 @@ class ThreadQueue final : public Queue {
       state_->stopping = true;
       std::swap(dropped, state_->tasks);
     }
-    state_->wake.notify_all();
+    state_->condition.notify_all();
     for (auto& worker : workers_) {
       // The last owner may be one of our own tasks; a thread cannot join itself.
       if (worker.get_id() == std::this_thread::get_id()) {
@@ -61,22 +85,15 @@ class ThreadQueue final : public Queue {
       if (state_->stopping) {
         return {};
       }
-      handle = state_->tasks.push(dueAfter(delay), std::move(task));
+      handle = state_->tasks.push(dueAfter(state_->clock, delay), std::move(task));
     }
-    state_->wake.notify_one();
+    state_->condition.notify_one();
     return handle;
   }
 
   bool isCurrent() const override { return current() == state_.get(); }
 
  private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable wake;
-    TimedTaskQueue tasks;
-    bool stopping = false;
-  };
-
   static const State*& current() {
     thread_local const State* state = nullptr;
     return state;
@@ -86,7 +103,7 @@ class ThreadQueue final : public Queue {
     current() = state.get();
     std::unique_lock lock(state->mutex);
     while (!state->stopping) {
-      if (auto task = state->tasks.popDue(SteadyClock::now())) {
+      if (auto task = state->tasks.popDue(state->clock.monotonicNow())) {
         lock.unlock();
         (*task)();
         task.reset();
@@ -94,9 +111,11 @@ class ThreadQueue final : public Queue {
         continue;
       }
       if (auto next = state->tasks.nextDue()) {
-        state->wake.wait_until(lock, *next);
+        // Woken early by a post or a rate change; a far-off task is looked at again daily.
+        state->condition.wait_for(
+            lock, std::min<Duration>(state->clock.realDelayUntil(*next), std::chrono::hours(24)));
       } else {
-        state->wake.wait(lock);
+        state->condition.wait(lock);
       }
     }
   }
@@ -110,7 +129,8 @@ class ThreadQueue final : public Queue {
 // earliest due task. Posting from another thread hands the re-arming to the main thread.
 class MainQueue final : public Queue {
  public:
-  MainQueue() : context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>()) {
+  explicit MainQueue(const HostClock& clock)
+      : clock_(clock), context_(std::make_unique<QObject>()), timer_(std::make_unique<QTimer>()) {
     mainThread_ = std::this_thread::get_id();
     timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
@@ -124,7 +144,7 @@ class MainQueue final : public Queue {
     TaskHandle handle;
     {
       std::lock_guard lock(mutex_);
-      handle = tasks_.push(dueAfter(delay), std::move(task));
+      handle = tasks_.push(dueAfter(clock_, delay), std::move(task));
     }
     QMetaObject::invokeMethod(
         context_.get(), [this] { rearm(); }, Qt::QueuedConnection);
@@ -133,11 +153,22 @@ class MainQueue final : public Queue {
 
   bool isCurrent() const override { return std::this_thread::get_id() == mainThread_; }
 
+  // The clock's rate changed: the timer is set again for the earliest task's new real wait.
+  void retime() {
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this] {
+          timer_->stop();
+          rearm();
+        },
+        Qt::QueuedConnection);
+  }
+
  private:
   void runDue() {
     // Run what is due now; tasks posted meanwhile for now run in the next round, after Qt
     // has had a chance to process its own events.
-    const auto now = SteadyClock::now();
+    const auto now = clock_.monotonicNow();
     for (;;) {
       std::optional<Task> task;
       {
@@ -153,7 +184,7 @@ class MainQueue final : public Queue {
   }
 
   void rearm() {
-    std::optional<SteadyClock::time_point> next;
+    std::optional<TimedTaskQueue::TimePoint> next;
     {
       std::lock_guard lock(mutex_);
       next = tasks_.nextDue();
@@ -162,8 +193,8 @@ class MainQueue final : public Queue {
       timer_->stop();
       return;
     }
-    const auto wait =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*next - SteadyClock::now());
+    // Rounded up: a timer that fires before the task is due only sets itself again.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(clock_.realDelayUntil(*next));
     const int ms = static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT32_MAX));
     if (!timer_->isActive() || timer_->remainingTime() > ms) {
       timer_->start(ms);
@@ -171,6 +202,7 @@ class MainQueue final : public Queue {
   }
 
   std::string label_ = "com.apple.main-thread";
+  const HostClock& clock_;
   std::thread::id mainThread_;
   std::unique_ptr<QObject> context_;
   std::unique_ptr<QTimer> timer_;
@@ -180,8 +212,8 @@ class MainQueue final : public Queue {
 
 }  // namespace
 
-HostScheduler::HostScheduler(const HostClock& clock) : clock_(clock) {
-  main_ = std::make_unique<MainQueue>();
+HostScheduler::HostScheduler(HostClock& clock) : clock_(clock) {
+  main_ = std::make_unique<MainQueue>(clock_);
 }
 
 HostScheduler::~HostScheduler() = default;
@@ -189,7 +221,7 @@ HostScheduler::~HostScheduler() = default;
 Queue& HostScheduler::mainQueue() { return *main_; }
 
 std::shared_ptr<Queue> HostScheduler::makeSerialQueue(std::string label, QoS /*qos*/) {
-  return std::make_shared<ThreadQueue>(std::move(label), 1);
+  return std::make_shared<ThreadQueue>(std::move(label), 1, trackedState());
 }
 
 Queue& HostScheduler::globalQueue(QoS qos) {
@@ -200,11 +232,39 @@ Queue& HostScheduler::globalQueue(QoS qos) {
   const auto index = static_cast<std::size_t>(qos);
   std::lock_guard lock(globalsMutex_);
   if (!globals_[index]) {
-    globals_[index] = std::make_unique<ThreadQueue>(kGlobalNames[index], 2);
+    globals_[index] = std::make_unique<ThreadQueue>(kGlobalNames[index], 2, trackedState());
   }
   return *globals_[index];
 }
 
 const Clock& HostScheduler::clock() const { return clock_; }
+
+void HostScheduler::setTimeRate(double rate) {
+  clock_.setRate(rate);
+  // Due times stay where they are in the clock's time; every queue waits for them anew.
+  std::vector<std::shared_ptr<HostThreadQueueState>> live;
+  {
+    std::lock_guard lock(statesMutex_);
+    for (const auto& weak : states_) {
+      if (auto state = weak.lock()) {
+        live.push_back(std::move(state));
+      }
+    }
+  }
+  for (const auto& state : live) {
+    state->wake();
+  }
+  static_cast<MainQueue&>(*main_).retime();
+}
+
+double HostScheduler::timeRate() const { return clock_.rate(); }
+
+std::shared_ptr<HostThreadQueueState> HostScheduler::trackedState() {
+  auto state = std::make_shared<HostThreadQueueState>(clock_);
+  std::lock_guard lock(statesMutex_);
+  std::erase_if(states_, [](const auto& weak) { return weak.expired(); });
+  states_.push_back(state);
+  return state;
+}
 
 }  // namespace lumarin

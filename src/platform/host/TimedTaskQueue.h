@@ -11,11 +11,11 @@
 
 namespace lumarin {
 
-// Tasks ordered by due time (steady clock), posting order on ties. Not locked: its owner
-// holds a lock around every call.
+// Tasks ordered by due time (the host clock's monotonic time), posting order on ties. Not
+// locked: its owner holds a lock around every call.
 class TimedTaskQueue {
  public:
-  using TimePoint = std::chrono::steady_clock::time_point;
+  using TimePoint = Duration;
 
   TaskHandle push(TimePoint due, Task task);
   // The earliest live task if it is due at `now`.
