@@ -12,8 +12,10 @@
 #include <QWindow>
 
 #include "app/AppDelegate.h"
+#include "settings/SettingsWindowController.h"
 #include "simulator/SimulatorWindow.h"
 #include "support/DesktopFixture.h"
+#include "ui/ControlDriver.h"
 
 namespace lumarin {
 namespace {
@@ -44,7 +46,16 @@ class SimulatorWindowTest : public test::DesktopFixture {
   void SetUp() override {
     load(kScenario);
     delegate_ = std::make_shared<AppDelegate>(
-        platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
+        platform_, log_,
+        AppServices{.settings = settings_,
+                    .l10n = l10n_,
+                    .dockMonitor = monitor_,
+                    .appIcons = icons_,
+                    .scanner = scanner_,
+                    .revision = revision_,
+                    .showSettings = [this](std::optional<SettingsTab> tab) {
+                      settingsWindow().show(tab);
+                    }});
     delegate_->applicationDidFinishLaunching();
     scheduler_.advanceBy(1s);
     window_ = std::make_unique<sim::SimulatorWindow>(sim::SimulatorWindow::Dependencies{
@@ -91,7 +102,58 @@ class SimulatorWindowTest : public test::DesktopFixture {
     return nullptr;
   }
 
+  // The real settings window, made on first use as the program makes it.
+  SettingsWindowController& settingsWindow() {
+    if (!settingsController_) {
+      settingsController_ = std::make_unique<SettingsWindowController>(
+          SettingsWindowController::Dependencies{SettingsContext{settings_,
+                                                                 l10n_,
+                                                                 scheduler_,
+                                                                 mac_.accessibility,
+                                                                 mac_.screenCapture,
+                                                                 mac_.workspace,
+                                                                 mac_.panels,
+                                                                 mac_.appShell,
+                                                                 bundle_,
+                                                                 icons_,
+                                                                 monitor_->items(),
+                                                                 "jp.kestova.lumarin",
+                                                                 nullptr,
+                                                                 nullptr,
+                                                                 nullptr,
+                                                                 {},
+                                                                 {},
+                                                                 {},
+                                                                 {},
+                                                                 {}},
+                                                 process_,
+                                                 nullptr,
+                                                 std::nullopt,
+                                                 nullptr,
+                                                 {}});
+    }
+    return *settingsController_;
+  }
+  QMenu* chooseFromOwnMenu(const QString& title) {
+    QTest::mouseClick(window_->desktop(), Qt::LeftButton, {}, onDesktop(item("ControlItem.Main")));
+    settle();
+    QMenu* menu = window_->openMenu();
+    if (menu == nullptr) {
+      return nullptr;
+    }
+    for (QAction* action : menu->actions()) {
+      if (action->text() == title) {
+        QTest::mouseMove(menu, menu->actionGeometry(action).center());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        settle();
+        return menu;
+      }
+    }
+    return nullptr;
+  }
+
   std::shared_ptr<AppDelegate> delegate_;
+  std::unique_ptr<SettingsWindowController> settingsController_;
   std::unique_ptr<sim::SimulatorWindow> window_;
   std::vector<double> timeRates_;
 };
@@ -164,6 +226,41 @@ TEST_F(SimulatorWindowTest, ABadgeSetFromTheSidePanelShowsOnTheItemWithinASecond
   QTest::mouseClick(access, Qt::LeftButton, {}, QPoint(8, access->height() / 2));
   settle();
   EXPECT_FALSE(mac_.world.accessibilityTrusted());
+}
+
+// "Settings…" in the drawn menu opens the real settings window on this display; a click in it
+// adds a Dock app, whose item the menu bar then shows.
+TEST_F(SimulatorWindowTest, SettingsFromTheDrawnMenuOpenTheRealWindow) {
+  ASSERT_NE(chooseFromOwnMenu(QStringLiteral("Settings…")), nullptr);
+  SettingsWindow* window = settingsWindow().window();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(exposed(window));
+  QWidget* apps = findControlNamed(window, QStringLiteral("Apps"));
+  ASSERT_NE(apps, nullptr);
+  QTest::mouseClick(apps, Qt::LeftButton, {}, apps->rect().center());
+  settle();
+  EXPECT_EQ(settingsWindow().view()->shownTab(), SettingsTab::apps);
+  QWidget* addApp = findControlNamed(window, QStringLiteral("Add App"));
+  ASSERT_NE(addApp, nullptr);
+  QTest::mouseClick(addApp, Qt::LeftButton, {}, addApp->rect().center());
+  settle();
+  QMenu* menu = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    auto* candidate = qobject_cast<QMenu*>(top);
+    menu = candidate != nullptr && candidate->isVisible() ? candidate : menu;
+  }
+  ASSERT_NE(menu, nullptr);
+  ASSERT_TRUE(exposed(menu));
+  QAction* messages = nullptr;
+  for (QAction* action : menu->actions()) {
+    messages = action->text() == QStringLiteral("Messages") ? action : messages;
+  }
+  ASSERT_NE(messages, nullptr);
+  QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(messages).center());
+  settle(1s);
+  EXPECT_TRUE(item("com.apple.MobileSMS").is_object()) << mac_.statusBar.statusItemsJson().dump();
+  window->close();
+  settle();
 }
 
 TEST_F(SimulatorWindowTest, TheSpeedChoiceSetsTheRateOfTheWorldsTime) {
