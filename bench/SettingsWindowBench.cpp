@@ -11,6 +11,7 @@
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
+#include "platform/Platform.h"
 #include "platform/sim/ManualScheduler.h"
 #include "platform/sim/SimBundle.h"
 #include "platform/sim/SimLoginItems.h"
@@ -39,6 +40,10 @@ struct SettingsDesktop {
     mac.world.setProgramProcess(4242, "Lumarin");
     auto scenario = sim::parseScenario(bench::menuBarScenario("perItemWindows"), "bench");
     mac.build(*scenario);
+    platform.scheduler = &scheduler;
+    platform.bundle = &bundle;
+    platform.processInfo = &process;
+    mac.provide(platform);
     for (int i = 0; i < 12; ++i) {
       settings.add("com.example.app" + std::to_string(i), "App " + std::to_string(i));
     }
@@ -82,6 +87,7 @@ struct SettingsDesktop {
   sim::SimulatedMac mac{scheduler, defaults};
   SimProcessInfo process;
   SimBundle bundle;
+  Platform platform;
   SimSystemLog systemLog;
   SimLoginItems loginItems;
   std::filesystem::path support = std::filesystem::temp_directory_path() / "lumarin-bench-settings";

@@ -62,43 +62,34 @@ SettingsWindowController& WindowsAssembly::settingsController() {
     std::weak_ptr<AppDelegate> weak = delegate_;
     HUDAssembly& hud = deps_.hud;
     sim::SimulatedMac& mac = deps_.mac;
+    SettingsContext context = makeSettingsContext(p, deps_.settings, deps_.l10n, deps_.appIcons,
+                                                  deps_.dockMonitor.items());
+    context.account = deps_.account;
+    context.sync = deps_.sync;
+    context.tester = deps_.tester;
+    context.updater = [weak]() -> UpdaterController* {
+      auto delegate = weak.lock();
+      return delegate ? delegate->updater() : nullptr;
+    };
+    context.toggleHUD = [weak](const std::string& trigger) {
+      if (auto delegate = weak.lock()) {
+        delegate->toggleHUD(trigger);
+      }
+    };
+    context.requestAccessibility = [&hud] { hud.permissions().requestOrOpenSettings(); };
+    context.requestScreenRecording = [this] { requestScreenRecording(); };
+    context.liveAppearance =
+        [weak](const Uuid& id) -> std::pair<std::optional<LazyImage>, std::optional<StyledText>> {
+      auto delegate = weak.lock();
+      if (delegate && delegate->appItemsController()) {
+        return delegate->appItemsController()->liveAppearance(id);
+      }
+      return {};
+    };
     settings_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
-        SettingsContext{deps_.settings,
-                        deps_.l10n,
-                        *p.scheduler,
-                        *p.accessibility,
-                        *p.screenCapture,
-                        *p.workspace,
-                        *p.panels,
-                        *p.appShell,
-                        *p.bundle,
-                        deps_.appIcons,
-                        deps_.dockMonitor.items(),
-                        p.bundle->bundleIdentifier().value_or(""),
-                        deps_.account,
-                        deps_.sync,
-                        deps_.tester,
-                        [weak]() -> UpdaterController* {
-                          auto delegate = weak.lock();
-                          return delegate ? delegate->updater() : nullptr;
-                        },
-                        [weak](const std::string& trigger) {
-                          if (auto delegate = weak.lock()) {
-                            delegate->toggleHUD(trigger);
-                          }
-                        },
-                        [&hud] { hud.permissions().requestOrOpenSettings(); },
-                        [this] { requestScreenRecording(); },
-                        [weak](const Uuid& id)
-                            -> std::pair<std::optional<LazyImage>, std::optional<StyledText>> {
-                          auto delegate = weak.lock();
-                          if (delegate && delegate->appItemsController()) {
-                            return delegate->appItemsController()->liveAppearance(id);
-                          }
-                          return {};
-                        }},
-        *p.processInfo, p.screens, mac.world.darkMenuBar() ? Appearance::dark : Appearance::light,
-        history_.get(), [&hud, &mac](const std::filesystem::path& directory) {
+        std::move(context), *p.processInfo, p.screens,
+        mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, history_.get(),
+        [&hud, &mac](const std::filesystem::path& directory) {
           (void)hud.writeSnapshots(directory, mac.world);
         }});
   }

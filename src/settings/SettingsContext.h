@@ -28,6 +28,7 @@ class ScreenCapture;
 class TesterMode;
 class UpdaterController;
 class Workspace;
+struct Platform;
 
 // What the settings window's tabs read and change. Everything is owned elsewhere and outlives
 // the window; the optional parts are null in runs without them (no account service, no feed).
@@ -66,5 +67,11 @@ struct SettingsContext {
   // The product's page on the maker's web site (the about tab's link).
   std::string productPageURL = "https://kestova.jp/lumarin";
 };
+
+// A context on the platform's ports, without the optional services and requests (the caller
+// sets those it has).
+SettingsContext makeSettingsContext(const Platform& platform, AppSettings& settings,
+                                    const L10n& l10n, AppIcons& appIcons,
+                                    const Observable<std::map<std::string, DockItem>>& dockItems);
 
 }  // namespace lumarin

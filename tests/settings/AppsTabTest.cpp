@@ -9,10 +9,10 @@
 #include <map>
 #include <memory>
 
+#include "SettingsTestSupport.h"
 #include "gfx/Drawing.h"
 #include "settings/AppsTab.h"
 #include "settings/SettingsContext.h"
-#include "support/DesktopFixture.h"
 #include "ui/CapsuleSegmentedControl.h"
 #include "ui/PulldownPill.h"
 #include "ui/SettingsDropdown.h"
@@ -44,7 +44,7 @@ constexpr const char* kMessages = "com.apple.MobileSMS";
 constexpr const char* kChat = "com.example.chat";
 constexpr const char* kNotes = "com.example.notes";
 
-class AppsTabTest : public test::DesktopFixture {
+class AppsTabTest : public test::SettingsFixture {
  protected:
   void SetUp() override { load(kScenario); }
   void TearDown() override {
@@ -62,44 +62,22 @@ class AppsTabTest : public test::DesktopFixture {
     monitor_->setWatched({kMail, kMessages, kChat, kNotes});
     monitor_->start();
     scheduler_.runUntilIdle();
-    context_ = std::make_unique<SettingsContext>(SettingsContext{
-        settings_,
-        l10n_,
-        scheduler_,
-        mac_.accessibility,
-        mac_.screenCapture,
-        mac_.workspace,
-        mac_.panels,
-        mac_.appShell,
-        bundle_,
-        icons_,
-        monitor_->items(),
-        "jp.kestova.lumarin",
-        nullptr,
-        nullptr,
-        nullptr,
-        {},
-        {},
-        [this] { ++accessibilityRequests_; },
-        {},
-        [this](const Uuid& id) {
-          const auto it = live_.find(id);
-          return it != live_.end()
-                     ? std::pair{std::optional<LazyImage>(it->second), std::optional<StyledText>()}
-                     : std::pair<std::optional<LazyImage>, std::optional<StyledText>>{};
-        }});
+    context_ = std::make_unique<SettingsContext>(
+        makeSettingsContext(platform_, settings_, l10n_, icons_, monitor_->items()));
+    context_->ownBundleID = "jp.kestova.lumarin";  // the program's own Dock tile
+    context_->requestAccessibility = [this] { ++accessibilityRequests_; };
+    context_->liveAppearance = [this](const Uuid& id) {
+      const auto it = live_.find(id);
+      return it != live_.end()
+                 ? std::pair{std::optional<LazyImage>(it->second), std::optional<StyledText>()}
+                 : std::pair<std::optional<LazyImage>, std::optional<StyledText>>{};
+    };
     tab_ = std::make_unique<AppsTab>(*context_);
     tab_->resize(620, 1200);
     tab_->show();
     tab_->activateWindow();
     settle();
     return *tab_;
-  }
-  static void settle() {
-    for (int i = 0; i < 3; ++i) {
-      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-      QApplication::processEvents();
-    }
   }
   // The visible widget of the tab with this accessible name.
   template <typename T = QWidget>
@@ -175,7 +153,6 @@ class AppsTabTest : public test::DesktopFixture {
   std::unique_ptr<SettingsContext> context_;
   std::unique_ptr<AppsTab> tab_;
   std::map<Uuid, LazyImage> live_;
-  int accessibilityRequests_ = 0;
 };
 
 TEST_F(AppsTabTest, AddAppOffersTheDockAppsNotYetShownThenOnlyOtherApp) {

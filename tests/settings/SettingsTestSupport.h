@@ -27,26 +27,15 @@ class SettingsFixture : public DesktopFixture {
   }
 
   SettingsContext context() {
-    return SettingsContext{settings_,
-                           l10n_,
-                           scheduler_,
-                           mac_.accessibility,
-                           mac_.screenCapture,
-                           mac_.workspace,
-                           mac_.panels,
-                           mac_.appShell,
-                           bundle_,
-                           icons_,
-                           monitor_->items(),
-                           "jp.kestova.lumarin",
-                           account_,
-                           sync_,
-                           tester_,
-                           {},
-                           [this](const std::string& trigger) { hudToggles_.push_back(trigger); },
-                           [this] { ++accessibilityRequests_; },
-                           [this] { ++captureRequests_; },
-                           {}};
+    SettingsContext context =
+        makeSettingsContext(platform_, settings_, l10n_, icons_, monitor_->items());
+    context.account = account_;
+    context.sync = sync_;
+    context.tester = tester_;
+    context.toggleHUD = [this](const std::string& trigger) { hudToggles_.push_back(trigger); };
+    context.requestAccessibility = [this] { ++accessibilityRequests_; };
+    context.requestScreenRecording = [this] { ++captureRequests_; };
+    return context;
   }
   SettingsWindowController& controller() {
     if (!controller_) {
