@@ -1,15 +1,11 @@
 #pragma once
 
 #include <QWidget>
-#include <memory>
 
-#include "base/Observable.h"
 #include "base/Signal.h"
 
 namespace lumarin {
 
-class RepeatingTimer;
-class SettingsCard;
 struct SettingsContext;
 
 // The general tab's block for the HUD: opening it with Control Center, the hot key as a key

@@ -236,6 +236,8 @@ AccountTab::AccountTab(SettingsContext& context, QWidget* parent)
 AccountTab::~AccountTab() = default;
 
 void AccountTab::rebuild() {
+  // The old card's switch goes with the old card.
+  syncSubscription_.reset();
   auto* layout = static_cast<QVBoxLayout*>(this->layout());
   auto* card = new SettingsCard(this);
   CloudAccount* account = context_.account;
@@ -255,7 +257,6 @@ void AccountTab::rebuild() {
     card->addRow(new SettingsRow(text(context_, "acct.signedIn"),
                                  QString::fromStdString(state.email), signOut));
     card->addDivider();
-    syncSubscription_.reset();
     if (CloudSync* sync = context_.sync) {
       auto* toggle = boundSwitch(
           text(context_, "acct.sync"), sync->enabled(), [sync](bool on) { sync->setEnabled(on); },

@@ -313,6 +313,9 @@ TEST_F(SettingsAccountTest, SignInSyncAndSignOutFromTheAccountTab) {
   EXPECT_FALSE(account->state()->signedIn);
   EXPECT_NE(named("Sign In…"), nullptr);
   EXPECT_EQ(named("Sync settings"), nullptr);
+  // The switch that went with the signed-in card no longer follows the sync switch.
+  sync->setEnabled(!*sync->enabled());
+  settle();
 }
 
 TEST_F(SettingsAccountTest, EightQuickTapsOnTheIconSwitchTesterModeAndRingIt) {
