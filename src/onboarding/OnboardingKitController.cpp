@@ -59,6 +59,7 @@ OnboardingKitController::OnboardingKitController(Dependencies dependencies,
       strings_(std::move(strings)) {}
 
 OnboardingKitController::~OnboardingKitController() {
+  detachView();
   if (window_) {
     // Released later: this may run inside one of the window's own event handlers.
     QWidget* window = window_;
@@ -170,8 +171,18 @@ void OnboardingKitController::windowWillClose() {
   }
 }
 
+void OnboardingKitController::detachView() {
+  // The view lives until its window is released later, and its timer may tick meanwhile: it
+  // must not call back into this controller, which may be gone by then.
+  if (rootView_) {
+    rootView_->setOnHeight(nullptr);
+    rootView_->setOnFinish(nullptr);
+  }
+}
+
 void OnboardingKitController::forgetWindow() {
   if (window_) {
+    detachView();
     QWidget* window = window_;
     window_ = nullptr;
     rootView_ = nullptr;

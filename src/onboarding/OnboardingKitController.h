@@ -67,6 +67,7 @@ class OnboardingKitController {
   class KitWindow;
 
   void windowWillClose();
+  void detachView();
   void forgetWindow();
 
   Dependencies deps_;

@@ -266,7 +266,7 @@ void AccountTab::rebuild() {
     }
   }
   if (card_ != nullptr) {
-    layout->replaceWidget(card_, card);
+    delete layout->replaceWidget(card_, card);  // the old card's item is ours
     card_->deleteLater();
     card_->hide();
   } else {

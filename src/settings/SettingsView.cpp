@@ -322,7 +322,8 @@ void SettingsView::showTab(SettingsTab tab) {
   auto* column = static_cast<QVBoxLayout*>(scroll_->widget()->layout());
   QWidget* next = makeSettingsTab(tab, context_);
   if (page_ != nullptr) {
-    column->replaceWidget(page_, next);
+    // The layout hands back the old page's item, which is ours to delete.
+    delete column->replaceWidget(page_, next);
     page_->hide();
     page_->deleteLater();
   } else {
