@@ -89,8 +89,16 @@ SettingsWindowController& WindowsAssembly::settingsController() {
     settings_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
         std::move(context), *p.processInfo, p.screens,
         mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, history_.get(),
-        [&hud, &mac](const std::filesystem::path& directory) {
+        // The snapshot run's HUD: opened as "Show now" opens it, drawn, and closed again.
+        [&hud, &mac, weak](const std::filesystem::path& directory) {
+          const auto delegate = weak.lock();
+          if (delegate) {
+            delegate->toggleHUD("menu");
+          }
           (void)hud.writeSnapshots(directory, mac.world);
+          if (delegate) {
+            delegate->toggleHUD("menu");
+          }
         }});
   }
   return *settings_;
