@@ -7,10 +7,10 @@
 
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
-#include "ui/ConsentSwitch.h"
 #include "onboarding/OKLabel.h"
 #include "platform/Accessibility.h"
 #include "platform/ScreenCapture.h"
+#include "ui/ConsentSwitch.h"
 #include "ui/PillButton.h"
 #include "ui/SystemSymbols.h"
 #include "ui/Theme.h"
