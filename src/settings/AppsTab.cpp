@@ -111,8 +111,6 @@ std::string statusLine(const L10n& l10n, const DockItem* tile) {
   return l10n.string(tile->isRunning ? "apps.running" : "item.notRunning");
 }
 
-SettingsCard* makeCard(QWidget* parent) { return new SettingsCard(parent); }
-
 // A named system symbol in the secondary label colour, resolved when it is drawn.
 class SymbolView : public QWidget {
  public:
@@ -567,7 +565,7 @@ AppsTab::AppsTab(SettingsContext& context, QWidget* parent) : QWidget(parent), c
   layout->addWidget(makeDefaultStyleCard());
   layout->addWidget(makeHeading());
 
-  auto* appsCard = makeCard(this);
+  auto* appsCard = new SettingsCard(this);
   emptyState_ = new QWidget(appsCard);
   auto* empty = new QVBoxLayout(emptyState_);
   empty->setContentsMargins(0, 16, 0, 16);
@@ -619,7 +617,7 @@ AppsTab::~AppsTab() {
 
 QWidget* AppsTab::makePermissionCard() {
   const L10n& l10n = context_.l10n;
-  permissionCard_ = makeCard(this);
+  permissionCard_ = new SettingsCard(this);
   auto* button = new SettingsPillButton(qs(l10n.string("perm.open")), true, [this] {
     if (context_.requestAccessibility) {
       context_.requestAccessibility();
@@ -653,7 +651,7 @@ QWidget* AppsTab::makeDefaultStyleCard() {
   defaultStyle_->setOnSelect([this](int index) {
     context_.settings.setDefaultStyle(kSegmentStyles.at(static_cast<size_t>(index)));
   });
-  auto* card = makeCard(this);
+  auto* card = new SettingsCard(this);
   card->addRow(new SettingsRow(title, qs(l10n.string("set.defaultStyleSub")), defaultStyle_));
   return card;
 }
