@@ -7,7 +7,7 @@
 #include "app/StatusItemController.h"
 #include "badges/AppStatusItemsController.h"
 #include "badges/BadgeHistory.h"
-#include "badges/DockBadgeMonitor.h"
+#include "badges/BadgeSource.h"
 #include "base/WeakBind.h"
 #include "cloud/CloudAccount.h"
 #include "cloud/CloudSync.h"
@@ -31,7 +31,7 @@ namespace lumarin {
 
 AppDelegate::AppDelegate(const Platform& platform, const DebugLog& log, AppServices services)
     : platform_(platform), log_(log), services_(std::move(services)) {
-  std::weak_ptr<DockBadgeMonitor> monitor = services_.dockMonitor;
+  std::weak_ptr<BadgeSource> monitor = services_.dockMonitor;
   services_.settings.setDockSnapshotProvider([monitor] {
     auto strong = monitor.lock();
     return strong ? strong->snapshotDockItems() : std::vector<DockItem>{};

@@ -19,7 +19,7 @@ class ImproveReporter;
 class TesterMode;
 class UpdaterController;
 class BadgeHistory;
-class DockBadgeMonitor;
+class BadgeSource;
 class L10n;
 class MirrorController;
 class StatusItemCapture;
@@ -31,7 +31,7 @@ struct AppItemsRevision;
 struct AppServices {
   AppSettings& settings;
   L10n& l10n;
-  std::shared_ptr<DockBadgeMonitor> dockMonitor;
+  std::shared_ptr<BadgeSource> dockMonitor;
   AppIcons& appIcons;
   StatusItemScanner& scanner;
   AppItemsRevision& revision;

@@ -6,7 +6,7 @@
 #include "app/MenuBarIcon.h"
 #include "badges/AlertBadge.h"
 #include "badges/AppIcons.h"
-#include "badges/DockBadgeMonitor.h"
+#include "badges/BadgeSource.h"
 #include "base/WeakBind.h"
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"

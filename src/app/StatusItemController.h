@@ -18,7 +18,7 @@ class AppShell;
 class Bundle;
 class Clock;
 class DistributedNotifications;
-class DockBadgeMonitor;
+class BadgeSource;
 class L10n;
 class Panels;
 class ProcessInfo;
@@ -46,7 +46,7 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
   struct Dependencies {
     AppSettings& settings;
     const L10n& l10n;
-    std::shared_ptr<DockBadgeMonitor> monitor;
+    std::shared_ptr<BadgeSource> monitor;
     StatusBar& statusBar;
     Accessibility& accessibility;
     Workspace& workspace;

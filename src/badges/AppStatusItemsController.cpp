@@ -7,7 +7,7 @@
 #include "badges/AppIcons.h"
 #include "badges/AppItemsRevision.h"
 #include "badges/BadgeRenderer.h"
-#include "badges/DockBadgeMonitor.h"
+#include "badges/BadgeSource.h"
 #include "base/WeakBind.h"
 #include "diagnostics/DebugLog.h"
 #include "l10n/L10n.h"

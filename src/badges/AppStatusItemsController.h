@@ -22,7 +22,7 @@ class Accessibility;
 class AppIcons;
 class AppSettings;
 class DebugLog;
-class DockBadgeMonitor;
+class BadgeSource;
 class Events;
 class L10n;
 class ProcessInfo;
@@ -55,7 +55,7 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
 
   struct Dependencies {
     AppSettings& settings;
-    std::shared_ptr<DockBadgeMonitor> monitor;
+    std::shared_ptr<BadgeSource> monitor;
     StatusBar& statusBar;
     Events& events;
     Scheduler& scheduler;

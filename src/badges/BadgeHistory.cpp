@@ -2,13 +2,13 @@
 
 #include <cmath>
 
-#include "badges/DockBadgeMonitor.h"
+#include "badges/BadgeSource.h"
 #include "base/Json.h"
 #include "platform/Scheduler.h"
 
 namespace lumarin {
 
-BadgeHistory::BadgeHistory(const DockBadgeMonitor& monitor, const Clock& clock)
+BadgeHistory::BadgeHistory(const BadgeSource& monitor, const Clock& clock)
     : clock_(clock), start_(toSeconds(clock.monotonicNow())) {
   subscription_ = monitor.items().observe(
       [this](const std::map<std::string, DockItem>& items) { record(items); });

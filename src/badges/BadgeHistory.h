@@ -12,7 +12,7 @@
 namespace lumarin {
 
 class Clock;
-class DockBadgeMonitor;
+class BadgeSource;
 
 // What the Dock monitor published over a run, per watched app: each change of its badge or
 // running state with the (virtual) time it arrived on the main thread. Feeds the run report.
@@ -27,7 +27,7 @@ class BadgeHistory {
     bool operator==(const Entry&) const = default;
   };
 
-  BadgeHistory(const DockBadgeMonitor& monitor, const Clock& clock);
+  BadgeHistory(const BadgeSource& monitor, const Clock& clock);
 
   void setWatched(std::set<std::string> ids);
   const std::map<std::string, std::vector<Entry>>& entries() const { return entries_; }

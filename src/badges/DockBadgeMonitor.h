@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "badges/BadgeSource.h"
 #include "base/Observable.h"
 #include "model/DockItem.h"
 #include "platform/Accessibility.h"
@@ -27,7 +28,8 @@ class Workspace;
 // Threads: `items` and `isReading` belong to the main queue; every read and all the fields
 // below the lock comment run on the serial queue "jp.kestova.lumarin.dockpoll". Create it
 // with std::make_shared; callbacks hold it weakly.
-class DockBadgeMonitor : public std::enable_shared_from_this<DockBadgeMonitor> {
+class DockBadgeMonitor : public BadgeSource,
+                         public std::enable_shared_from_this<DockBadgeMonitor> {
  public:
   static constexpr const char* kQueueLabel = "jp.kestova.lumarin.dockpoll";
   static constexpr double kFullReadAge = 30.0;
@@ -38,15 +40,15 @@ class DockBadgeMonitor : public std::enable_shared_from_this<DockBadgeMonitor> {
 
   // Starts the 1-second timer (first tick at once) and the launch/quit observations. A second
   // call does nothing. Main queue.
-  void start();
+  void start() override;
   // Replaces the watched bundle identifiers; a different set triggers a full read. Any thread.
-  void setWatched(std::set<std::string> ids);
+  void setWatched(std::set<std::string> ids) override;
   // A full read on the calling thread, in Dock order; empty when the Dock cannot be read.
   // Changes none of the monitor's state.
-  std::vector<DockItem> snapshotDockItems();
+  std::vector<DockItem> snapshotDockItems() override;
 
-  const Observable<std::map<std::string, DockItem>>& items() const { return items_; }
-  const Observable<bool>& isReading() const { return isReading_; }
+  const Observable<std::map<std::string, DockItem>>& items() const override { return items_; }
+  const Observable<bool>& isReading() const override { return isReading_; }
 
   // The label parser: no badge for an absent or empty label; a count when the label holds
   // nothing but numerals and the separators ",", "." and " ", and it fits a signed 64-bit

@@ -114,6 +114,11 @@ class StatusItem {
   // A menu attached to the item opens on a click on it; none detaches.
   virtual void setMenu(std::optional<Menu> menu, MenuHandlers handlers) = 0;
   virtual bool hasMenu() const = 0;
+  // The menu a secondary click shows, on status bars that present it themselves
+  // (`StatusBar::presentsContextMenus`): a desktop tray host asks for it before the click, so
+  // it is kept up to date rather than built on the click. Elsewhere it is ignored and the
+  // secondary click reaches the button's action. A choice reports through `handlers`.
+  virtual void setContextMenu(std::optional<Menu> menu, MenuHandlers handlers) = 0;
 };
 
 // The system status bar (NSStatusBar.system). Main queue.
@@ -124,6 +129,9 @@ class StatusBar {
   virtual void removeStatusItem(const std::shared_ptr<StatusItem>& item) = 0;
   // The bar's thickness: a square item's length.
   virtual double thickness() const = 0;
+  // True where the bar shows the items' context menus itself (see
+  // `StatusItem::setContextMenu`); false where a secondary click goes to the item's action.
+  virtual bool presentsContextMenus() const = 0;
   // The program's items, in creation order (its status bar windows).
   virtual std::vector<std::shared_ptr<StatusItem>> items() const = 0;
 };

@@ -4,7 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "badges/AppStatusItemsController.h"
-#include "badges/DockBadgeMonitor.h"
+#include "badges/BadgeSource.h"
 #include "hud/MirrorController.h"
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"

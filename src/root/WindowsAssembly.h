@@ -16,7 +16,7 @@ class AppIcons;
 class AppSettings;
 class CloudAccount;
 class CloudSync;
-class DockBadgeMonitor;
+class BadgeSource;
 class HUDAssembly;
 class L10n;
 class OnboardingController;
@@ -42,7 +42,7 @@ class WindowsAssembly {
     AppSettings& settings;
     L10n& l10n;
     AppIcons& appIcons;
-    const DockBadgeMonitor& dockMonitor;
+    const BadgeSource& dockMonitor;
     CloudAccount* account;
     CloudSync* sync;
     TesterMode* tester;

@@ -100,6 +100,7 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
     menuHandlers_ = menu_ ? std::move(handlers) : MenuHandlers{};
   }
   bool hasMenu() const override { return menu_.has_value(); }
+  void setContextMenu(std::optional<Menu> /*menu*/, MenuHandlers /*handlers*/) override {}
 
   // StatusBarButton
   void setImage(std::optional<LazyImage> image) override {

@@ -48,6 +48,8 @@ class SimStatusBar final : public StatusBar {
   std::shared_ptr<StatusItem> makeStatusItem(double length) override;
   void removeStatusItem(const std::shared_ptr<StatusItem>& item) override;
   double thickness() const override { return kThickness; }
+  // The Mac's status bar sends secondary clicks to the item; the program pops its menu up.
+  bool presentsContextMenus() const override { return false; }
 
   // --- the scripted user ---
   // Clicks an item: "own" is the program's first item, otherwise the item whose autosave name
