@@ -27,6 +27,9 @@ packages=(
   dbus-daemon
   # the updater: reading (program) and writing (service) the update feed, unpacking updates
   libpugixml-dev libarchive-dev
+  # the desktop platform: a test desktop with a real tray host (scripts/desktop-session.sh)
+  xvfb xauth dbus-daemon xdotool imagemagick x11-utils adwaita-icon-theme hicolor-icon-theme
+  xfce4-panel
 )
 
 missing=()
