@@ -1,17 +1,20 @@
-# Precompiled headers for every target of the project, chosen by what the target links.
+# Precompiled headers for the targets where they pay, chosen by what the target links.
 #
-# Most of a translation unit's compile time here is spent parsing the same third-party headers
-# (the standard library, nlohmann-json, Qt, GoogleTest) again and again. Each target gets one
-# precompiled header made of the heavy headers its link closure can reach: the standard library
-# and JSON for all, QtGui's painting for targets that link Qt6::Gui, the widgets for Qt6::Widgets,
-# the test frameworks for tests. The lists name single headers rather than Qt's module headers,
-# which would make each precompiled header several hundred megabytes.
+# The test files spend most of their compile time parsing the same third-party headers (the
+# standard library, nlohmann-json, Qt Widgets, GoogleTest) again and again: a precompiled
+# header takes a third off each. It costs something too: making it takes as long as two or three
+# such files (it is one per target, since targets differ in their definitions), and loading it
+# adds about half a second to a light file. So only executables (the tests, the benchmarks) of
+# three files or more and the widget libraries of at least `LUMARIN_PCH_MIN_SOURCES` get one,
+# made of the heavy headers their link closure can reach. The lists name single headers rather than Qt's module
+# headers, which would make each precompiled header several hundred megabytes.
 #
 # Because a precompiled header makes its headers visible to every file of the target, the
 # sources still include what they use: clang-tidy (scripts/lint.sh) runs on a configuration
 # without precompiled headers, where a missing include fails.
 
 option(LUMARIN_PCH "Precompile the standard library, JSON, Qt and test headers per target" ON)
+set(LUMARIN_PCH_MIN_SOURCES 6 CACHE STRING "The fewest C++ files a target needs for a precompiled header")
 
 set(_lumarin_pch_std
   <algorithm> <array> <atomic> <chrono> <cstdint> <cstdio> <cstdlib> <cstring> <filesystem>
@@ -74,15 +77,28 @@ function(_lumarin_precompile target)
     return()
   endif()
   get_target_property(sources ${target} SOURCES)
-  set(has_cxx FALSE)
+  set(count 0)
   foreach(source IN LISTS sources)
-    if(source MATCHES "\\.cpp$")
-      set(has_cxx TRUE)
-      break()
+    # Generated files (the embedded resources) are tiny: they use no precompiled header.
+    if(source MATCHES "/embedded/")
+      set_source_files_properties(${source} TARGET_DIRECTORY ${target}
+        PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+    elseif(source MATCHES "\\.cpp$")
+      math(EXPR count "${count} + 1")
     endif()
   endforeach()
-  if(NOT has_cxx)
-    return()
+  if(type STREQUAL "EXECUTABLE")
+    if(count LESS 3)
+      return()
+    endif()
+  else()
+    if(count LESS LUMARIN_PCH_MIN_SOURCES)
+      return()
+    endif()
+    _lumarin_links(${target} Qt6::Widgets widgets)
+    if(NOT widgets)
+      return()
+    endif()
   endif()
   set(headers ${_lumarin_pch_std})
   foreach(module IN ITEMS core gui widgets gtest gmock qttest)
