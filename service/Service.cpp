@@ -149,6 +149,12 @@ Service::Service(Store& store, Options options) : store_(store), options_(std::m
                    : std::max<std::size_t>(1, std::thread::hardware_concurrency() / 2);
 }
 
+// The oldest last use a token may have and still work: one unused for the whole lifetime no
+// longer does.
+Seconds Service::tokenCutoff(Seconds at) const {
+  return at - options_.limits.tokenIdleLifetime + 1;
+}
+
 Seconds Service::now() const {
   if (options_.now) {
     return options_.now();
@@ -425,7 +431,7 @@ HttpResponse Service::token(const HttpRequest& request) const {
     return storageFailure(saved.error());
   }
   const Seconds at = now();
-  auto account = store_.accountForToken(tokenHash, at, at - options_.limits.tokenIdleLifetime);
+  auto account = store_.accountForToken(tokenHash, at, tokenCutoff(at));
   if (!account) {
     return storageFailure(account.error());
   }
@@ -446,8 +452,7 @@ Service::Caller Service::authenticate(const HttpRequest& request) const {
     return Caller{std::nullopt, unauthorized()};
   }
   const Seconds at = now();
-  auto account =
-      store_.accountForToken(crypto::sha256Hex(*token), at, at - options_.limits.tokenIdleLifetime);
+  auto account = store_.accountForToken(crypto::sha256Hex(*token), at, tokenCutoff(at));
   if (!account) {
     return Caller{std::nullopt, storageFailure(account.error())};
   }
@@ -634,7 +639,7 @@ void Service::housekeeping(Seconds at) const {
     return;
   }
   (void)store_.purgeEvents(at - kEventsKept);
-  (void)store_.purgeStaleTokens(at - options_.limits.tokenIdleLifetime);
+  (void)store_.purgeStaleTokens(tokenCutoff(at));
 }
 
 bool Service::needsAuthorisationFirst(const HttpRequest& head) const {
@@ -683,7 +688,7 @@ HttpResponse Service::devices(const HttpRequest& request) const {
   if (!caller.account) {
     return caller.denied;
   }
-  auto list = store_.devices(caller.account->id, now() - options_.limits.tokenIdleLifetime);
+  auto list = store_.devices(caller.account->id, tokenCutoff(now()));
   if (!list) {
     return storageFailure(list.error());
   }

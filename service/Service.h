@@ -129,6 +129,7 @@ class Service {
   HttpResponse storageFailure(const Error& error) const;
   HttpResponse pageStorageFailure(const Error& error) const;
   Seconds now() const;
+  Seconds tokenCutoff(Seconds at) const;
   // Seconds until a counted limit lets the next attempt through (0: now).
   Result<Seconds> signInWait(std::string_view scope, std::string_view key, int limit,
                              Seconds at) const;
