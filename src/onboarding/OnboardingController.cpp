@@ -27,20 +27,20 @@ OKStrings OnboardingController::strings() const {
 
 std::vector<OKStep> OnboardingController::makeSteps() const {
   std::function<void()> requestAccessibility = deps_.requestAccessibility;
-  if (!requestAccessibility) {
-    Accessibility& accessibility = deps_.accessibility;
-    requestAccessibility = [&accessibility] {
-      if (!accessibility.isProcessTrusted()) {
-        accessibility.isProcessTrustedWithOptions(true);
+  if (!requestAccessibility && deps_.accessibility != nullptr) {
+    Accessibility* accessibility = deps_.accessibility;
+    requestAccessibility = [accessibility] {
+      if (!accessibility->isProcessTrusted()) {
+        accessibility->isProcessTrustedWithOptions(true);
       }
     };
   }
   std::function<void()> requestScreenRecording = deps_.requestScreenRecording;
-  if (!requestScreenRecording) {
-    ScreenCapture& capture = deps_.screenCapture;
-    requestScreenRecording = [&capture] {
-      if (!capture.preflightAccess()) {
-        capture.requestAccess();
+  if (!requestScreenRecording && deps_.screenCapture != nullptr) {
+    ScreenCapture* capture = deps_.screenCapture;
+    requestScreenRecording = [capture] {
+      if (!capture->preflightAccess()) {
+        capture->requestAccess();
       }
     };
   }

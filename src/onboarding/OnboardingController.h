@@ -19,17 +19,19 @@ class Scheduler;
 class ScreenCapture;
 class Screens;
 
-// The program's first-run guide: its four pages in the pager's window, and the settings it
-// writes (the two consents as they are flipped; "onboarding completed" when the guide is
-// finished or closed). Created by the application delegate on first use and kept. Main thread.
+// The program's first-run guide: its pages in the pager's window (four, or three on a platform
+// without permissions), and the settings it writes (the two consents as they are flipped;
+// "onboarding completed" when the guide is finished or closed). Created by the application
+// delegate on first use and kept. Main thread.
 class OnboardingController {
  public:
   struct Dependencies {
     AppSettings& settings;
     const L10n& l10n;
     Scheduler& scheduler;
-    Accessibility& accessibility;
-    ScreenCapture& screenCapture;
+    // Null where the platform has no such permission: the guide neither shows nor waits for it.
+    Accessibility* accessibility;
+    ScreenCapture* screenCapture;
     const ProcessInfo& processInfo;
     AppShell* appShell = nullptr;
     // The permission page's "Allow" buttons. Without them the bare system requests are made.
@@ -47,8 +49,9 @@ class OnboardingController {
   OnboardingController(const OnboardingController&) = delete;
   OnboardingController& operator=(const OnboardingController&) = delete;
 
-  // Shows the guide from its start, or at the permission page (the menu's permission entry).
-  // A guide already open is brought to the front as it is.
+  // Shows the guide from its start, or at the permission page (the menu's permission entry;
+  // from the start where there is no such page). A guide already open is brought to the front
+  // as it is.
   void show(bool startAtPermissions);
   // Called after the last page was finished (not when the window was closed by hand).
   void setOnFinished(std::function<void()> handler) { onFinished_ = std::move(handler); }
@@ -58,7 +61,7 @@ class OnboardingController {
   // True when KESTOVA_ONBOARDING asks for the guide even though it was completed.
   bool forcedByEnvironment() const;
 
-  // The four pages, fresh; the pager takes them over.
+  // The pages, fresh; the pager takes them over.
   std::vector<OKStep> makeSteps() const;
   OKStrings strings() const;
 

@@ -173,6 +173,7 @@ class PermissionState : public QWidget {
   PillButton* allow_;
 };
 
+// The rows of the permissions the platform has; one without the other keeps its own row.
 class PermissionsPage : public QWidget, public OKLivePage {
  public:
   explicit PermissionsPage(const OnboardingPageContext& context)
@@ -180,24 +181,32 @@ class PermissionsPage : public QWidget, public OKLivePage {
     const L10n& l10n = context.l10n;
     auto* layout = pageLayout(this);
     addHeader(layout, text(l10n, "onb.permTitle"), text(l10n, "onb.permBody"));
-    const QString ax = text(l10n, "onb.permAX");
-    const QString cap = text(l10n, "onb.permCap");
-    axState_ = new PermissionState(l10n, ax, context.requestAccessibility);
-    capState_ = new PermissionState(l10n, cap, context.requestScreenRecording);
-    layout->addWidget(
-        row(QStringLiteral("menubar.rectangle"), ax, text(l10n, "onb.permAXBody"), axState_));
-    layout->addWidget(
-        row(QStringLiteral("photo.on.rectangle"), cap, text(l10n, "onb.permCapBody"), capState_));
+    if (accessibility_ != nullptr) {
+      const QString ax = text(l10n, "onb.permAX");
+      axState_ = new PermissionState(l10n, ax, context.requestAccessibility);
+      layout->addWidget(
+          row(QStringLiteral("menubar.rectangle"), ax, text(l10n, "onb.permAXBody"), axState_));
+    }
+    if (screenCapture_ != nullptr) {
+      const QString cap = text(l10n, "onb.permCap");
+      capState_ = new PermissionState(l10n, cap, context.requestScreenRecording);
+      layout->addWidget(
+          row(QStringLiteral("photo.on.rectangle"), cap, text(l10n, "onb.permCapBody"), capState_));
+    }
     PermissionsPage::refresh();
   }
   void refresh() override {
-    axState_->setGranted(accessibility_.isProcessTrusted());
-    capState_->setGranted(screenCapture_.preflightAccess());
+    if (axState_ != nullptr) {
+      axState_->setGranted(accessibility_->isProcessTrusted());
+    }
+    if (capState_ != nullptr) {
+      capState_->setGranted(screenCapture_->preflightAccess());
+    }
   }
 
  private:
-  Accessibility& accessibility_;
-  ScreenCapture& screenCapture_;
+  Accessibility* accessibility_;
+  ScreenCapture* screenCapture_;
   PermissionState* axState_ = nullptr;
   PermissionState* capState_ = nullptr;
 };
@@ -236,12 +245,13 @@ std::vector<OKStep> makeOnboardingSteps(const OnboardingPageContext& context) {
     layout->addWidget(row(QStringLiteral("app.badge"), text(l10n, "onb.point3Title"), {}));
     steps.push_back(std::move(step));
   }
-  {
+  if (context.accessibility != nullptr || context.screenCapture != nullptr) {
     OKStep step;
     step.kind = OKStep::Kind::permissions;
     step.content = std::make_unique<PermissionsPage>(context);
-    Accessibility& accessibility = context.accessibility;
-    step.requiredGranted = [&accessibility] { return accessibility.isProcessTrusted(); };
+    if (Accessibility* accessibility = context.accessibility) {
+      step.requiredGranted = [accessibility] { return accessibility->isProcessTrusted(); };
+    }
     step.skippable = true;
     steps.push_back(std::move(step));
   }

@@ -114,7 +114,7 @@ std::function<void(bool, std::function<void()>)> WindowsAssembly::showOnboarding
     if (!onboarding_) {
       HUDAssembly& hud = deps_.hud;
       onboarding_ = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
-          deps_.settings, deps_.l10n, *p.scheduler, *p.accessibility, *p.screenCapture,
+          deps_.settings, deps_.l10n, *p.scheduler, p.accessibility, p.screenCapture,
           *p.processInfo, p.appShell, [&hud] { hud.permissions().requestOrOpenSettings(); },
           [this] { requestScreenRecording(); },
           deps_.mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
@@ -200,7 +200,7 @@ Status WindowsAssembly::writeSnapshots(const std::filesystem::path& directory) {
       if (!onboarding_) {
         const Platform& p = deps_.platform;
         onboarding_ = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
-            deps_.settings, deps_.l10n, *p.scheduler, *p.accessibility, *p.screenCapture,
+            deps_.settings, deps_.l10n, *p.scheduler, p.accessibility, p.screenCapture,
             *p.processInfo, p.appShell, nullptr, nullptr, appearance, p.screens});
       }
       if (writeOnboardingSnapshots(*onboarding_, QString::fromStdString(directory.string()),

@@ -561,7 +561,9 @@ AppsTab::AppsTab(SettingsContext& context, QWidget* parent) : QWidget(parent), c
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(kSectionSpacing);
-  layout->addWidget(makePermissionCard());
+  if (context_.accessibility != nullptr) {
+    layout->addWidget(makePermissionCard());
+  }
   layout->addWidget(makeDefaultStyleCard());
   layout->addWidget(makeHeading());
 
@@ -731,13 +733,16 @@ void AppsTab::addFromDisk() {
 }
 
 void AppsTab::refreshTrust() {
-  permissionCard_->setVisible(!context_.accessibility.isProcessTrusted());
+  if (permissionCard_ != nullptr) {
+    permissionCard_->setVisible(!context_.accessibility->isProcessTrusted());
+  }
 }
 
 void AppsTab::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   refreshTrust();
-  if (!trustTimer_) {
+  // Without the card there is no permission to watch.
+  if (!trustTimer_ && permissionCard_ != nullptr) {
     QPointer<AppsTab> self(this);
     trustTimer_ = context_.scheduler.mainQueue().scheduleRepeating(seconds(kTrustCheckSeconds),
                                                                    Duration::zero(), [self] {

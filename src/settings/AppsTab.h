@@ -25,10 +25,11 @@ class SettingsCard;
 class SettingsLabel;
 struct SettingsContext;
 
-// The settings window's "Apps" tab: the accessibility request while it is missing, the default
-// badge style, the list of apps shown in the menu bar with a per-app editor (style, colour,
-// visibility, a preview of the menu bar item, removal), adding apps from the Dock or from disk,
-// and reordering by dragging a row or with Option-Up / Option-Down on its disclosure button.
+// The settings window's "Apps" tab: the accessibility request while it is missing (never on a
+// platform without that permission), the default badge style, the list of apps shown in the
+// menu bar with a per-app editor (style, colour, visibility, a preview of the menu bar item,
+// removal), adding apps from the Dock or from disk, and reordering by dragging a row or with
+// Option-Up / Option-Down on its disclosure button.
 // The rows follow the settings and the Dock as they change. Main thread.
 class AppsTab : public QWidget {
  public:
@@ -49,7 +50,8 @@ class AppsTab : public QWidget {
   AppsTab(const AppsTab&) = delete;
   AppsTab& operator=(const AppsTab&) = delete;
 
-  // The card asking for the accessibility permission (hidden while trusted).
+  // The card asking for the accessibility permission (hidden while trusted); null on a platform
+  // without that permission.
   QWidget* permissionCard() const;
   CapsuleSegmentedControl* defaultStyleControl() const { return defaultStyle_; }
   PulldownPill* addAppButton() const { return addApp_; }

@@ -25,7 +25,10 @@ QString text(const SettingsContext& context, const char* key) {
 }  // namespace
 
 HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent)
-    : QWidget(parent), context_(context), captureGranted_(context.screenCapture.preflightAccess()) {
+    : QWidget(parent),
+      context_(context),
+      captureGranted_(context.screenCapture == nullptr ||
+                      context.screenCapture->preflightAccess()) {
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   auto* card = new SettingsCard(this);
@@ -60,6 +63,9 @@ HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent
   keyLayout->addWidget(showNow);
   keys->setAccessibleName(text(context, "hud.hotkey"));
   card->addRow(new SettingsRow(text(context, "hud.hotkey"), text(context, "hud.hotkeySub"), keys));
+  if (context.screenCapture == nullptr) {
+    return;
+  }
 
   captureDivider_ = new RowDivider();
   card->addRow(captureDivider_);
@@ -81,7 +87,10 @@ HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent
 HUDSettingsSection::~HUDSettingsSection() = default;
 
 void HUDSettingsSection::poll() {
-  captureGranted_ = context_.screenCapture.preflightAccess();
+  if (context_.screenCapture == nullptr) {
+    return;
+  }
+  captureGranted_ = context_.screenCapture->preflightAccess();
   captureRow_->setVisible(!captureGranted_);
   captureDivider_->setVisible(!captureGranted_);
 }

@@ -37,8 +37,10 @@ struct SettingsContext {
   AppSettings& settings;
   const L10n& l10n;
   Scheduler& scheduler;
-  Accessibility& accessibility;
-  ScreenCapture& screenCapture;
+  // The platform's two permissions; null where the platform has no such permission (the
+  // freedesktop desktop has neither), and then nothing in the window mentions it.
+  Accessibility* accessibility;
+  ScreenCapture* screenCapture;
   Workspace& workspace;
   Panels& panels;
   AppShell& appShell;
@@ -69,7 +71,7 @@ struct SettingsContext {
 };
 
 // A context on the platform's ports, without the optional services and requests (the caller
-// sets those it has).
+// sets those it has). The permissions are taken as the platform has them, null included.
 SettingsContext makeSettingsContext(const Platform& platform, AppSettings& settings,
                                     const L10n& l10n, AppIcons& appIcons,
                                     const Observable<std::map<std::string, DockItem>>& dockItems);

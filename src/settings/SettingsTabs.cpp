@@ -158,7 +158,10 @@ GeneralTab::GeneralTab(SettingsContext& context, QWidget* parent)
   hud_ = new HUDSettingsSection(context, this);
   layout->addWidget(hud_);
   layout->addStretch(1);
-  enablePolling();
+  // The only thing this tab re-reads is the screen-recording permission.
+  if (context.screenCapture != nullptr) {
+    enablePolling();
+  }
 }
 
 GeneralTab::~GeneralTab() = default;
@@ -170,6 +173,17 @@ void GeneralTab::poll() { hud_->poll(); }
 PermissionsTab::PermissionsTab(SettingsContext& context, QWidget* parent)
     : SettingsTabPage(context, parent) {
   auto* layout = column(this);
+  if (context.accessibility == nullptr && context.screenCapture == nullptr) {
+    // An empty tab would look broken; it says why there is nothing here instead.
+    auto* card = new SettingsCard(this);
+    card->addRow(
+        new SettingsRow(text(context, "perm.noneTitle"), text(context, "perm.noneBody"), nullptr));
+    card->setAccessibleName(text(context, "perm.noneTitle"));
+    noPermissionsCard_ = card;
+    layout->addWidget(card);
+    layout->addStretch(1);
+    return;
+  }
   auto* card = new SettingsCard(this);
   auto permissionRow = [&](const char* titleKey, const char* bodyKey,
                            std::function<void()> request) {
@@ -188,17 +202,23 @@ PermissionsTab::PermissionsTab(SettingsContext& context, QWidget* parent)
     card->addRow(new SettingsRow(text(context, titleKey), text(context, bodyKey), control));
     return Row{granted, allow};
   };
-  accessibility_ = permissionRow("perm.ax", "perm.axBody", [&context] {
-    if (context.requestAccessibility) {
-      context.requestAccessibility();
-    }
-  });
-  card->addDivider();
-  capture_ = permissionRow("onb.permCap", "perm.capBody", [&context] {
-    if (context.requestScreenRecording) {
-      context.requestScreenRecording();
-    }
-  });
+  if (context.accessibility != nullptr) {
+    accessibility_ = permissionRow("perm.ax", "perm.axBody", [&context] {
+      if (context.requestAccessibility) {
+        context.requestAccessibility();
+      }
+    });
+  }
+  if (context.accessibility != nullptr && context.screenCapture != nullptr) {
+    card->addDivider();
+  }
+  if (context.screenCapture != nullptr) {
+    capture_ = permissionRow("onb.permCap", "perm.capBody", [&context] {
+      if (context.requestScreenRecording) {
+        context.requestScreenRecording();
+      }
+    });
+  }
   layout->addWidget(card);
   layout->addWidget(new SettingsLabel(text(context, "perm.footer"), SettingsText::footer, this));
   layout->addStretch(1);
@@ -207,12 +227,16 @@ PermissionsTab::PermissionsTab(SettingsContext& context, QWidget* parent)
 }
 
 void PermissionsTab::poll() {
-  const bool trusted = context_.accessibility.isProcessTrusted();
-  accessibility_.granted->setVisible(trusted);
-  accessibility_.allow->setVisible(!trusted);
-  const bool capture = context_.screenCapture.preflightAccess();
-  capture_.granted->setVisible(capture);
-  capture_.allow->setVisible(!capture);
+  if (context_.accessibility != nullptr) {
+    const bool trusted = context_.accessibility->isProcessTrusted();
+    accessibility_.granted->setVisible(trusted);
+    accessibility_.allow->setVisible(!trusted);
+  }
+  if (context_.screenCapture != nullptr) {
+    const bool capture = context_.screenCapture->preflightAccess();
+    capture_.granted->setVisible(capture);
+    capture_.allow->setVisible(!capture);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

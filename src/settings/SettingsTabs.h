@@ -55,19 +55,25 @@ class GeneralTab : public SettingsTabPage {
   Subscription launchSubscription_;
 };
 
-// The two permissions with their "Allow" buttons.
+// The platform's permissions with their "Allow" buttons. A permission the platform does not
+// have gets no row; with none at all the tab keeps its place in the sidebar (people look for
+// it) and says in one card why there is nothing to allow.
 class PermissionsTab : public SettingsTabPage {
  public:
   explicit PermissionsTab(SettingsContext& context, QWidget* parent = nullptr);
   void poll() override;
 
+  // The card saying that this platform needs no permissions; null where it has some.
+  QWidget* noPermissionsCard() const { return noPermissionsCard_; }
+
  private:
   struct Row {
-    QWidget* granted;
-    QWidget* allow;
+    QWidget* granted = nullptr;
+    QWidget* allow = nullptr;
   };
   Row accessibility_{};
   Row capture_{};
+  QWidget* noPermissionsCard_ = nullptr;
 };
 
 // Sign-in state, sign in / out and the sync switch; follows the account as it changes.

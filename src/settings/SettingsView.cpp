@@ -318,7 +318,13 @@ void SettingsView::showTab(SettingsTab tab) {
   }
   shownTab_ = tab;
   title_->setText(tabText(context_, "tab.", tab));
-  subtitle_->setText(tabText(context_, "sub.", tab));
+  // The permissions tab's usual subtitle names the two permissions; a platform without them
+  // gets one that matches the tab's card.
+  const bool noPermissions = tab == SettingsTab::permissions && context_.accessibility == nullptr &&
+                             context_.screenCapture == nullptr;
+  subtitle_->setText(noPermissions
+                         ? QString::fromStdString(context_.l10n.string("sub.permissionsNone"))
+                         : tabText(context_, "sub.", tab));
   auto* column = static_cast<QVBoxLayout*>(scroll_->widget()->layout());
   QWidget* next = makeSettingsTab(tab, context_);
   if (page_ != nullptr) {

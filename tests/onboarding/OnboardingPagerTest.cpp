@@ -269,5 +269,82 @@ TEST_F(OnboardingPagerTest, EveryControlHasAnAccessibleName) {
   }
 }
 
+// A platform without either permission (the freedesktop desktop): the guide leaves the
+// permission page out and runs from welcome to the consents without waiting for anything,
+// though the simulated Mac behind the test still lacks accessibility.
+TEST_F(OnboardingPagerTest, WithoutPermissionsTheGuideRunsThroughWithoutAPermissionPage) {
+  accessibility_ = nullptr;
+  screenCapture_ = nullptr;
+  showAndActivate(false);
+  OKRootView* v = view();
+  ASSERT_EQ(v->count(), 3);
+  const std::vector<OKStep::Kind> expected{OKStep::Kind::welcome, OKStep::Kind::tutorial,
+                                           OKStep::Kind::consent};
+  for (int page = 0; page < v->count(); ++page) {
+    EXPECT_EQ(v->currentStep().kind, expected.at(static_cast<std::size_t>(page)));
+    EXPECT_FALSE(v->waitingForGrant()) << page;
+    EXPECT_FALSE(v->waitingLabel()->isVisible()) << page;
+    EXPECT_FALSE(v->secondaryButton()->isVisible()) << "nothing to skip on page " << page;
+    // Time alone moves no page on.
+    scheduler_.advanceBy(seconds(3));
+    EXPECT_EQ(v->index(), page);
+    if (page + 1 < v->count()) {
+      click(v->primaryButton());
+      EXPECT_EQ(v->index(), page + 1);
+    }
+  }
+  EXPECT_EQ(v->primaryButton()->titleText(), "Get Started");
+  click(v->primaryButton());
+  EXPECT_EQ(controller().kit(), nullptr);
+  EXPECT_EQ(finished_, 1);
+  EXPECT_TRUE(*settings_.hasCompletedOnboarding());
+  EXPECT_EQ(accessibilityRequests_, 0);
+  EXPECT_EQ(mac_.world.screenRecordingRequests(), 0);
+}
+
+// The menu's permission entry opens the guide at its start when there is no permission page.
+TEST_F(OnboardingPagerTest, WithoutPermissionsThePermissionEntryStartsAtWelcome) {
+  accessibility_ = nullptr;
+  screenCapture_ = nullptr;
+  showAndActivate(true);
+  EXPECT_EQ(view()->index(), 0);
+  EXPECT_EQ(view()->currentStep().kind, OKStep::Kind::welcome);
+  // Escape skips only a permission page, and there is none.
+  key(Qt::Key_Escape);
+  EXPECT_EQ(view()->index(), 0);
+  EXPECT_FALSE(*settings_.hasCompletedOnboarding());
+}
+
+// One permission without the other: the page shows only the one there is, and waits only when
+// that one is accessibility.
+TEST_F(OnboardingPagerTest, PermissionPageShowsOnlyThePermissionsThePlatformHas) {
+  accessibility_ = nullptr;
+  showAndActivate(true);
+  OKRootView* v = view();
+  ASSERT_EQ(v->count(), 4);
+  ASSERT_EQ(v->currentStep().kind, OKStep::Kind::permissions);
+  EXPECT_EQ(named(QStringLiteral("Allow — Accessibility (required)")), nullptr);
+  EXPECT_NE(named(QStringLiteral("Allow — Screen Recording (optional)")), nullptr);
+  EXPECT_FALSE(v->waitingForGrant());
+  EXPECT_FALSE(v->waitingLabel()->isVisible());
+  scheduler_.advanceBy(seconds(3));
+  EXPECT_EQ(v->index(), 1);
+  click(v->primaryButton());
+  EXPECT_EQ(v->currentStep().kind, OKStep::Kind::tutorial);
+}
+
+TEST_F(OnboardingPagerTest, WithoutScreenRecordingThePageStillWaitsForAccessibility) {
+  screenCapture_ = nullptr;
+  showAndActivate(true);
+  OKRootView* v = view();
+  ASSERT_EQ(v->currentStep().kind, OKStep::Kind::permissions);
+  EXPECT_NE(named(QStringLiteral("Allow — Accessibility (required)")), nullptr);
+  EXPECT_EQ(named(QStringLiteral("Allow — Screen Recording (optional)")), nullptr);
+  EXPECT_TRUE(v->waitingForGrant());
+  mac_.world.setAccessibilityTrusted(true);
+  scheduler_.advanceBy(seconds(1));
+  EXPECT_EQ(v->currentStep().kind, OKStep::Kind::tutorial);
+}
+
 }  // namespace
 }  // namespace lumarin::test

@@ -29,8 +29,8 @@ class OnboardingFixture : public DesktopFixture {
           OnboardingController::Dependencies{settings_,
                                              l10n_,
                                              scheduler_,
-                                             mac_.accessibility,
-                                             mac_.screenCapture,
+                                             accessibility_,
+                                             screenCapture_,
                                              process_,
                                              &mac_.appShell,
                                              [this] { ++accessibilityRequests_; },
@@ -69,6 +69,10 @@ class OnboardingFixture : public DesktopFixture {
     return nullptr;
   }
 
+  // The platform's permissions as the guide gets them; a test of a platform without one sets
+  // it to null before the guide is made.
+  Accessibility* accessibility_ = &mac_.accessibility;
+  ScreenCapture* screenCapture_ = &mac_.screenCapture;
   std::unique_ptr<OnboardingController> controller_;
   int accessibilityRequests_ = 0;
   int finished_ = 0;

@@ -331,5 +331,28 @@ TEST_F(AppsTabTest, PermissionCardUntilTrustedAndTheDefaultStyle) {
   EXPECT_EQ(style->selectedIndex(), 0);
 }
 
+// A platform without the accessibility permission (the freedesktop desktop): no card asks for
+// it, however untrusted the simulated Mac behind the test is, and nothing watches for it.
+TEST_F(AppsTabTest, NoPermissionCardWhereThePlatformHasNoSuchPermission) {
+  mac_.world.setAccessibilityTrusted(false);
+  platform_.accessibility = nullptr;
+  AppsTab& tab = open({kMail});
+  EXPECT_EQ(tab.permissionCard(), nullptr);
+  EXPECT_EQ(named("Open System Settings"), nullptr);
+  EXPECT_EQ(named("Default badge style"), tab.defaultStyleControl());
+  EXPECT_EQ(tab.rowCount(), 1);
+  // On screen there is no trust timer to cancel, and showing again starts none.
+  const std::size_t shown = scheduler_.pendingTaskCount();
+  tab.hide();
+  EXPECT_EQ(scheduler_.pendingTaskCount(), shown);
+  tab.show();
+  settle();
+  EXPECT_EQ(scheduler_.pendingTaskCount(), shown);
+  scheduler_.advanceBy(3000ms);
+  settle();
+  EXPECT_EQ(tab.permissionCard(), nullptr);
+  EXPECT_EQ(accessibilityRequests_, 0);
+}
+
 }  // namespace
 }  // namespace lumarin

@@ -5,6 +5,8 @@
 #include <QMenu>
 #include <QScrollArea>
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "SettingsTestSupport.h"
 #include "cloud/CloudAccount.h"
@@ -14,6 +16,7 @@
 #include "l10n/AppLanguage.h"
 #include "platform/sim/SimHttpClient.h"
 #include "platform/sim/SimSecretStore.h"
+#include "settings/AppsTab.h"
 #include "settings/HUDSettingsSection.h"
 #include "settings/SettingsComponents.h"
 #include "settings/SettingsTabs.h"
@@ -208,21 +211,24 @@ TEST_F(SettingsWindowTest, SnapshotRunWritesEveryTabOnceOnTheFirstOpening) {
   EXPECT_EQ(huds, 1);
 }
 
-// Every label of every tab fits its room in every language and both appearances: a word-
-// wrapped label is as tall as its text needs, any other label as wide.
-TEST_F(SettingsWindowTest, NoTextIsCutInAnyLanguage) {
-  mac_.world.setAccessibilityTrusted(false);
-  mac_.world.setScreenRecordingGranted(false);
-  settings_.setMonitoredApps({});
+// Every label of `tabs` fits its room in every language and both appearances: a word-wrapped
+// label is as tall as its text needs, any other label as wide.
+void expectNoTextCut(L10n& l10n, const std::function<SettingsContext()>& context,
+                     const ProcessInfo& process, const std::vector<SettingsTab>& tabs) {
+  const auto settle = [] {
+    for (int i = 0; i < 3; ++i) {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      QApplication::processEvents();
+    }
+  };
   for (AppLanguage language : kAllLanguages) {
-    l10n_.apply(std::string(languageCode(language)));
+    l10n.apply(std::string(languageCode(language)));
     for (Appearance appearance : {Appearance::light, Appearance::dark}) {
       SettingsWindowController pictures(SettingsWindowController::Dependencies{
-          context(), process_, nullptr, appearance, nullptr, {}});
+          context(), process, nullptr, appearance, nullptr, {}});
       pictures.show();
       settle();
-      for (SettingsTab tab : {SettingsTab::general, SettingsTab::permissions, SettingsTab::apps,
-                              SettingsTab::account, SettingsTab::about}) {
+      for (SettingsTab tab : tabs) {
         pictures.router().select(tab);
         settle();
         for (QLabel* label : pictures.window()->findChildren<QLabel*>()) {
@@ -256,6 +262,15 @@ TEST_F(SettingsWindowTest, NoTextIsCutInAnyLanguage) {
       pictures.close();
     }
   }
+}
+
+TEST_F(SettingsWindowTest, NoTextIsCutInAnyLanguage) {
+  mac_.world.setAccessibilityTrusted(false);
+  mac_.world.setScreenRecordingGranted(false);
+  settings_.setMonitoredApps({});
+  expectNoTextCut(l10n_, [this] { return context(); }, process_,
+                  {SettingsTab::general, SettingsTab::permissions, SettingsTab::apps,
+                   SettingsTab::account, SettingsTab::about});
 }
 
 }  // namespace
@@ -340,6 +355,111 @@ TEST_F(SettingsAccountTest, EightQuickTapsOnTheIconSwitchTesterModeAndRingIt) {
   EXPECT_TRUE(*tester->enabled());
   QTest::mouseClick(icon, Qt::LeftButton);
   EXPECT_FALSE(*tester->enabled());
+}
+
+}  // namespace
+}  // namespace lumarin::test
+
+namespace lumarin::test {
+namespace {
+
+// The settings window on a platform that has neither permission, as the freedesktop desktop
+// hands it over: the platform's two ports are null. The simulated Mac behind the test still
+// lacks both permissions, so anything that asked it anyway would show an "Allow" button.
+class SettingsWithoutPermissionsTest : public SettingsFixture {
+ protected:
+  SettingsWithoutPermissionsTest() {
+    platform_.accessibility = nullptr;
+    platform_.screenCapture = nullptr;
+    mac_.world.setAccessibilityTrusted(false);
+    mac_.world.setScreenRecordingGranted(false);
+  }
+
+  // The visible buttons of the window that ask for something ("…: Allow", "Open System
+  // Settings").
+  std::vector<QString> requestButtons() {
+    std::vector<QString> names;
+    for (auto* button : controller().window()->findChildren<QAbstractButton*>()) {
+      const QString name = button->accessibleName();
+      if (button->isVisible() &&
+          (name.endsWith(QStringLiteral(": Allow")) || name == QStringLiteral("Allow") ||
+           name == QStringLiteral("Open System Settings"))) {
+        names.push_back(name);
+      }
+    }
+    return names;
+  }
+  bool showsLabel(const QString& text) {
+    for (QLabel* label : controller().window()->findChildren<QLabel*>()) {
+      if (label->isVisible() && label->text() == text) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+TEST_F(SettingsWithoutPermissionsTest, PermissionsTabStaysAndSaysWhyNothingNeedsAllowing) {
+  EXPECT_EQ(
+      makeSettingsContext(platform_, settings_, l10n_, icons_, monitor_->items()).accessibility,
+      nullptr);
+  open(SettingsTab::permissions);
+  ASSERT_NE(named("Permissions"), nullptr) << "the sidebar keeps the entry";
+  auto* tab = dynamic_cast<PermissionsTab*>(controller().view()->page());
+  ASSERT_NE(tab, nullptr);
+  ASSERT_NE(tab->noPermissionsCard(), nullptr);
+  EXPECT_TRUE(tab->noPermissionsCard()->isVisible());
+  EXPECT_TRUE(showsLabel(QStringLiteral("No permissions needed")));
+  EXPECT_TRUE(showsLabel(QString::fromStdString(l10n_.string("perm.noneBody"))));
+  // Neither the rows, nor the footer about the system's dialog, nor the usual subtitle.
+  EXPECT_EQ(requestButtons(), std::vector<QString>{});
+  EXPECT_FALSE(showsLabel(QStringLiteral("Allowed")));
+  EXPECT_FALSE(showsLabel(QString::fromStdString(l10n_.string("perm.footer"))));
+  EXPECT_FALSE(showsLabel(QStringLiteral("Accessibility and Screen Recording")));
+  EXPECT_TRUE(showsLabel(QStringLiteral("None needed on this desktop")));
+
+  // Nothing to watch: no timer while it is on screen, and time changes nothing.
+  EXPECT_FALSE(tab->isPolling());
+  scheduler_.advanceBy(seconds(3));
+  settle();
+  EXPECT_TRUE(tab->noPermissionsCard()->isVisible());
+  EXPECT_EQ(accessibilityRequests_ + captureRequests_, 0);
+
+  // The other tabs keep their own subtitles.
+  open(SettingsTab::general);
+  EXPECT_TRUE(showsLabel(QString::fromStdString(l10n_.string("sub.general"))));
+}
+
+TEST_F(SettingsWithoutPermissionsTest, HUDSectionHasNoRecordingRowAndTheTabDoesNotPoll) {
+  open();
+  auto* general = dynamic_cast<GeneralTab*>(controller().view()->page());
+  ASSERT_NE(general, nullptr);
+  EXPECT_EQ(general->hudSection()->captureRow(), nullptr);
+  EXPECT_TRUE(general->hudSection()->captureGranted());
+  EXPECT_EQ(named("Screen Recording (optional): Allow"), nullptr);
+  EXPECT_FALSE(showsLabel(QString::fromStdString(l10n_.string("hud.captureNote"))));
+  EXPECT_EQ(requestButtons(), std::vector<QString>{});
+  // The rest of the section works as before.
+  click(named("Show now"));
+  EXPECT_EQ(hudToggles_, std::vector<std::string>{"menu"});
+  EXPECT_FALSE(general->isPolling());
+  general->hudSection()->poll();  // a stray tick reads nothing
+  EXPECT_EQ(general->hudSection()->captureRow(), nullptr);
+}
+
+TEST_F(SettingsWithoutPermissionsTest, AppsTabHasNoPermissionCard) {
+  open(SettingsTab::apps);
+  auto* tab = dynamic_cast<AppsTab*>(controller().view()->page());
+  ASSERT_NE(tab, nullptr);
+  EXPECT_EQ(tab->permissionCard(), nullptr);
+  EXPECT_EQ(requestButtons(), std::vector<QString>{});
+  EXPECT_FALSE(showsLabel(QString::fromStdString(l10n_.string("perm.title"))));
+}
+
+// The card's words and the new subtitle fit in every language, light and dark.
+TEST_F(SettingsWithoutPermissionsTest, NoTextIsCutInAnyLanguage) {
+  expectNoTextCut(l10n_, [this] { return context(); }, process_,
+                  {SettingsTab::general, SettingsTab::permissions, SettingsTab::apps});
 }
 
 }  // namespace
