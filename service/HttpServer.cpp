@@ -385,7 +385,7 @@ struct HttpServer::Impl {
         return;
       }
       if (io == Io::again) {
-        watch(c, EPOLLOUT);
+        watch(c, EPOLLOUT | EPOLLIN | EPOLLRDHUP);
         return;
       }
     }
