@@ -31,9 +31,13 @@ std::optional<std::vector<Word>> splitExec(std::string_view exec) {
           current.text += q;
         }
       }
-      if (!closed) return std::nullopt;
+      if (!closed) {
+        return std::nullopt;
+      }
     } else if (c == ' ' || c == '\t' || c == '\n') {
-      if (inWord) words.push_back(std::move(current));
+      if (inWord) {
+        words.push_back(std::move(current));
+      }
       current = {};
       inWord = false;
     } else {
@@ -41,7 +45,9 @@ std::optional<std::vector<Word>> splitExec(std::string_view exec) {
       current.text += c;
     }
   }
-  if (inWord) words.push_back(std::move(current));
+  if (inWord) {
+    words.push_back(std::move(current));
+  }
   return words;
 }
 
@@ -50,7 +56,9 @@ std::optional<std::vector<Word>> splitExec(std::string_view exec) {
 std::optional<std::vector<std::string>> expandDesktopExec(std::string_view exec,
                                                           const DesktopExecContext& context) {
   auto words = splitExec(exec);
-  if (!words || words->empty()) return std::nullopt;
+  if (!words || words->empty()) {
+    return std::nullopt;
+  }
   std::vector<std::string> args;
   for (const auto& word : *words) {
     // Codes never expand inside quotes: a quoted "%" is the program's own text.
@@ -96,9 +104,13 @@ std::optional<std::vector<std::string>> expandDesktopExec(std::string_view exec,
           break;
       }
     }
-    if (!onlyCodes) args.push_back(std::move(out));
+    if (!onlyCodes) {
+      args.push_back(std::move(out));
+    }
   }
-  if (args.empty() || args.front().empty()) return std::nullopt;
+  if (args.empty() || args.front().empty()) {
+    return std::nullopt;
+  }
   return args;
 }
 
