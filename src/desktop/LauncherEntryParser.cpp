@@ -32,10 +32,14 @@ bool isValidUTF8(std::string_view text) {
     } else {
       return false;
     }
-    if (i + length > text.size()) return false;
+    if (i + length > text.size()) {
+      return false;
+    }
     for (std::size_t k = 1; k < length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
+      if ((next & 0xC0) != 0x80) {
+        return false;
+      }
       codePoint = (codePoint << 6) | (next & 0x3F);
     }
     // Overlong forms, surrogates and values past Unicode are not text.
@@ -49,7 +53,9 @@ bool isValidUTF8(std::string_view text) {
 }
 
 std::optional<std::int64_t> integerOf(const LauncherValue& value) {
-  if (const auto* s = std::get_if<std::int64_t>(&value)) return *s;
+  if (const auto* s = std::get_if<std::int64_t>(&value)) {
+    return *s;
+  }
   if (const auto* u = std::get_if<std::uint64_t>(&value))
     return static_cast<std::int64_t>(
         std::min<std::uint64_t>(*u, static_cast<std::uint64_t>(kMaxLauncherCount)));
@@ -59,12 +65,22 @@ std::optional<std::int64_t> integerOf(const LauncherValue& value) {
 }  // namespace
 
 std::variant<std::string, LauncherEntryError> desktopIDFromLauncherURI(std::string_view uri) {
-  if (uri.size() > kMaxLauncherURIBytes) return LauncherEntryError::TooLong;
-  if (!uri.starts_with(kScheme)) return LauncherEntryError::NotApplicationURI;
-  if (!isValidUTF8(uri)) return LauncherEntryError::NotUTF8;
+  if (uri.size() > kMaxLauncherURIBytes) {
+    return LauncherEntryError::TooLong;
+  }
+  if (!uri.starts_with(kScheme)) {
+    return LauncherEntryError::NotApplicationURI;
+  }
+  if (!isValidUTF8(uri)) {
+    return LauncherEntryError::NotUTF8;
+  }
   const std::string_view id = uri.substr(kScheme.size());
-  if (!id.ends_with(kSuffix)) return LauncherEntryError::NotDesktopFile;
-  if (id.size() == kSuffix.size()) return LauncherEntryError::EmptyID;
+  if (!id.ends_with(kSuffix)) {
+    return LauncherEntryError::NotDesktopFile;
+  }
+  if (id.size() == kSuffix.size()) {
+    return LauncherEntryError::EmptyID;
+  }
   // A file ID never holds a path separator or control characters; such a name could only
   // be an attempt to reach outside the applications directories.
   if (std::any_of(id.begin(), id.end(), [](char c) {
@@ -77,7 +93,9 @@ std::variant<std::string, LauncherEntryError> desktopIDFromLauncherURI(std::stri
 std::variant<LauncherEntryUpdate, LauncherEntryError> parseLauncherEntryUpdate(
     std::string_view uri, const LauncherProperties& properties) {
   auto id = desktopIDFromLauncherURI(uri);
-  if (const auto* error = std::get_if<LauncherEntryError>(&id)) return *error;
+  if (const auto* error = std::get_if<LauncherEntryError>(&id)) {
+    return *error;
+  }
   LauncherEntryUpdate update;
   update.appID = std::move(std::get<std::string>(id));
   for (const auto& [name, value] : properties) {
@@ -89,14 +107,20 @@ std::variant<LauncherEntryUpdate, LauncherEntryError> parseLauncherEntryUpdate(
           update.count = std::optional<std::int64_t>{std::min(*n, kMaxLauncherCount)};
       }
     } else if (name == "count-visible") {
-      if (const auto* b = std::get_if<bool>(&value)) update.countVisible = *b;
+      if (const auto* b = std::get_if<bool>(&value)) {
+        update.countVisible = *b;
+      }
     } else if (name == "urgent") {
-      if (const auto* b = std::get_if<bool>(&value)) update.urgent = *b;
+      if (const auto* b = std::get_if<bool>(&value)) {
+        update.urgent = *b;
+      }
     } else if (name == "progress") {
       if (const auto* d = std::get_if<double>(&value); d && std::isfinite(*d))
         update.progress = std::clamp(*d, 0.0, 1.0);
     } else if (name == "progress-visible") {
-      if (const auto* b = std::get_if<bool>(&value)) update.progressVisible = *b;
+      if (const auto* b = std::get_if<bool>(&value)) {
+        update.progressVisible = *b;
+      }
     }
   }
   return update;
@@ -104,18 +128,32 @@ std::variant<LauncherEntryUpdate, LauncherEntryError> parseLauncherEntryUpdate(
 
 bool LauncherEntryState::apply(const LauncherEntryUpdate& update) {
   const auto before = badge();
-  if (update.count) count = *update.count;
-  if (update.countVisible) countVisible = *update.countVisible;
-  if (update.urgent) urgent = *update.urgent;
-  if (update.progress) progress = *update.progress;
-  if (update.progressVisible) progressVisible = *update.progressVisible;
+  if (update.count) {
+    count = *update.count;
+  }
+  if (update.countVisible) {
+    countVisible = *update.countVisible;
+  }
+  if (update.urgent) {
+    urgent = *update.urgent;
+  }
+  if (update.progress) {
+    progress = *update.progress;
+  }
+  if (update.progressVisible) {
+    progressVisible = *update.progressVisible;
+  }
   return badge() != before;
 }
 
 std::optional<BadgeValue> LauncherEntryState::badge() const {
   // A visible count of zero shows nothing, as the Dock hides a tile's badge at zero.
-  if (countVisible && count && *count > 0) return BadgeValue{std::to_string(*count), *count};
-  if (urgent) return BadgeValue{kUrgentLabel, std::nullopt};
+  if (countVisible && count && *count > 0) {
+    return BadgeValue{std::to_string(*count), *count};
+  }
+  if (urgent) {
+    return BadgeValue{kUrgentLabel, std::nullopt};
+  }
   return std::nullopt;
 }
 

@@ -90,7 +90,8 @@ QByteArray pngBytes(const Image& image) {
       image.rgba.size() < static_cast<std::size_t>(image.pixelWidth) * image.pixelHeight * 4) {
     return {};
   }
-  QImage picture(image.rgba.data(), image.pixelWidth, image.pixelHeight, image.pixelWidth * 4,
+  QImage picture(image.rgba.data(), image.pixelWidth, image.pixelHeight,
+                 static_cast<qsizetype>(image.pixelWidth) * 4,
                  QImage::Format_RGBA8888_Premultiplied);
   QImage drawn = picture.copy();
   if (image.isTemplate) {
@@ -291,7 +292,7 @@ class DBusMenuExporter::Impl final : public QDBusVirtualObject {
           connection.send(message.createErrorReply(
               QDBusError::InvalidArgs, QStringLiteral("no entry %1").arg(args[0].toInt())));
         } else {
-          event(args[0].toInt(), args[1].toString());
+          handleEvent(args[0].toInt(), args[1].toString());
           connection.send(message.createReply());
         }
       }
@@ -475,7 +476,7 @@ class DBusMenuExporter::Impl final : public QDBusVirtualObject {
         if (entries_.count(id) == 0) {
           errors.push_back(id);
         } else {
-          event(id, name);
+          handleEvent(id, name);
           ++handled;
         }
       }
@@ -489,7 +490,7 @@ class DBusMenuExporter::Impl final : public QDBusVirtualObject {
     connection.send(message.createReply(QVariant::fromValue(errors)));
   }
 
-  void event(int id, const QString& name) {
+  void handleEvent(int id, const QString& name) {
     if (name == QLatin1String("opened")) {
       if (id == kRootId) {
         closeReported_ = false;
