@@ -45,8 +45,9 @@ bool isValidUTF8(std::string_view text) {
     // Overlong forms, surrogates and values past Unicode are not text.
     if ((length == 2 && codePoint < 0x80) || (length == 3 && codePoint < 0x800) ||
         (length == 4 && codePoint < 0x10000) || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
       return false;
+    }
     i += length;
   }
   return true;
@@ -56,9 +57,10 @@ std::optional<std::int64_t> integerOf(const LauncherValue& value) {
   if (const auto* s = std::get_if<std::int64_t>(&value)) {
     return *s;
   }
-  if (const auto* u = std::get_if<std::uint64_t>(&value))
+  if (const auto* u = std::get_if<std::uint64_t>(&value)) {
     return static_cast<std::int64_t>(
         std::min<std::uint64_t>(*u, static_cast<std::uint64_t>(kMaxLauncherCount)));
+  }
   return std::nullopt;
 }
 
@@ -85,8 +87,9 @@ std::variant<std::string, LauncherEntryError> desktopIDFromLauncherURI(std::stri
   // be an attempt to reach outside the applications directories.
   if (std::any_of(id.begin(), id.end(), [](char c) {
         return c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-      }))
+      })) {
     return LauncherEntryError::NotDesktopFile;
+  }
   return std::string(id);
 }
 
@@ -101,10 +104,11 @@ std::variant<LauncherEntryUpdate, LauncherEntryError> parseLauncherEntryUpdate(
   for (const auto& [name, value] : properties) {
     if (name == "count") {
       if (const auto n = integerOf(value)) {
-        if (*n < 0)
+        if (*n < 0) {
           update.count = std::optional<std::int64_t>{};
-        else
+        } else {
           update.count = std::optional<std::int64_t>{std::min(*n, kMaxLauncherCount)};
+        }
       }
     } else if (name == "count-visible") {
       if (const auto* b = std::get_if<bool>(&value)) {
@@ -115,8 +119,9 @@ std::variant<LauncherEntryUpdate, LauncherEntryError> parseLauncherEntryUpdate(
         update.urgent = *b;
       }
     } else if (name == "progress") {
-      if (const auto* d = std::get_if<double>(&value); d && std::isfinite(*d))
+      if (const auto* d = std::get_if<double>(&value); d && std::isfinite(*d)) {
         update.progress = std::clamp(*d, 0.0, 1.0);
+      }
     } else if (name == "progress-visible") {
       if (const auto* b = std::get_if<bool>(&value)) {
         update.progressVisible = *b;
