@@ -5,7 +5,12 @@ namespace lumarin::json {
 namespace {
 
 template <typename J>
-Result<J> parseAs(std::string_view text) {
+Result<J> parseAs(std::string_view text, int maxDepth) {
+  if (const auto at = tooDeepAt(text, maxDepth)) {
+    return Error{
+        "nested deeper than " + std::to_string(maxDepth) + " levels at byte " + std::to_string(*at),
+        kTooDeepError};
+  }
   try {
     return J::parse(text.begin(), text.end());
   } catch (const nlohmann::json::exception& e) {
@@ -37,8 +42,45 @@ bool isIdentifier(std::string_view key) {
 
 }  // namespace
 
-Result<Json> parse(std::string_view text) { return parseAs<Json>(text); }
-Result<OrderedJson> parseOrdered(std::string_view text) { return parseAs<OrderedJson>(text); }
+std::optional<std::size_t> tooDeepAt(std::string_view text, int maxDepth) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;  // the escaped character cannot end the string
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"':
+        inString = true;
+        break;
+      case '[':
+      case '{':
+        if (++depth > maxDepth) {
+          return i;
+        }
+        break;
+      case ']':
+      case '}':
+        // A stray closer is the parser's to report; it must not buy extra depth.
+        depth = depth > 0 ? depth - 1 : 0;
+        break;
+      default:
+        break;
+    }
+  }
+  return std::nullopt;
+}
+
+Result<Json> parse(std::string_view text, int maxDepth) { return parseAs<Json>(text, maxDepth); }
+Result<OrderedJson> parseOrdered(std::string_view text, int maxDepth) {
+  return parseAs<OrderedJson>(text, maxDepth);
+}
 
 std::string dump(const Json& value, int indent) {
   return value.dump(indent, ' ', false, Json::error_handler_t::replace);

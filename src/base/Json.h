@@ -16,9 +16,23 @@ namespace lumarin::json {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-// Parses a complete document. The error names the byte offset and what the parser expected.
-Result<Json> parse(std::string_view text);
-Result<OrderedJson> parseOrdered(std::string_view text);
+// The deepest nesting of arrays and objects a parsed document may have. Every document the
+// program reads (settings, synced copies, server answers, scenarios, reports) is a handful of
+// levels deep; a deeper one is hostile or broken, and a tree that deep would overflow the
+// stack of nlohmann's recursive copy, comparison and dump.
+inline constexpr int kMaxDepth = 64;
+
+// Code of the error a too-deep document gives, so callers can tell it from a syntax error.
+inline constexpr int kTooDeepError = 900;
+
+// Parses a complete document. The error names the byte offset and what the parser expected;
+// a document nested deeper than maxDepth is refused before any tree is built.
+Result<Json> parse(std::string_view text, int maxDepth = kMaxDepth);
+Result<OrderedJson> parseOrdered(std::string_view text, int maxDepth = kMaxDepth);
+
+// The byte offset where text first nests deeper than maxDepth, or nullopt. Strings (with their
+// escapes) are skipped; the text need not be valid JSON.
+std::optional<std::size_t> tooDeepAt(std::string_view text, int maxDepth = kMaxDepth);
 
 // Compact or indented text; invalid UTF-8 inside strings is replaced rather than thrown on.
 std::string dump(const Json& value, int indent = -1);

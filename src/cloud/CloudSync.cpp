@@ -195,7 +195,8 @@ void CloudSync::applyRemote(const std::string& blob, std::int64_t version) {
   } else {
     // Recorded all the same, so it is not fetched again until the version grows; the next
     // local change is pushed on top of it.
-    deps_.log.log("sync: undecodable copy version=" + std::to_string(version));
+    deps_.log.log("sync: undecodable copy version=" + std::to_string(version) + " (" +
+                  payload.error().message + ")");
   }
   deps_.defaults.applyChanges(
       {{kBaseVersionKey, DefaultsValue(version)}, {kLastBlobKey, DefaultsValue(blob)}});

@@ -2,6 +2,7 @@
 
 #include "base/Json.h"
 #include "model/AppSettings.h"
+#include "model/MonitoredAppJson.h"
 
 namespace lumarin {
 
@@ -58,7 +59,7 @@ Result<SyncPayload> SyncPayload::decode(std::string_view blob) {
   if (apps == root.end() || !apps->is_array()) {
     return Result<SyncPayload>::failure("monitoredApps is missing");
   }
-  auto decoded = decodeMonitoredApps(apps->dump());
+  auto decoded = monitoredAppsFromJson(*apps);
   if (!decoded.ok()) {
     return decoded.error();
   }

@@ -1,6 +1,6 @@
 #include "model/MonitoredApp.h"
 
-#include "base/Json.h"
+#include "model/MonitoredAppJson.h"
 
 namespace lumarin {
 
@@ -98,6 +98,11 @@ Result<std::vector<MonitoredApp>> decodeMonitoredApps(std::string_view text) {
   if (!parsed) {
     return Error{"not JSON: " + parsed.error().message};
   }
+  return monitoredAppsFromJson(*parsed);
+}
+
+Result<std::vector<MonitoredApp>> monitoredAppsFromJson(const json::Json& array) {
+  const json::Json* parsed = &array;
   if (!parsed->is_array()) {
     return Error{"not a JSON array"};
   }

@@ -16,6 +16,39 @@ TEST(JsonTest, ParseErrorsCarryPositionWithoutThrowing) {
   EXPECT_TRUE(json::parse("[1, 2]"));
 }
 
+// A document nested past the limit never becomes a tree: the recursive copy, comparison and
+// writing of one 300,000 levels deep would overflow the stack.
+TEST(JsonTest, NestingPastTheLimitIsRefusedBeforeParsing) {
+  auto nested = [](int depth, char open, char close) {
+    return std::string(static_cast<std::size_t>(depth), open) +
+           std::string(static_cast<std::size_t>(depth), close);
+  };
+  EXPECT_TRUE(json::parse(nested(json::kMaxDepth, '[', ']')));
+  const auto deep = json::parse(nested(json::kMaxDepth + 1, '[', ']'));
+  ASSERT_FALSE(deep);
+  EXPECT_EQ(deep.error().code, json::kTooDeepError);
+  EXPECT_EQ(deep.error().message, "nested deeper than 64 levels at byte 64");
+  EXPECT_FALSE(json::parseOrdered(nested(300000, '[', ']')));
+  EXPECT_FALSE(json::parse("{\"a\":" + nested(300000, '[', ']') + "}"));
+  // Objects count as arrays do, and a caller may allow more.
+  std::string objects;
+  for (int i = 0; i < 70; ++i) {
+    objects += "{\"k\":";
+  }
+  objects += "1" + std::string(70, '}');
+  EXPECT_FALSE(json::parse(objects));
+  EXPECT_TRUE(json::parse(objects, 70));
+
+  // Brackets inside strings, escaped quotes included, are text.
+  EXPECT_FALSE(json::tooDeepAt(R"(["[[[[", "\"[[[[", "]]]]"])", 2));
+  EXPECT_EQ(json::tooDeepAt(R"([["\\", [1]]])", 2), 8u);
+  // Stray closers buy no depth: "]]]][[[" is as deep as "[[[".
+  EXPECT_EQ(json::tooDeepAt("]]]][[[", 2), 6u);
+  // Broken text is still the parser's to refuse.
+  EXPECT_FALSE(json::tooDeepAt("[[", 2));
+  EXPECT_FALSE(json::parse("[["));
+}
+
 TEST(JsonTest, TypedReadsNeverThrowOnWrongKinds) {
   const auto doc = json::parse(R"({"s": "x", "b": true, "i": 7, "big": 18446744073709551615,
                                    "f": 1.5, "n": null})")

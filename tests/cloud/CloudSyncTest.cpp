@@ -204,6 +204,25 @@ TEST_F(CloudSyncTest, AnUndecodableCopyIsRecordedNotAppliedAndTheNextChangeGoesO
   EXPECT_EQ(body(puts()[0])["blob"], before);
 }
 
+// A copy another device (or anyone with the token) stored, nested far too deep for a tree: read
+// as undecodable and recorded, so the launch neither crashes nor fetches it again.
+TEST_F(CloudSyncTest, ACopyNestedTooDeepIsUndecodableAndRecorded) {
+  addApp("com.local.app");
+  const auto before = mac_.blob();
+  const std::string hostile = R"({"defaultStyle":"text","monitoredApps":)" +
+                              std::string(300000, '[') + std::string(300000, ']') + "}";
+  launch({200, getAnswer(12, hostile)});
+  EXPECT_EQ(mac_.blob(), before);
+  EXPECT_EQ(mac_.baseVersion(), 12);
+  EXPECT_EQ(mac_.logLinesContaining("sync: undecodable copy version=12 (nested deeper than 64 "
+                                    "levels at byte 102)"),
+            1u);
+  mac_.sync->pullNow(false);
+  http_.answerNext({200, getAnswer(12, hostile)});
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(mac_.logLinesContaining("sync: undecodable copy"), 1u);
+}
+
 TEST_F(CloudSyncTest, AConflictTakesTheServicesCopyEvenWhenItsVersionIsNotNewer) {
   launchInSync();
   addApp("com.local.lost");

@@ -71,6 +71,25 @@ TEST_F(JsonFileUserDefaultsTest, UnreadableFileIsMovedAsideAndReportedOnce) {
   EXPECT_EQ(log_.lines().size(), 1u);
 }
 
+// 400 KB nested 200,000 deep: unreadable like any broken file, kept aside whole, and the
+// program starts on its defaults instead of crashing at every launch.
+TEST_F(JsonFileUserDefaultsTest, AFileNestedTooDeepIsKeptAsideLikeAnyUnreadableOne) {
+  const std::string deep =
+      R"({"launchAtLogin":true,"x":)" + std::string(200000, '[') + std::string(200000, ']') + "}";
+  test::writeFile(file_, deep);
+  auto defaults = open();
+  EXPECT_FALSE(defaults->contains("launchAtLogin"));
+  ASSERT_EQ(log_.lines().size(), 1u);
+  EXPECT_NE(log_.lines()[0].find("nested deeper than 64 levels"), std::string::npos)
+      << log_.lines()[0];
+  bool kept = false;
+  for (const auto& entry : std::filesystem::directory_iterator(file_.parent_path())) {
+    kept = kept || (entry.path().filename().string().rfind("defaults.json.unreadable-", 0) == 0 &&
+                    test::readFile(entry.path()) == deep);
+  }
+  EXPECT_TRUE(kept);
+}
+
 TEST_F(JsonFileUserDefaultsTest, TopLevelThatIsNotAnObjectIsAlsoKept) {
   test::writeFile(file_, "[1, 2]");
   open();
