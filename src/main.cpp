@@ -57,7 +57,11 @@ int run(int argc, char** argv) {
   }
 
   PlatformAssembly platform(options, *scenario);
-  if (!platform.runEntryPoint()) {
+  const StartOutcome start = platform.runEntryPoint();
+  if (start == StartOutcome::lockRefused) {
+    return 1;
+  }
+  if (start == StartOutcome::duplicate) {
     // Another instance runs: a link goes to it, as the system sends it the get-URL event.
     if (options.openURL && !platform.forwardURL(*options.openURL)) {
       std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");

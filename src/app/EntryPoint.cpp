@@ -41,17 +41,23 @@ void EntryPoint::bootstrapLanguage() {
   }
 }
 
-bool EntryPoint::start() {
+StartOutcome EntryPoint::start() {
   bootstrapLanguage();
   info_ = readStartupInfo(bundle_);
   const std::string pid = std::to_string(process_.processIdentifier());
-  if (!guard_.acquire(info_.bundleID)) {
-    log_.log("startup: duplicate instance rejected pid=" + pid);
-    return false;
+  switch (guard_.acquire(info_.bundleID)) {
+    case SingleInstanceGuard::Outcome::heldElsewhere:
+      log_.log("startup: duplicate instance rejected pid=" + pid);
+      return StartOutcome::duplicate;
+    case SingleInstanceGuard::Outcome::refused:
+      log_.log("startup: instance lock refused pid=" + pid + " (" + guard_.refusal() + ")");
+      return StartOutcome::lockRefused;
+    case SingleInstanceGuard::Outcome::acquired:
+      break;
   }
   log_.log("startup: acquired instance lock pid=" + pid + " version=" + info_.version +
            " build=" + info_.build + " path=" + bundle_.bundlePath().string());
-  return true;
+  return StartOutcome::started;
 }
 
 }  // namespace lumarin

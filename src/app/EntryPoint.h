@@ -11,6 +11,11 @@ class SingleInstanceGuard;
 class ProcessInfo;
 class UserDefaults;
 
+// How the steps before the application object ended: the program runs; another instance of
+// this user runs (the caller ends with status 0); or the instance lock could not be taken
+// safely (the caller says why and ends with status 1).
+enum class StartOutcome { started, duplicate, lockRefused };
+
 // The process-wide values the entry point fixes before the application object exists.
 struct StartupInfo {
   std::string bundleID;  // "com.kestova.Lumarin" when the bundle has none
@@ -31,9 +36,9 @@ class EntryPoint {
   // element) and the frameworks' language; otherwise both are cleared.
   void bootstrapLanguage();
 
-  // Steps 1 to 5. False when another instance runs: the duplicate line is written and the
-  // caller ends the process with status 0 before creating anything else.
-  bool start();
+  // Steps 1 to 5. When another instance runs, the duplicate line is written and the caller
+  // ends the process before creating anything else; a refused lock writes why.
+  StartOutcome start();
 
   const StartupInfo& info() const { return info_; }
 

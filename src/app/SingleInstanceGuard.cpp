@@ -20,13 +20,26 @@ std::string SingleInstanceGuard::lockFileName(const std::string& bundleID, unsig
   return name + "." + std::to_string(uid) + ".instance.lock";
 }
 
-bool SingleInstanceGuard::acquire(const std::string& bundleID) {
+SingleInstanceGuard::Outcome SingleInstanceGuard::acquire(const std::string& bundleID) {
   if (held_) {
-    return true;
+    return Outcome::acquired;
   }
-  const auto file = paths_.temporaryDirectory() / lockFileName(bundleID, process_.userIdentifier());
-  held_ = lock_.acquire(file);
-  return held_;
+  const auto directory = paths_.privateDirectory();
+  if (directory.empty()) {
+    refusal_ =
+        "no private directory for the instance lock: the runtime directory is missing "
+        "or shared, and no folder of this user's alone could be made in " +
+        paths_.temporaryDirectory().string();
+    return Outcome::refused;
+  }
+  const auto file = directory / lockFileName(bundleID, process_.userIdentifier());
+  auto taken = lock_.acquire(file);
+  if (!taken) {
+    refusal_ = taken.error().message + ": " + file.string();
+    return Outcome::refused;
+  }
+  held_ = *taken;
+  return held_ ? Outcome::acquired : Outcome::heldElsewhere;
 }
 
 }  // namespace lumarin

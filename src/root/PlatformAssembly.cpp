@@ -76,9 +76,7 @@ struct PlatformAssembly::Host {
 
   // Empty when no private directory could be had.
   std::filesystem::path urlSocket() const {
-    const auto dir =
-        LocalURLChannel::privateDirectory(process.environmentValue("XDG_RUNTIME_DIR"),
-                                          paths.temporaryDirectory(), process.userIdentifier());
+    const auto dir = paths.privateDirectory();
     return dir.empty() ? dir : LocalURLChannel::socketPath(dir, bundleID, process.userIdentifier());
   }
 
@@ -153,11 +151,15 @@ PlatformAssembly::PlatformAssembly(const Options& options, const sim::Scenario& 
 
 PlatformAssembly::~PlatformAssembly() = default;
 
-bool PlatformAssembly::runEntryPoint() {
+StartOutcome PlatformAssembly::runEntryPoint() {
   Host& h = *host_;
   EntryPoint entry(*platform_.defaults, h.frameworkLanguage, h.bundle, h.process, h.guard,
                    h.debugLog);
-  return entry.start();
+  const StartOutcome outcome = entry.start();
+  if (outcome == StartOutcome::lockRefused) {
+    h.systemLog.log("Lumarin: cannot start: " + h.guard.refusal());
+  }
+  return outcome;
 }
 
 void PlatformAssembly::startApplication(int& argc, char** argv) {
@@ -205,6 +207,7 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   h.mac->build(scenario_);
   h.mac->provide(platform_);
   h.crashCatcher.setDeliveryQueue(scheduler->globalQueue(QoS::utility));
+  h.crashCatcher.setLog([&h](const std::string& line) { h.debugLog.log(line); });
   h.mac->diagnostics.setUpstream(&h.crashCatcher);
   h.mac->browser.setHttpClient(platform_.http);
   // With a session bus, other processes of the user see the program's notifications (the HUD

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/EntryPoint.h"
 #include "platform/Platform.h"
 
 class QApplication;
@@ -34,7 +35,7 @@ class PlatformAssembly {
   PlatformAssembly& operator=(const PlatformAssembly&) = delete;
 
   // The entry point: language bootstrap, instance lock, start line. False for a duplicate.
-  bool runEntryPoint();
+  StartOutcome runEntryPoint();
   // The application object, the scheduler and run loop, and the simulated Mac with its
   // timeline. `argc` and `argv` must outlive the assembly (Qt keeps them).
   void startApplication(int& argc, char** argv);

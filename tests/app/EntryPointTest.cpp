@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "app/EntryPoint.h"
 #include "app/SingleInstanceGuard.h"
@@ -19,6 +23,12 @@ class EntryPointTest : public ::testing::Test {
  protected:
   EntryPointTest() {
     process_.env = {{"TMPDIR", dir_.path().string()}, {"HOME", dir_.path().string()}};
+    process_.uid = ::geteuid();
+  }
+  // Where the lock goes: the program's own private folder under the temporary directory.
+  std::filesystem::path lockFile() const {
+    return dir_ / ("lumarin-" + std::to_string(process_.uid)) /
+           SingleInstanceGuard::lockFileName("com.kestova.Lumarin", process_.uid);
   }
 
   EntryPoint makeEntry(InstanceLock& lock) {
@@ -66,28 +76,56 @@ TEST_F(EntryPointTest, StartLineThenDuplicateRejectedForASecondInstance) {
   process_.pid = 101;
   FlockInstanceLock firstLock;
   EntryPoint first = makeEntry(firstLock);
-  ASSERT_TRUE(first.start());
+  ASSERT_EQ(first.start(), StartOutcome::started);
+  EXPECT_TRUE(std::filesystem::exists(lockFile()));
 
   process_.pid = 202;
   FlockInstanceLock secondLock;
   EntryPoint second = makeEntry(secondLock);
-  EXPECT_FALSE(second.start());
+  EXPECT_EQ(second.start(), StartOutcome::duplicate);
   EXPECT_EQ(log_.tail(),
             "2026-03-01T12:00:05Z startup: acquired instance lock pid=101 version=1.0 "
             "build=100 path=/Applications/Lumarin.app\n"
             "2026-03-01T12:00:05Z startup: duplicate instance rejected pid=202\n");
-
-  // Another user gets a lock file of its own and may run.
-  process_.uid = 502;
-  FlockInstanceLock otherUserLock;
-  EXPECT_TRUE(makeEntry(otherUserLock).start());
 }
 
-TEST_F(EntryPointTest, UnopenableLockFileCountsAsDuplicate) {
-  process_.env["TMPDIR"] = (dir_ / "does-not-exist").string();
+// Another user of the machine plants a file or link where the lock used to be (the shared
+// temporary folder): it no longer matters. One planted in the private folder itself (only this
+// user can) is refused and said so, instead of a silent exit.
+TEST_F(EntryPointTest, TheLockLivesInAPrivateFolderAndPlantedFilesAreRefused) {
+  const auto shared = dir_ / SingleInstanceGuard::lockFileName("com.kestova.Lumarin", process_.uid);
+  std::filesystem::create_symlink(dir_ / "victim", shared);
+  {
+    FlockInstanceLock lock;
+    ASSERT_EQ(makeEntry(lock).start(), StartOutcome::started);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "victim"));
+  }
+  struct stat info {};
+  ASSERT_EQ(::lstat(lockFile().parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+  std::filesystem::remove(lockFile());
+  std::filesystem::create_symlink(dir_ / "victim", lockFile());
   FlockInstanceLock lock;
-  EXPECT_FALSE(makeEntry(lock).start());
-  EXPECT_NE(log_.tail().find("duplicate instance rejected"), std::string::npos);
+  auto entry = makeEntry(lock);
+  EXPECT_EQ(entry.start(), StartOutcome::lockRefused);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "victim"));
+  EXPECT_NE(log_.tail().find("startup: instance lock refused pid=4242 (the lock file is a symbolic "
+                             "link: " +
+                             lockFile().string() + ")"),
+            std::string::npos)
+      << log_.tail();
+}
+
+// A private folder that someone else made first (or a shared one) is not used at all.
+TEST_F(EntryPointTest, NoPrivateFolderMeansTheLockIsRefused) {
+  std::filesystem::create_directory(lockFile().parent_path());
+  std::filesystem::permissions(lockFile().parent_path(), std::filesystem::perms::all);
+  FlockInstanceLock lock;
+  auto entry = makeEntry(lock);
+  EXPECT_EQ(entry.start(), StartOutcome::lockRefused);
+  EXPECT_NE(log_.tail().find("no private directory for the instance lock"), std::string::npos)
+      << log_.tail();
 }
 
 TEST_F(EntryPointTest, MissingBundleInformationFallsBack) {

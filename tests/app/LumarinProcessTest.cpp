@@ -73,14 +73,30 @@ TEST_F(LumarinProcessTest, VirtualRunStartsAndQuitsNormally) {
 TEST_F(LumarinProcessTest, SecondInstanceOfTheSameUserExitsZeroAtOnce) {
   // This test process plays the running instance by holding the lock.
   FlockInstanceLock running;
-  ASSERT_TRUE(running.acquire(dir_ / SingleInstanceGuard::lockFileName(
-                                         "com.kestova.Lumarin", static_cast<unsigned>(getuid()))));
+  ASSERT_TRUE(running
+                  .acquire(dir_ / SingleInstanceGuard::lockFileName(
+                                      "com.kestova.Lumarin", static_cast<unsigned>(getuid())))
+                  .valueOr(false));
   const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "60"});
   EXPECT_EQ(outcome.exitCode, 0) << outcome.standardError;
   const std::string log = debugLog();
   EXPECT_NE(log.find(" startup: duplicate instance rejected pid="), std::string::npos) << log;
   EXPECT_EQ(log.find("acquired instance lock"), std::string::npos) << log;
   EXPECT_EQ(log.find("applicationWillTerminate"), std::string::npos) << log;
+}
+
+TEST_F(LumarinProcessTest, ALockFileThatIsALinkStopsTheStartWithALine) {
+  const auto lock = dir_ / SingleInstanceGuard::lockFileName("com.kestova.Lumarin",
+                                                             static_cast<unsigned>(getuid()));
+  std::filesystem::create_symlink(dir_ / "elsewhere", lock);
+  const Outcome outcome = run({"--headless", "--virtual-time", "--run-for", "60"});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_NE(outcome.standardError.find("Lumarin: cannot start: the lock file is a symbolic link: " +
+                                       lock.string()),
+            std::string::npos)
+      << outcome.standardError;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere"));
+  EXPECT_NE(debugLog().find(" startup: instance lock refused pid="), std::string::npos);
 }
 
 TEST_F(LumarinProcessTest, BadCommandLinesExitWithStatus2AndUsage) {
@@ -349,7 +365,8 @@ TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) 
 TEST_F(LumarinProcessTest, ALinkOpenedWhileLumarinRunsIsHandedToIt) {
   const auto uid = static_cast<unsigned>(getuid());
   FlockInstanceLock lock;
-  ASSERT_TRUE(lock.acquire(dir_ / SingleInstanceGuard::lockFileName("com.kestova.Lumarin", uid)));
+  ASSERT_TRUE(lock.acquire(dir_ / SingleInstanceGuard::lockFileName("com.kestova.Lumarin", uid))
+                  .valueOr(false));
   auto channel = std::make_unique<LocalURLChannel>();
   std::vector<std::string> links;
   ASSERT_TRUE(channel->listen(LocalURLChannel::socketPath(dir_.path(), "com.kestova.Lumarin", uid),

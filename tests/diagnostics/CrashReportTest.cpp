@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 
 #include "base/Json.h"
 #include "diagnostics/CrashConfig.h"
@@ -154,7 +156,8 @@ TEST(CrashCatcherTest, ARealCrashBecomesOneDiagnosticAtTheNextLaunch) {
   EXPECT_FALSE(d.terminationReason);
   EXPECT_EQ(d.osVersion, "Debian GNU/Linux 12");
   EXPECT_EQ(d.platformArchitecture, "x86_64");
-  auto tree = json::parse(d.callStackTree);
+  // Two levels per frame: deeper than the settings and answers may nest.
+  auto tree = json::parse(d.callStackTree, 512);
   ASSERT_TRUE(tree.ok()) << d.callStackTree;
   const auto& stack = (*tree)["callStacks"][0];
   EXPECT_TRUE(stack["threadAttributed"].get<bool>());
@@ -178,7 +181,7 @@ TEST(CrashCatcherTest, RecordsAreReadBackOrRefused) {
   EXPECT_EQ(sent->signal, 15);
   EXPECT_FALSE(sent->exceptionType);
   EXPECT_EQ(sent->terminationReason, "Namespace SIGNAL, Code 15 Terminated, sent by process 77");
-  auto tree = json::parse(sent->callStackTree);
+  auto tree = json::parse(sent->callStackTree, 512);
   ASSERT_TRUE(tree.ok());
   const auto& top = (*tree)["callStacks"][0]["callStackRootFrames"][0];
   EXPECT_EQ(top["binaryName"], "lumarin");
@@ -196,6 +199,84 @@ TEST(CrashCatcherTest, RecordsAreReadBackOrRefused) {
   EXPECT_FALSE(CrashCatcher::parseRecord(""));
   EXPECT_FALSE(CrashCatcher::parseRecord("lumarin-crash 1\ncode 1\n"));
   EXPECT_FALSE(CrashCatcher::parseRecord("something else\nsignal 11\n"));
+}
+
+std::string recordWithFrames(std::size_t frames) {
+  std::string text = "lumarin-crash 1\nsignal 11\ncode 1\nframes\n";
+  for (std::size_t i = 0; i < frames; ++i) {
+    text += "/usr/bin/lumarin(_ZN7lumarin3fooEv+0x1a) [0x55d0aa]\n";
+  }
+  return text;
+}
+
+// Records the handler cannot have written are refused at once, however they grow: reading
+// them used to take time with the square of their frames, at every launch.
+TEST(CrashCatcherTest, RecordsBeyondWhatTheHandlerWritesAreRefused) {
+  const auto full = CrashCatcher::parseRecord(recordWithFrames(127));
+  ASSERT_TRUE(full.has_value());
+  auto tree = json::parse(full->callStackTree, 512);
+  ASSERT_TRUE(tree.ok());
+  const json::Json* frame = &(*tree)["callStacks"][0]["callStackRootFrames"][0];
+  int depth = 1;
+  while (frame->contains("subFrames")) {
+    frame = &(*frame)["subFrames"][0];
+    ++depth;
+  }
+  EXPECT_EQ(depth, 127);
+  EXPECT_FALSE(CrashCatcher::parseRecord(recordWithFrames(129)));
+  EXPECT_FALSE(CrashCatcher::parseRecord(recordWithFrames(200000)));
+  EXPECT_FALSE(CrashCatcher::parseRecord("lumarin-crash 1\nsignal 11\nos " +
+                                         std::string(100000, 'x') + "\n"));
+  // A symbol no compiler makes is kept as written, not fed to the demangler.
+  const auto odd = CrashCatcher::parseRecord("lumarin-crash 1\nsignal 11\nframes\nx(_Z" +
+                                             std::string(2000, 'P') + "v+0x1) [0x1]\n");
+  ASSERT_TRUE(odd.has_value());
+  EXPECT_NE(odd->callStackTree.find("_ZPPPP"), std::string::npos);
+}
+
+// At a launch, a record that cannot be read back is set aside under another name and named in
+// the log; the good ones are delivered and removed. Links are never followed.
+TEST(CrashCatcherTest, UnreadableRecordsAreSetAsideAndLinksNotFollowed) {
+  test::TempDir dir;
+  const auto crashes = dir.path() / "Crashes";
+  std::filesystem::create_directories(crashes);
+  test::writeFile(crashes / "crash-1.record", recordWithFrames(3));
+  test::writeFile(crashes / "crash-2.record", recordWithFrames(200000));
+  test::writeFile(crashes / "crash-3.record", "not a record\n");
+  test::writeFile(dir / "elsewhere", recordWithFrames(2));
+  std::filesystem::create_symlink(dir / "elsewhere", crashes / "crash-4.record");
+
+  CrashCatcher catcher(crashes, "", "");
+  std::vector<std::string> log;
+  catcher.setLog([&log](const std::string& line) { log.push_back(line); });
+  std::vector<DiagnosticPayload> delivered;
+  catcher.addSubscriber([&delivered](const std::vector<DiagnosticPayload>& p) {
+    delivered.insert(delivered.end(), p.begin(), p.end());
+  });
+  ASSERT_EQ(delivered.size(), 1u);
+  std::sort(log.begin(), log.end());
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0],
+            "crash reports: the crash record crash-2.record is larger than 1024 KB; it was kept "
+            "as crash-2.unreadable");
+  EXPECT_EQ(log[1],
+            "crash reports: the crash record crash-3.record is not a crash record; it was kept "
+            "as crash-3.unreadable");
+  EXPECT_EQ(log[2],
+            "crash reports: the crash record crash-4.record is a symbolic link; it was kept as "
+            "crash-4.unreadable");
+  EXPECT_FALSE(std::filesystem::exists(crashes / "crash-1.record"));
+  EXPECT_TRUE(std::filesystem::exists(crashes / "crash-2.unreadable"));
+  EXPECT_TRUE(std::filesystem::is_symlink(crashes / "crash-4.unreadable"));
+  EXPECT_EQ(test::readFile(dir / "elsewhere"), recordWithFrames(2));
+
+  // Nothing is read twice.
+  std::size_t again = 0;
+  log.clear();
+  CrashCatcher(crashes, "", "").addSubscriber([&again](const std::vector<DiagnosticPayload>& p) {
+    again += p.size();
+  });
+  EXPECT_EQ(again, 0u);
 }
 
 }  // namespace

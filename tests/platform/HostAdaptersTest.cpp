@@ -37,14 +37,48 @@ TEST(FlockInstanceLockTest, SecondHolderIsRefusedAndTheFileIsPrivate) {
   const auto file = dir / "com.kestova.Lumarin.501.instance.lock";
   FlockInstanceLock first;
   FlockInstanceLock second;
-  ASSERT_TRUE(first.acquire(file));
-  EXPECT_TRUE(first.acquire(file));  // held already
-  EXPECT_FALSE(second.acquire(file));
+  ASSERT_EQ(first.acquire(file).valueOr(false), true);
+  EXPECT_EQ(first.acquire(file).valueOr(false), true);  // held already
+  auto taken = second.acquire(file);
+  ASSERT_TRUE(taken.ok());
+  EXPECT_FALSE(*taken);
   EXPECT_EQ(second.descriptor(), -1);
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  EXPECT_FALSE(FlockInstanceLock().acquire(dir / "missing" / "x.lock"));
+  auto missing = FlockInstanceLock().acquire(dir / "missing" / "x.lock");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().message, "the lock file cannot be opened: No such file or directory");
+}
+
+// A file someone else put where the lock goes is never used as the lock, and nothing is
+// created or locked through it.
+TEST(FlockInstanceLockTest, PlantedFilesAreRefusedWithTheirReason) {
+  test::TempDir dir;
+  const auto target = dir / "target";
+  const auto link = dir / "linked.lock";
+  std::filesystem::create_symlink(target, link);
+  auto linked = FlockInstanceLock().acquire(link);
+  ASSERT_FALSE(linked.ok());
+  EXPECT_EQ(linked.error().message, "the lock file is a symbolic link");
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  test::writeFile(dir / "original", "");
+  std::filesystem::create_hard_link(dir / "original", dir / "hard.lock");
+  auto hard = FlockInstanceLock().acquire(dir / "hard.lock");
+  ASSERT_FALSE(hard.ok());
+  EXPECT_EQ(hard.error().message, "the lock file has other names (hard links)");
+
+  std::filesystem::create_directory(dir / "dir.lock");
+  EXPECT_FALSE(FlockInstanceLock().acquire(dir / "dir.lock").ok());
+
+  if (::geteuid() == 0) {  // only root can give a file away
+    test::writeFile(dir / "foreign.lock", "");
+    ASSERT_EQ(::chown((dir / "foreign.lock").c_str(), 4242, 4242), 0);
+    auto foreign = FlockInstanceLock().acquire(dir / "foreign.lock");
+    ASSERT_FALSE(foreign.ok());
+    EXPECT_EQ(foreign.error().message, "the lock file belongs to another user");
+  }
 }
 
 TEST(HostBundleTest, IdentityAndBuildInfoKeys) {
@@ -89,7 +123,8 @@ TEST(TerminationSignalsTest, SigtermBecomesOneCallback) {
     ::raise(SIGTERM);
     ::raise(SIGINT);
     std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return !received.empty(); });
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !received.empty(); }))
+        << "no termination signal arrived";
   }
   EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
 }

@@ -4,14 +4,14 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "base/Json.h"
@@ -27,6 +27,11 @@ constexpr std::array<int, 7> kFatalSignals{SIGSEGV, SIGBUS,  SIGILL, SIGFPE,
                                            SIGABRT, SIGTRAP, SIGSYS};
 constexpr int kMaxFrames = 128;
 constexpr std::size_t kAltStackSize = std::size_t{64} * 1024;
+// Bounds on what the next launch reads back. A record the handler wrote is a few hundred
+// bytes per frame and at most kMaxFrames frames; anything beyond was not written by it.
+constexpr std::size_t kMaxRecordBytes = std::size_t{1024} * 1024;
+constexpr std::size_t kMaxLineBytes = std::size_t{8} * 1024;
+constexpr std::size_t kMaxDemangledSymbol = 1024;
 
 struct HandlerState {
   std::array<char, 4096> path{};
@@ -126,6 +131,10 @@ std::optional<std::int64_t> exceptionTypeFor(int signal) {
 }
 
 std::string demangle(const std::string& symbol) {
+  // The demangler recurses on what it reads: a name longer than any real one stays as written.
+  if (symbol.size() > kMaxDemangledSymbol) {
+    return symbol;
+  }
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> out(
       abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status), &std::free);
@@ -234,26 +243,46 @@ void CrashCatcher::install() {
 }
 
 std::optional<CrashDiagnostic> CrashCatcher::parseRecord(std::string_view text) {
-  std::istringstream in{std::string(text)};
-  std::string line;
-  if (!std::getline(in, line) || line != "lumarin-crash 1") {
+  if (text.size() > kMaxRecordBytes) {
+    return std::nullopt;
+  }
+  // Lines as views into the text: nothing is copied but the values that are kept.
+  std::size_t position = 0;
+  auto nextLine = [&text, &position](std::string_view& line) {
+    if (position >= text.size()) {
+      return false;
+    }
+    const auto end = std::min(text.find('\n', position), text.size());
+    line = text.substr(position, end - position);
+    position = end + 1;
+    return true;
+  };
+  std::string_view line;
+  if (!nextLine(line) || line != "lumarin-crash 1") {
     return std::nullopt;
   }
   CrashDiagnostic crash;
   std::optional<long long> code;
   std::optional<long long> sender;
-  json::Json frames = json::Json::array();
+  std::vector<json::Json> frames;
   bool inFrames = false;
-  while (std::getline(in, line)) {
+  while (nextLine(line)) {
+    if (line.size() > kMaxLineBytes) {
+      return std::nullopt;
+    }
     if (inFrames) {
+      // The handler writes at most kMaxFrames; more means the record was not its own.
+      if (frames.size() == static_cast<std::size_t>(kMaxFrames)) {
+        return std::nullopt;
+      }
       if (!line.empty()) {
-        frames.push_back(frameFrom(line));
+        frames.push_back(frameFrom(std::string(line)));
       }
       continue;
     }
     const auto space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    const std::string_view key = line.substr(0, space);
+    const std::string value(space == std::string_view::npos ? "" : line.substr(space + 1));
     char* end = nullptr;
     const long long number = std::strtoll(value.c_str(), &end, 10);
     const bool isNumber = !value.empty() && end != nullptr && *end == '\0';
@@ -291,13 +320,15 @@ std::optional<CrashDiagnostic> CrashCatcher::parseRecord(std::string_view text) 
     }
   }
   // The shape of the system's call-stack tree: each frame's caller is its sub-frame.
+  // Built from the outermost caller inwards, each level moved into the next: no copies.
   json::Json root = json::Json::array();
   for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-    json::Json frame = *it;
+    json::Json frame = std::move(*it);
     if (!root.empty()) {
-      frame["subFrames"] = root;
+      frame["subFrames"] = std::move(root);
     }
-    root = json::Json::array({frame});
+    root = json::Json::array();
+    root.push_back(std::move(frame));
   }
   json::Json tree = {
       {"callStackPerThread", true},
@@ -305,6 +336,46 @@ std::optional<CrashDiagnostic> CrashCatcher::parseRecord(std::string_view text) 
        json::Json::array({json::Json{{"threadAttributed", true}, {"callStackRootFrames", root}}})}};
   crash.callStackTree = json::dump(tree);
   return crash;
+}
+
+Result<std::string> CrashCatcher::readRecord(const std::filesystem::path& path) {
+  // Not through a link, not a device or a pipe, and never more than a record can hold.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return Error{errno == ELOOP ? "is a symbolic link" : "cannot be opened"};
+  }
+  std::string text;
+  struct stat info {};
+  std::optional<std::string> problem;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = "is not a regular file";
+  } else if (info.st_uid != ::geteuid()) {
+    problem = "belongs to another user";
+  } else if (static_cast<std::uintmax_t>(info.st_size) > kMaxRecordBytes) {
+    problem = "is larger than " + std::to_string(kMaxRecordBytes / 1024) + " KB";
+  } else {
+    text.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+      if (n <= 0) {
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    text.resize(done);
+  }
+  ::close(fd);
+  if (problem) {
+    return Error{*problem};
+  }
+  return text;
+}
+
+void CrashCatcher::note(const std::string& line) const {
+  if (log_) {
+    log_(line);
+  }
 }
 
 void CrashCatcher::addSubscriber(Subscriber subscriber) {
@@ -317,13 +388,28 @@ void CrashCatcher::addSubscriber(Subscriber subscriber) {
     if (path.extension() != ".record") {
       continue;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    files.push_back(path);
-    if (auto crash = parseRecord(text.str())) {
-      payloads.push_back(DiagnosticPayload{{std::move(*crash)}});
+    auto text = readRecord(path);
+    std::optional<CrashDiagnostic> crash;
+    if (text) {
+      crash = parseRecord(*text);
     }
+    if (!crash) {
+      // Kept for the user under another name, so no later launch reads it again.
+      std::filesystem::path aside = path;
+      aside.replace_extension(".unreadable");
+      std::error_code renameError;
+      std::filesystem::rename(path, aside, renameError);
+      note("crash reports: the crash record " + path.filename().string() + " " +
+           (text ? std::string("is not a crash record") : text.error().message) + "; " +
+           (renameError ? std::string("it was removed")
+                        : "it was kept as " + aside.filename().string()));
+      if (renameError) {
+        std::filesystem::remove(path, renameError);
+      }
+      continue;
+    }
+    files.push_back(path);
+    payloads.push_back(DiagnosticPayload{{std::move(*crash)}});
   }
   if (files.empty()) {
     return;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/ProcessInfo.h"
+#include "platform/host/LocalURLChannel.h"
 
 namespace lumarin {
 
@@ -45,6 +46,11 @@ std::filesystem::path HostPaths::temporaryDirectory() const {
     return *dir;
   }
   return "/tmp";
+}
+
+std::filesystem::path HostPaths::privateDirectory() const {
+  return LocalURLChannel::privateDirectory(process_.environmentValue("XDG_RUNTIME_DIR"),
+                                           temporaryDirectory(), process_.userIdentifier());
 }
 
 std::filesystem::path HostPaths::configurationDirectory() const {

@@ -14,6 +14,7 @@ class HostPaths final : public Paths {
   explicit HostPaths(const ProcessInfo& process);
   std::filesystem::path applicationSupportDirectory() const override;
   std::filesystem::path temporaryDirectory() const override;
+  std::filesystem::path privateDirectory() const override;
   std::filesystem::path configurationDirectory() const;
 
  private:
