@@ -41,6 +41,7 @@ TEST(BadgeRendererTest, CanvasSizesAndDisplayText) {
   EXPECT_EQ(BadgeRenderer::canvasSize(badge("7"), BadgeStyle::circle), (Size{23.5, 22}));
   EXPECT_EQ(BadgeRenderer::displayText(badge("1234")), "999+");
   EXPECT_EQ(BadgeRenderer::displayText(badge("999")), "999");
+  EXPECT_EQ(BadgeRenderer::displayText(badge("1000")), "999+");
   EXPECT_EQ(BadgeRenderer::displayText(badge("99+")), "99+");
   EXPECT_NEAR(BadgeRenderer::circleWidth("999+"), 26.6, 1e-9);
   EXPECT_NEAR(BadgeRenderer::canvasSize(badge("1234"), BadgeStyle::circle).width, 31.3, 1e-9);

@@ -168,9 +168,10 @@ class WaitingQueue final : public Queue {
     return {};
   }
   bool isCurrent() const override { return false; }
-  void waitFor(int count) {
+  // Whether `count` completions ran within the deadline (well past the requests' timeouts).
+  [[nodiscard]] bool waitFor(int count) {
     std::unique_lock lock(mutex_);
-    ran.wait(lock, [&] { return ran_ >= count; });
+    return ran.wait_for(lock, std::chrono::seconds(90), [&] { return ran_ >= count; });
   }
 
  private:
@@ -187,7 +188,7 @@ TEST(CurlHttpClientTest, ARefusedConnectionIsStatusZero) {
   int status = -1;
   client.send(HttpRequest{"GET", closed.url(), {}, "", seconds(60)}, queue,
               [&](HttpResponse response) { status = response.status; });
-  queue.waitFor(1);
+  ASSERT_TRUE(queue.waitFor(1));
   EXPECT_EQ(status, 0);
 }
 
@@ -204,7 +205,7 @@ TEST(CurlHttpClientTest, RequestsStillOpenWhenTheClientGoesCompleteWithStatusZer
           queue, [&](HttpResponse response) { statuses.push_back(response.status); });
     }
   }  // does not wait the 60 s out
-  queue.waitFor(3);
+  ASSERT_TRUE(queue.waitFor(3));
   EXPECT_EQ(statuses, (std::vector<int>{0, 0, 0}));
 }
 

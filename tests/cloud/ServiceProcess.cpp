@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -56,18 +58,27 @@ int freeLoopbackPort() {
 }
 
 HttpResponse roundTrip(HttpClient& client, HttpRequest request) {
-  RelayQueue relay;
-  std::mutex mutex;
-  std::condition_variable answered;
-  std::optional<HttpResponse> result;
-  client.send(std::move(request), relay, [&](HttpResponse response) {
-    std::lock_guard lock(mutex);
-    result = std::move(response);
-    answered.notify_all();
+  // The answer's state is shared with the completion, which may still come after a timed-out
+  // wait; the relay runs the completion on curl's thread, so it must outlive the wait too.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::optional<HttpResponse> result;
+  };
+  static RelayQueue relay;
+  auto state = std::make_shared<State>();
+  client.send(std::move(request), relay, [state](HttpResponse response) {
+    std::lock_guard lock(state->mutex);
+    state->result = std::move(response);
+    state->answered.notify_all();
   });
-  std::unique_lock lock(mutex);
-  answered.wait(lock, [&] { return result.has_value(); });
-  return *result;
+  std::unique_lock lock(state->mutex);
+  if (!state->answered.wait_for(lock, std::chrono::seconds(60),
+                                [&] { return state->result.has_value(); })) {
+    ADD_FAILURE() << "the service did not answer within 60 s";
+    return HttpResponse{};
+  }
+  return *state->result;
 }
 
 bool ChildProcess::start(const std::vector<std::string>& arguments, const std::string& ready) {

@@ -56,6 +56,13 @@ TEST(MirrorHUDLayoutTest, PanelPlacementClearsControlCenterAndKeepsMargins) {
   const CocoaRect beside =
       L::panelFrame({728, 92}, visible, screen, CocoaRect(1000, 500, 344, 480), std::nullopt);
   EXPECT_EQ(beside.minX(), 260);
+  // The 12-point gap counts: a panel ending 5 points left of Control Center still moves…
+  EXPECT_EQ(L::panelFrame({728, 92}, visible, screen, CocoaRect(1125, 500, 344, 480), std::nullopt)
+                .minX(),
+            1125 - 12 - 728);
+  // …and one ending exactly 12 points left of it stays centred.
+  EXPECT_EQ(L::panelFrame({728, 92}, visible, screen, CocoaRect(1132, 500, 344, 480), std::nullopt),
+            plain);
   // Wider than the space left of Control Center: the left margin wins.
   const CocoaRect wide =
       L::panelFrame({1200, 92}, visible, screen, CocoaRect(1000, 500, 344, 480), std::nullopt);

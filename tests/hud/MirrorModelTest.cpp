@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "hud/MirrorFixture.h"
 #include "hud/MirrorModel.h"
 #include "platform/StatusBar.h"
@@ -182,6 +184,41 @@ TEST_F(MirrorModelTest, OwnItemsBetweenTwelveAndOneHundredPointsGetTiles) {
   }
   std::sort(own.begin(), own.end());
   EXPECT_EQ(own, (std::vector<std::string>{"Lumarin", "Twelve"}));
+}
+
+TEST_F(MirrorModelTest, ItemsBehindTheOverflowChevronGetTilesAndAreKnownAsHidden) {
+  // A notched laptop whose strip is full: several items go behind the chevron.
+  load(R"({
+    "menuBar": {"arrangement": "unifiedBar"},
+    "apps": [
+      {"bundleID": "com.example.a", "name": "A", "accessory": true, "running": true,
+       "menuExtras": [{"title": "a1", "width": 60}, {"title": "a2", "width": 60}]},
+      {"bundleID": "com.example.b", "name": "B", "accessory": true, "running": true,
+       "menuExtras": [{"title": "b1", "width": 120}, {"title": "b2", "width": 120}]},
+      {"bundleID": "com.example.c", "name": "C", "accessory": true, "running": true,
+       "menuExtras": [{"title": "c1", "width": 90}, {"title": "c2", "width": 30}]}
+    ]})");
+  ASSERT_TRUE(mac_.world.overflowChevron());
+  std::map<std::string, bool> drawn;
+  for (const auto& extra : mac_.world.menuExtras()) {
+    drawn[extra.spec.title] = extra.drawn;
+  }
+  const auto tiles = refresh();
+  int checked = 0;
+  int hidden = 0;
+  for (const auto& t : tiles) {
+    const auto* item = std::get_if<ExternalStatusItem>(&model()->targetsByID().at(t.id));
+    if (item == nullptr || !item->windowTitle || drawn.count(*item->windowTitle) == 0) {
+      continue;
+    }
+    ASSERT_TRUE(item->drawnHint) << *item->windowTitle;
+    EXPECT_EQ(*item->drawnHint, drawn.at(*item->windowTitle)) << *item->windowTitle;
+    hidden += *item->drawnHint ? 0 : 1;
+    ++checked;
+  }
+  // Every app item has its tile, the hidden ones too, and the model knows which are hidden.
+  EXPECT_EQ(checked, 6);
+  EXPECT_GT(hidden, 0);
 }
 
 TEST_F(MirrorModelTest, GoneModelDropsItsRefresh) {

@@ -1,5 +1,7 @@
 #include "MenuBarFixture.h"
 #include "menubar/MenuBarAgentLayout.h"
+#include "menubar/MenuBarGeometry.h"
+#include "platform/Screens.h"
 
 namespace lumarin {
 namespace {
@@ -163,6 +165,25 @@ TEST_F(MenuBarFixture, PerItemWindowsFallBackToTheNotchPredicate) {
   EXPECT_FALSE(isHiddenByNotch(screens, 100, 2000));  // on no screen
 }
 
+TEST(MenuBarGeometryTest, OnlyTheNotchedScreenHidesItemsLeftOfTheNotch) {
+  // A notched laptop at x 0…1512 with a plain display to its left at x -1920…0.
+  ScreenInfo laptop;
+  laptop.frame = CocoaRect(0, 0, 1512, 982);
+  laptop.safeAreaTopInset = 32;
+  laptop.auxiliaryTopLeftArea = CocoaRect(0, 950, 662, 32);
+  laptop.auxiliaryTopRightArea = CocoaRect(850, 950, 662, 32);
+  ScreenInfo left;
+  left.frame = CocoaRect(-1920, 0, 1920, 1080);
+  const std::vector<ScreenInfo> screens = {laptop, left};
+  EXPECT_TRUE(isHiddenByNotch(screens, 700, 720));
+  EXPECT_FALSE(isHiddenByNotch(screens, 850, 870));  // starts at the notch's right edge
+  // Far left of the notch, but on the display without one.
+  EXPECT_FALSE(isHiddenByNotch(screens, -300, -285));
+  EXPECT_FALSE(isHiddenByNotch(screens, -1900, -1890));
+  // To the right of every screen.
+  EXPECT_FALSE(isHiddenByNotch(screens, 1600, 1610));
+}
+
 TEST_F(MenuBarFixture, ContestedSlotGoesToTheItemWhoseProcessOwnsIt) {
   load(fullBar("unifiedBar"));
   const auto layouts = agent_.snapshot();
@@ -185,6 +206,38 @@ TEST_F(MenuBarFixture, ContestedSlotGoesToTheItemWhoseProcessOwnsIt) {
     EXPECT_EQ(*item.drawnHint, item.pid == owner);
   }
   EXPECT_NE(note.find("contested=1/1"), std::string::npos) << note;
+}
+
+TEST_F(MenuBarFixture, AStaleSlotGoesToItsProcessOnlyWhenOneItemCanHaveIt) {
+  load(fullBar("unifiedBar"));
+  const auto layouts = agent_.snapshot();
+  ASSERT_EQ(layouts.size(), 1u);
+  const auto drawn = layouts[0].drawnSlots();
+  ASSERT_FALSE(drawn.empty());
+  const auto owner = agent_.resolvePID(drawn.back().element);
+  ASSERT_TRUE(owner);
+  // The scan's frame is stale: far from every slot, so only the owning process can place it.
+  ExternalStatusItem stale;
+  stale.pid = *owner;
+  stale.index = 0;
+  stale.frame = GlobalRect(5, 0, 20, 37);
+  {
+    const auto [placed, note] = agent_.place({stale}, layouts, menuBarScreens(screens_),
+                                             world_.overflowChevron(), {}, {}, nullptr);
+    ASSERT_EQ(placed.size(), 1u);
+    EXPECT_TRUE(*placed[0].drawnHint);
+    EXPECT_NE(note.find(" stale=1 "), std::string::npos) << note;
+  }
+  // Two stale items of the same process: no slot can tell them apart, so neither is placed.
+  ExternalStatusItem twin = stale;
+  twin.index = 1;
+  twin.frame = GlobalRect(40, 0, 20, 37);
+  const auto [placed, note] = agent_.place({stale, twin}, layouts, menuBarScreens(screens_),
+                                           world_.overflowChevron(), {}, {}, nullptr);
+  ASSERT_EQ(placed.size(), 2u);
+  EXPECT_FALSE(*placed[0].drawnHint);
+  EXPECT_FALSE(*placed[1].drawnHint);
+  EXPECT_NE(note.find(" stale=0 "), std::string::npos) << note;
 }
 
 TEST_F(MenuBarFixture, ControlCenterExtrasPreferTheAgentAndUnwrapGroups) {

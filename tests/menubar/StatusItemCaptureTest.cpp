@@ -9,6 +9,7 @@ namespace lumarin {
 namespace {
 
 using namespace std::chrono_literals;
+using test::MenuBarFixture;
 
 class CaptureTest : public test::MenuBarFixture {
  protected:
@@ -66,6 +67,22 @@ TEST_F(CaptureTest, BandCaptureCutsTheDrawnItemsOutOfTheStrip) {
     EXPECT_FALSE(glyph::isEffectivelyEmpty(image)) << id;
     EXPECT_EQ(image.alpha(0, 0), 0) << id;  // the bar's colour is keyed out
   }
+}
+
+TEST_F(MenuBarFixture, EachWindowIsCapturedAtTheScaleOfItsOwnScreen) {
+  load(R"({"screens": [{"size": [1512, 982], "scale": 2},
+                       {"origin": [1512, 0], "size": [1920, 1080], "scale": 1},
+                       {"origin": [-1280, 0], "size": [1280, 800], "scale": 3}]})");
+  sim::SimScreenCapture screenCapture{world_};
+  SimProcessInfo process;
+  IconCache cache{dir_.path()};
+  const auto capture = std::make_shared<StatusItemCapture>(StatusItemCapture::Dependencies{
+      screenCapture, screens_, scheduler_, defaults_, workspace_, process, cache, dir_.path()});
+  EXPECT_EQ(capture->displayScale(GlobalRect(100, 0, 30, 24)), 2);
+  EXPECT_EQ(capture->displayScale(GlobalRect(2000, 0, 30, 24)), 1);
+  EXPECT_EQ(capture->displayScale(GlobalRect(-600, 0, 30, 24)), 3);
+  // On no screen: the first screen's scale.
+  EXPECT_EQ(capture->displayScale(GlobalRect(9000, 0, 30, 24)), 2);
 }
 
 TEST_F(CaptureTest, WithoutScreenRecordingNothingIsCapturedAndTheStatusSaysDenied) {

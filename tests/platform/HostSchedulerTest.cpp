@@ -257,6 +257,10 @@ TEST(HostSchedulerTest, AtTenTimesRealTimeTenSecondsTakeOneRealSecond) {
     auto seen = std::make_shared<std::promise<bool>>();
     auto answer = seen->get_future();
     serial->post([&ran, seen] { seen->set_value(ran.load()); });
+    if (answer.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the serial queue did not run a posted task within 30 s";
+      return false;
+    }
     return answer.get();
   };
   EXPECT_FALSE(look());
@@ -277,6 +281,10 @@ TEST(HostSchedulerTest, ATaskAlreadyWaitingKeepsItsDueTimeInTheWorldsTime) {
     auto seen = std::make_shared<std::promise<bool>>();
     auto answer = seen->get_future();
     serial->post([&ran, seen] { seen->set_value(ran.load()); });
+    if (answer.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the serial queue did not run a posted task within 30 s";
+      return false;
+    }
     return answer.get();
   };
   real.advance(5s);
@@ -330,9 +338,9 @@ TEST(HostSchedulerTest, ARateChangeWakesTheQueuesToWaitAnew) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), finishing, Qt::QueuedConnection);
     });
     // The serial worker has started and looked at its tasks: it waits for the hour.
-    std::promise<void> looked;
-    serial->post([&looked] { looked.set_value(); });
-    looked.get_future().get();
+    auto looked = std::make_shared<std::promise<void>>();
+    serial->post([looked] { looked->set_value(); });
+    ASSERT_EQ(looked->get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     // Once the main queue's timer is set for the hour (its setting was queued by the post),
     // the world's time moves on to it, outside any of the queues' tasks.
     QMetaObject::invokeMethod(

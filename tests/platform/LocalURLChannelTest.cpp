@@ -28,11 +28,14 @@ std::vector<std::string> handOver(LocalURLChannel& channel, const std::filesyste
     }
     return results;
   });
-  while (received.size() < expected ||
-         sender.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while ((received.size() < expected ||
+          sender.wait_for(std::chrono::seconds(0)) != std::future_status::ready) &&
+         std::chrono::steady_clock::now() < deadline) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents, 50);
   }
-  sent = sender.get();
+  EXPECT_GE(received.size(), expected) << "the links did not arrive within 30 s";
+  sent = sender.get();  // the sender's own connections time out on their own
   return received;
 }
 
