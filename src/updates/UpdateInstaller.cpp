@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <compare>
 #include <cstdio>
 #include <system_error>
 #include <vector>
 
 #include "updates/ArchiveUnpacker.h"
+#include "updates/UpdateFeed.h"
+#include "updates/Version.h"
 
 namespace lumarin {
 
@@ -45,7 +48,97 @@ void syncDirectory(const fs::path& directory) {
   }
 }
 
+constexpr std::string_view kBuildKey = "CFBundleVersion";
+constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
+// A marker is a few short lines; anything longer is not one we wrote.
+constexpr std::size_t kMaxMarkerBytes = 4096;
+
+bool isNewer(const BuildVersion& candidate, const BuildVersion& than) {
+  UpdateFeedItem item;
+  item.version = candidate.build;
+  item.shortVersion = candidate.shortVersion;
+  return isNewerBuild(item, than.shortVersion, than.build);
+}
+
+// Whether the archive's own version is the one the feed offered. A feed item without a short
+// version leaves that part open; the build number must always match.
+bool isSameBuild(const BuildVersion& stated, const BuildVersion& offered) {
+  if (!std::is_eq(compareVersions(stated.build, offered.build))) {
+    return false;
+  }
+  return offered.shortVersion.empty() ||
+         std::is_eq(compareVersions(stated.shortVersion, offered.shortVersion));
+}
+
+Error versionRefused(std::string message) {
+  return Error{std::move(message), static_cast<int>(InstallProblem::versionRefused)};
+}
+
 }  // namespace
+
+std::string BuildVersion::describe() const {
+  if (shortVersion.empty()) {
+    return "build " + build;
+  }
+  return shortVersion + " (" + build + ")";
+}
+
+std::optional<BuildVersion> UpdateInstaller::readMarker(const fs::path& marker) {
+  const int fd = ::open(marker.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::string text(kMaxMarkerBytes + 1, '\0');
+  std::size_t used = 0;
+  while (used < text.size()) {
+    const auto got = ::read(fd, text.data() + used, text.size() - used);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    used += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (used > kMaxMarkerBytes) {
+    return std::nullopt;
+  }
+  text.resize(used);
+  BuildVersion version;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const auto end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      continue;
+    }
+    const auto key = line.substr(0, equals);
+    const auto value = line.substr(equals + 1);
+    if (key == kBuildKey) {
+      version.build = std::string(value);
+    } else if (key == kShortVersionKey) {
+      version.shortVersion = std::string(value);
+    }
+  }
+  if (version.build.empty()) {
+    return std::nullopt;
+  }
+  return version;
+}
+
+std::string UpdateInstaller::markerText(const BuildVersion& version) {
+  std::string text = std::string(kBuildKey) + "=" + version.build + "\n";
+  if (!version.shortVersion.empty()) {
+    text += std::string(kShortVersionKey) + "=" + version.shortVersion + "\n";
+  }
+  return text;
+}
 
 UpdateInstaller::UpdateInstaller(fs::path installationDirectory, std::string executableName)
     : directory_(std::move(installationDirectory)), executableName_(std::move(executableName)) {
@@ -71,7 +164,8 @@ Status UpdateInstaller::canInstall() const {
   return success();
 }
 
-Status UpdateInstaller::install(std::string_view archive) const {
+Status UpdateInstaller::install(std::string_view archive, const BuildVersion& offered,
+                                const BuildVersion& running) const {
   if (auto ok = canInstall(); !ok) {
     return ok;
   }
@@ -92,6 +186,23 @@ Status UpdateInstaller::install(std::string_view archive) const {
     removeQuietly(fresh);
     return Error{"the update does not hold an installation of the program (" + executableName_ +
                  " and " + std::string(kMarkerFile) + ")"};
+  }
+  // The signed bytes say which build this is; the feed's label is only a claim.
+  const auto stated = readMarker(fresh / kMarkerFile);
+  if (!stated) {
+    removeQuietly(fresh);
+    return versionRefused("refused: the update offered as " + offered.describe() +
+                          " does not state its own version in " + std::string(kMarkerFile));
+  }
+  if (!isSameBuild(*stated, offered)) {
+    removeQuietly(fresh);
+    return versionRefused("refused: the update offered as " + offered.describe() + " holds " +
+                          stated->describe() + " (relabelled)");
+  }
+  if (!isNewer(*stated, running)) {
+    removeQuietly(fresh);
+    return versionRefused("refused: the update " + stated->describe() +
+                          " is not newer than the running " + running.describe());
   }
   // The new folder gets the old one's permissions, not mkdtemp's private 0700.
   struct stat old {};

@@ -1,12 +1,26 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/Result.h"
 
 namespace lumarin {
+
+// A build as the updater decides on it: the build number ("CFBundleVersion") and the version
+// shown to people ("CFBundleShortVersionString", may be empty).
+struct BuildVersion {
+  std::string build;
+  std::string shortVersion;
+
+  // "1.10 (42)", or the build alone.
+  std::string describe() const;
+};
+
+// Why an installation was refused, as the error's code.
+enum class InstallProblem { failed = 0, versionRefused = 1 };
 
 // Replaces the program's installation directory with the contents of an update archive, as
 // one step: the archive is unpacked into a fresh sibling directory, checked, and then swapped
@@ -19,6 +33,12 @@ namespace lumarin {
 // executable. A copy run from a shared system folder (/usr/bin) has no marker and is never
 // touched; the package manager updates that one.
 //
+// The signature covers the archive's bytes only, not the feed's words about them, so the
+// version that decides is the one the archive states itself: its marker file holds the lines
+// "CFBundleVersion=<build>" and "CFBundleShortVersionString=<version>". An update is installed
+// only when that version is the one it was offered as and newer than the running build; a
+// marker naming no build is refused too (it could be any old build relabelled).
+//
 // Blocking file work: run it on a background queue.
 class UpdateInstaller {
  public:
@@ -29,7 +49,15 @@ class UpdateInstaller {
   // Whether the installation directory can be replaced at all (marker present, a real
   // directory, its parent writable).
   Status canInstall() const;
-  Status install(std::string_view archive) const;
+  // Unpacks and swaps in `archive`, which must state `offered` as its version, newer than
+  // `running`. A refused version fails with InstallProblem::versionRefused.
+  Status install(std::string_view archive, const BuildVersion& offered,
+                 const BuildVersion& running) const;
+
+  // The version a marker file states; nothing when it names no build or cannot be read.
+  static std::optional<BuildVersion> readMarker(const std::filesystem::path& marker);
+  // The marker's text for a build, as a release is packed.
+  static std::string markerText(const BuildVersion& version);
 
   const std::filesystem::path& installationDirectory() const { return directory_; }
   std::filesystem::path executable() const { return directory_ / executableName_; }

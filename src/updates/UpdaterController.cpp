@@ -294,23 +294,34 @@ void UpdaterController::archiveArrived(std::uint64_t session, const UpdateFeedIt
   auto weak = weak_.weak();
   Queue& main = deps_.scheduler.mainQueue();
   const UpdateInstaller installer(deps_.installationDirectory, executableInBundle());
-  workQueue_->post(
-      [weak, &main, session, item, installer, publicKey = publicKey_, archive = response.body] {
-        auto report = [&](Status result, std::optional<UpdateFailure> failure) {
-          main.post([weak, session, item, result = std::move(result), failure] {
-            if (auto self = weak.lock()) {
-              self->installFinished(session, item, result, failure);
-            }
-          });
-        };
-        // Nothing is unpacked before the signature holds.
-        if (auto verified = verifyEd25519(publicKey, item.edSignature, archive); !verified) {
-          report(verified, failureOf(verified.error()));
-          return;
+  const BuildVersion offered{item.version, item.shortVersion};
+  const BuildVersion running{deps_.bundle.infoString("CFBundleVersion").value_or(""),
+                             deps_.bundle.infoString("CFBundleShortVersionString").value_or("")};
+  workQueue_->post([weak, &main, session, item, installer, offered, running, publicKey = publicKey_,
+                    archive = response.body] {
+    auto report = [&](Status result, std::optional<UpdateFailure> failure) {
+      main.post([weak, session, item, result = std::move(result), failure] {
+        if (auto self = weak.lock()) {
+          self->installFinished(session, item, result, failure);
         }
-        auto installed = installer.install(archive);
-        report(installed, installed ? std::nullopt : std::optional(UpdateFailure::installFailed));
       });
+    };
+    // Nothing is unpacked before the signature holds.
+    if (auto verified = verifyEd25519(publicKey, item.edSignature, archive); !verified) {
+      report(verified, failureOf(verified.error()));
+      return;
+    }
+    auto installed = installer.install(archive, offered, running);
+    if (installed) {
+      report(installed, std::nullopt);
+      return;
+    }
+    // A signed archive that is not the build it was offered as is as untrustworthy as a
+    // bad signature: the feed's claim about it is false.
+    const bool refusedVersion =
+        installed.error().code == static_cast<int>(InstallProblem::versionRefused);
+    report(installed, refusedVersion ? UpdateFailure::badSignature : UpdateFailure::installFailed);
+  });
 }
 
 void UpdaterController::installFinished(std::uint64_t session, const UpdateFeedItem& item,

@@ -13,6 +13,7 @@
 #include "platform/sim/SimBundle.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "support/TempDir.h"
+#include "updates/UpdateInstaller.h"
 #include "updates/UpdaterController.h"
 
 namespace lumarin {
@@ -92,9 +93,9 @@ class RecordingDriver final : public UpdateUserDriver {
 
 std::string program(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
 
-std::string installationArchive(const std::string& version) {
+std::string installationArchive(const std::string& build, const std::string& version) {
   return test::makeArchive(
-      {{".lumarin-installation", ""},
+      {{".lumarin-installation", UpdateInstaller::markerText(BuildVersion{build, version})},
        {"Contents/MacOS/Lumarin", program(version), ArchiveEntry::Kind::file, 0755},
        {"Contents/Resources/version.txt", version}});
 }
@@ -163,9 +164,9 @@ class UpdateEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(UpdateEndToEndTest, ANewerSignedBuildIsOfferedDownloadedVerifiedAndInstalled) {
-  publish("40", "1.8", installationArchive("1.8"));
-  publish("43", "1.10.1", installationArchive("1.10.1"));
-  publish("42", "1.10", installationArchive("1.10"));
+  publish("40", "1.8", installationArchive("40", "1.8"));
+  publish("43", "1.10.1", installationArchive("43", "1.10.1"));
+  publish("42", "1.10", installationArchive("42", "1.10"));
 
   updater_->checkForUpdates();
   scheduler_.runUntilIdle();
@@ -184,7 +185,7 @@ TEST_F(UpdateEndToEndTest, ANewerSignedBuildIsOfferedDownloadedVerifiedAndInstal
 }
 
 TEST_F(UpdateEndToEndTest, ATamperedDownloadIsRefusedAndTheInstallationIsUnchanged) {
-  const auto signedArchive = installationArchive("1.10");
+  const auto signedArchive = installationArchive("42", "1.10");
   auto served = signedArchive;
   served[served.size() / 3] ^= 0x20;
   // The archive on the server is not the one that was signed.
@@ -207,11 +208,27 @@ TEST_F(UpdateEndToEndTest, ATamperedDownloadIsRefusedAndTheInstallationIsUnchang
             0);
 }
 
+// Whoever can publish without the key can still copy an old signed release under a new label;
+// the signature verifies, but the archive says which build it is.
+TEST_F(UpdateEndToEndTest, AnOldSignedBuildRelabelledAsNewerIsRefused) {
+  const auto old = installationArchive("40", "1.8");
+  publish("99", "9.9", old, {"--signature", key_.sign(old)});
+
+  updater_->checkForUpdates();
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(driver_.calls, (std::vector<std::string>{"checking", "available 9.9 (99)"}));
+  driver_.reply(UpdateChoice::install);
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(driver_.calls.back(), "error upd.error.signature");
+  EXPECT_EQ(installedProgram(), program("1.9"));
+  EXPECT_TRUE(relaunched_.empty());
+}
+
 TEST_F(UpdateEndToEndTest, OlderAndEqualVersionsAreUpToDate) {
   updater_->checkForUpdates();
   scheduler_.runUntilIdle();
-  publish("40", "1.8", installationArchive("1.8"));
-  publish("41", "1.9", installationArchive("1.9"));
+  publish("40", "1.8", installationArchive("40", "1.8"));
+  publish("41", "1.9", installationArchive("41", "1.9"));
   updater_->checkForUpdates();
   scheduler_.runUntilIdle();
   EXPECT_EQ(driver_.calls,

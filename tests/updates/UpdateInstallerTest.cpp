@@ -17,8 +17,16 @@ using Kind = ArchiveEntry::Kind;
 
 std::string program(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
 
+// Builds here are numbered like their versions: "2.0" is build 2.0.
+BuildVersion build(const std::string& version) { return {version, version}; }
+const BuildVersion kRunning = build("1.0");
+
+std::string marker(const std::string& version) {
+  return UpdateInstaller::markerText(build(version));
+}
+
 std::vector<ArchiveEntry> installation(const std::string& version) {
-  return {{".lumarin-installation", ""},
+  return {{".lumarin-installation", marker(version)},
           {"lumarin", program(version), Kind::file, 0755},
           {"share/", "", Kind::directory, 0755},
           {"share/notes.txt", "notes " + version},
@@ -52,7 +60,8 @@ class UpdateInstallerTest : public ::testing::Test {
 TEST_F(UpdateInstallerTest, InstallReplacesTheWholeFolderAndLeavesNothingBeside) {
   UpdateInstaller installer(installDir(), "lumarin");
   ASSERT_TRUE(installer.canInstall().ok());
-  const auto result = installer.install(test::makeArchive(installation("2.0")));
+  const auto result =
+      installer.install(test::makeArchive(installation("2.0")), build("2.0"), kRunning);
   ASSERT_TRUE(result.ok()) << result.error().message;
   EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("2.0"));
   EXPECT_EQ(test::readFile(installDir() / "share" / "current"), "notes 2.0");
@@ -64,9 +73,63 @@ TEST_F(UpdateInstallerTest, InstallReplacesTheWholeFolderAndLeavesNothingBeside)
 
 TEST_F(UpdateInstallerTest, ZipArchivesInstallToo) {
   UpdateInstaller installer(installDir(), "lumarin");
-  const auto result = installer.install(test::makeArchive(installation("3.0"), true));
+  const auto result =
+      installer.install(test::makeArchive(installation("3.0"), true), build("3.0"), kRunning);
   ASSERT_TRUE(result.ok()) << result.error().message;
   EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("3.0"));
+}
+
+// The archive's signature covers its bytes, not the feed's label: the version that decides is
+// the one the marker inside states.
+TEST_F(UpdateInstallerTest, OnlyTheBuildTheArchiveStatesAndOnlyANewerOneIsInstalled) {
+  UpdateInstaller installer(installDir(), "lumarin");
+  auto withMarker = [](const std::string& text) {
+    auto entries = installation("0.9");
+    entries[0].content = text;
+    return test::makeArchive(entries);
+  };
+  const auto old = test::makeArchive(installation("0.9"));
+  const std::vector<std::tuple<std::string, std::string, BuildVersion, std::string>> cases = {
+      {"relabelled old build", old, build("9.9"), "holds 0.9 (0.9) (relabelled)"},
+      {"only the short version relabelled", old, BuildVersion{"0.9", "9.9"}, "(relabelled)"},
+      {"honestly labelled but older", old, build("0.9"), "is not newer than the running 1.0"},
+      {"the running build again", test::makeArchive(installation("1.0")), build("1.0"),
+       "is not newer than the running 1.0"},
+      {"no version inside", withMarker(""), build("9.9"), "does not state its own version"},
+      {"short version only", withMarker("CFBundleShortVersionString=9.9\n"), build("9.9"),
+       "does not state its own version"},
+      {"oversized marker", withMarker("CFBundleVersion=9.9\n" + std::string(5000, '#')),
+       build("9.9"), "does not state its own version"},
+  };
+  for (const auto& [name, archive, offered, why] : cases) {
+    const auto result = installer.install(archive, offered, kRunning);
+    ASSERT_FALSE(result.ok()) << name;
+    EXPECT_EQ(result.error().code, static_cast<int>(InstallProblem::versionRefused)) << name;
+    EXPECT_NE(result.error().message.find(why), std::string::npos)
+        << name << ": " << result.error().message;
+    EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("1.0")) << name;
+    EXPECT_EQ(siblings(), std::vector<std::string>{"Lumarin"}) << name;
+  }
+  // Windows line ends, other keys and a feed item without a short version are fine; versions
+  // compare by value ("2.0" is "2.0.0").
+  const auto crlf = test::makeArchive(
+      {{".lumarin-installation", "# release\r\nCFBundleVersion=2.0.0\r\nOther=x\r\n"},
+       {"lumarin", program("2.0"), Kind::file, 0755}});
+  const auto result = installer.install(crlf, BuildVersion{"2.0", ""}, kRunning);
+  ASSERT_TRUE(result.ok()) << result.error().message;
+  EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("2.0"));
+}
+
+TEST_F(UpdateInstallerTest, AMarkerNamesItsBuildAndReadsBack) {
+  test::TempDir d;
+  test::writeFile(d / "m", UpdateInstaller::markerText(BuildVersion{"42", "1.10"}));
+  const auto read = UpdateInstaller::readMarker(d / "m");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->build, "42");
+  EXPECT_EQ(read->shortVersion, "1.10");
+  EXPECT_FALSE(UpdateInstaller::readMarker(d / "missing"));
+  fs::create_symlink(d / "m", d / "link");
+  EXPECT_FALSE(UpdateInstaller::readMarker(d / "link")) << "a linked marker is not read";
 }
 
 TEST_F(UpdateInstallerTest, HostileOrBrokenArchivesChangeNothing) {
@@ -81,12 +144,12 @@ TEST_F(UpdateInstallerTest, HostileOrBrokenArchivesChangeNothing) {
       {"dot-dot", with({"share/../../evil", "x"})},
       {"link out", with({"share/out", "../../..", Kind::symlink})},
       {"absolute link", with({"share/etc", "/etc", Kind::symlink})},
-      {"through a link", test::makeArchive({{".lumarin-installation", ""},
+      {"through a link", test::makeArchive({{".lumarin-installation", marker("2.0")},
                                             {"lumarin", program("2.0"), Kind::file, 0755},
                                             {"share/dir", ".", Kind::symlink},
                                             {"share/dir/x", "x"}})},
       {"hard link", with({"share/hard", "lumarin", Kind::hardlink})},
-      {"no program", test::makeArchive({{".lumarin-installation", ""}, {"other", "x"}})},
+      {"no program", test::makeArchive({{".lumarin-installation", marker("2.0")}, {"other", "x"}})},
       {"no marker", test::makeArchive({{"lumarin", program("2.0"), Kind::file, 0755}})},
       {"truncated", good.substr(0, good.size() / 2)},
       {"not an archive", "definitely not an archive"},
@@ -94,7 +157,7 @@ TEST_F(UpdateInstallerTest, HostileOrBrokenArchivesChangeNothing) {
   };
   UpdateInstaller installer(installDir(), "lumarin");
   for (const auto& [name, archive] : cases) {
-    const auto result = installer.install(archive);
+    const auto result = installer.install(archive, build("2.0"), kRunning);
     EXPECT_FALSE(result.ok()) << name;
     EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("1.0")) << name;
     EXPECT_TRUE(fs::exists(installDir() / "old-only.txt")) << name;
@@ -136,7 +199,8 @@ TEST_F(UpdateInstallerTest, FoldersWithoutTheMarkerAreNeverReplaced) {
   test::writeFile(system / "lumarin", program("1.0"));
   UpdateInstaller installer(system.path(), "lumarin");
   EXPECT_FALSE(installer.canInstall().ok());
-  EXPECT_FALSE(installer.install(test::makeArchive(installation("2.0"))).ok());
+  EXPECT_FALSE(
+      installer.install(test::makeArchive(installation("2.0")), build("2.0"), kRunning).ok());
   EXPECT_EQ(test::readFile(system / "lumarin"), program("1.0"));
   UpdateInstaller missing(dir_ / "nowhere", "lumarin");
   EXPECT_FALSE(missing.canInstall().ok());

@@ -8,6 +8,7 @@
 #include "platform/sim/SimHttpClient.h"
 #include "platform/sim/SimUserDefaults.h"
 #include "support/TempDir.h"
+#include "updates/UpdateInstaller.h"
 #include "updates/UpdaterController.h"
 
 namespace lumarin {
@@ -49,11 +50,11 @@ class RecordingDriver final : public UpdateUserDriver {
 
 std::string program(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
 
-std::string archiveOf(const std::string& version) {
+std::string archiveOf(const std::string& build, const std::string& version) {
   using test::ArchiveEntry;
   // The simulated bundle keeps its executable where a Mac bundle does.
   return test::makeArchive(
-      {{".lumarin-installation", ""},
+      {{".lumarin-installation", UpdateInstaller::markerText(BuildVersion{build, version})},
        {"lumarin", program(version), ArchiveEntry::Kind::file, 0755},
        {"Contents/MacOS/Lumarin", program(version), ArchiveEntry::Kind::file, 0755}});
 }
@@ -107,7 +108,7 @@ class UpdaterControllerTest : public ::testing::Test {
   void offerBuild(const std::string& build, const std::string& shortVersion,
                   std::optional<std::string> signature = std::nullopt,
                   std::optional<std::string> served = std::nullopt) {
-    const auto archive = archiveOf(shortVersion);
+    const auto archive = archiveOf(build, shortVersion);
     scriptFeed(feed(
         feedItem(build, shortVersion, signature.value_or(key_.sign(archive)), archive.size())));
     http_.script("GET", "/l.tar.gz", HttpResponse{200, served.value_or(archive)});
@@ -302,7 +303,7 @@ class RefusedDownloadTest : public UpdaterControllerTest,
 
 TEST_P(RefusedDownloadTest, IsRefusedWithAClearMessageAndNothingChanges) {
   test::writeFile(bundle_.path / "lumarin", program("1.9"));
-  const auto archive = archiveOf("1.10");
+  const auto archive = archiveOf("42", "1.10");
   const std::string which = GetParam();
   std::string expected;
   if (which == "unsigned") {
@@ -336,6 +337,12 @@ TEST_P(RefusedDownloadTest, IsRefusedWithAClearMessageAndNothingChanges) {
     scriptFeed(feed(feedItem("42", "1.10", key_.sign(junk), junk.size())));
     http_.script("GET", "/l.tar.gz", HttpResponse{200, junk});
     expected = "error upd.error.install";
+  } else if (which == "relabelledOldBuild") {
+    // An old build, signed when it was released, offered again under a newer label.
+    const auto old = archiveOf("40", "1.8");
+    scriptFeed(feed(feedItem("99", "9.9", key_.sign(old), old.size())));
+    http_.script("GET", "/l.tar.gz", HttpResponse{200, old});
+    expected = "error upd.error.signature";
   }
   auto updater = make();
   updater->checkForUpdates();
@@ -357,7 +364,26 @@ TEST_P(RefusedDownloadTest, IsRefusedWithAClearMessageAndNothingChanges) {
 INSTANTIATE_TEST_SUITE_P(Downloads, RefusedDownloadTest,
                          ::testing::Values("unsigned", "tampered", "otherKey", "garbledSignature",
                                            "noPublicKey", "truncated", "serverError",
-                                           "signedButBroken"));
+                                           "signedButBroken", "relabelledOldBuild"));
+
+TEST_F(UpdaterControllerTest, ARelabelledOldBuildIsRefusedWithAClearLogLine) {
+  test::writeFile(bundle_.path / "lumarin", program("1.9"));
+  const auto old = archiveOf("40", "1.8");
+  scriptFeed(feed(feedItem("99", "9.9", key_.sign(old), old.size())));
+  http_.script("GET", "/l.tar.gz", HttpResponse{200, old});
+  auto updater = make();
+  updater->checkForUpdates();
+  scheduler_.runUntilIdle();
+  ASSERT_TRUE(driver_.reply);
+  driver_.reply(UpdateChoice::install);
+  scheduler_.runUntilIdle();
+  ASSERT_FALSE(log_.empty());
+  EXPECT_EQ(log_.back(),
+            "updates: failed (upd.error.signature): refused: the update offered as 9.9 (99) "
+            "holds 1.8 (40) (relabelled)");
+  EXPECT_TRUE(relaunched_.empty());
+  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), program("1.9"));
+}
 
 TEST_F(UpdaterControllerTest, AnAnswerAfterTheControllerIsGoneDoesNothing) {
   auto updater = make();
