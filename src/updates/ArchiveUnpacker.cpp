@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace lumarin {
 
@@ -85,6 +88,48 @@ bool linkStaysInside(const fs::path& relative, std::string_view linkTarget) {
     }
   }
   return true;
+}
+
+// The second half of the link rule, once every entry is in place: a link's target may not
+// pass through another link on its way (`x -> d/l/..` with `d/l -> ..` climbs out, although
+// each looks harmless alone). Only the last part of a target may be a link, and that link is
+// checked in its own turn. Checking after the last entry also catches chains whose links come
+// later in the archive than the link that uses them.
+Status refuseLinksThroughLinks(const fs::path& root,
+                               const std::vector<std::pair<fs::path, std::string>>& links) {
+  for (const auto& [relative, linkTarget] : links) {
+    const fs::path folder = relative.parent_path();
+    std::vector<fs::path> at(folder.begin(), folder.end());
+    const fs::path target(linkTarget);
+    const auto last = std::prev(target.end());
+    for (auto part = target.begin(); part != target.end(); ++part) {
+      if (part->empty() || *part == ".") {
+        continue;
+      }
+      if (*part == "..") {
+        if (at.empty()) {
+          return refused(relative.string(), "links outside the update");
+        }
+        at.pop_back();
+        continue;
+      }
+      at.push_back(*part);
+      if (part == last) {
+        break;
+      }
+      fs::path step = root;
+      for (const auto& name : at) {
+        step /= name;
+      }
+      std::error_code error;
+      if (fs::is_symlink(fs::symlink_status(step, error))) {
+        return refused(relative.string(), "links through another link (\"" + linkTarget +
+                                              "\"), which could lead "
+                                              "outside the update");
+      }
+    }
+  }
+  return success();
 }
 
 Status writeFile(archive* reader, const fs::path& path, mode_t mode, std::uint64_t& total,
@@ -162,6 +207,7 @@ Status unpackArchive(std::string_view bytes, const fs::path& target, UnpackLimit
   }
   std::uint64_t total = 0;
   std::uint64_t entries = 0;
+  std::vector<std::pair<fs::path, std::string>> links;
   archive_entry* entry = nullptr;
   for (;;) {
     const int rc = archive_read_next_header(reader.get(), &entry);
@@ -227,13 +273,14 @@ Status unpackArchive(std::string_view bytes, const fs::path& target, UnpackLimit
         if (error) {
           return refused(name, "cannot be created: " + error.message());
         }
+        links.emplace_back(*relative, linkTarget);
         break;
       }
       default:
         return refused(name, "is neither a file, a folder nor a link");
     }
   }
-  return success();
+  return refuseLinksThroughLinks(target, links);
 }
 
 }  // namespace lumarin

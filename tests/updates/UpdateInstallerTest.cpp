@@ -182,6 +182,63 @@ TEST_F(UpdateInstallerTest, LinksThatStayInsideAreKept) {
   EXPECT_FALSE(unpackArchive(through, other.path()).ok());
 }
 
+// Each link alone stays inside, but together they climb out of the tree; the order of the
+// entries must not matter.
+TEST_F(UpdateInstallerTest, LinkChainsThatLeaveTheTreeAreRefused) {
+  const std::vector<std::pair<std::string, std::vector<ArchiveEntry>>> cases = {
+      {"chain",
+       {{"d/", "", Kind::directory}, {"d/l", "..", Kind::symlink}, {"x", "d/l/..", Kind::symlink}}},
+      {"chain, user first",
+       {{"x", "d/l/..", Kind::symlink}, {"d/", "", Kind::directory}, {"d/l", "..", Kind::symlink}}},
+      {"chain into a file beside",
+       {{"d/", "", Kind::directory},
+        {"d/l", "..", Kind::symlink},
+        {"x", "d/l/../outside.txt", Kind::symlink}}},
+      {"two links deep",
+       {{"a/", "", Kind::directory},
+        {"a/b/", "", Kind::directory},
+        {"a/b/up", "../..", Kind::symlink},
+        {"a/m", "b/up", Kind::symlink},
+        {"y", "a/m/..", Kind::symlink}}},
+  };
+  for (const auto& [name, entries] : cases) {
+    test::TempDir outer;
+    const auto target = outer / "tree";
+    fs::create_directories(target);
+    test::writeFile(outer / "outside.txt", "secret");
+    const auto result = unpackArchive(test::makeArchive(entries), target);
+    ASSERT_FALSE(result.ok()) << name;
+    EXPECT_NE(result.error().message.find("link"), std::string::npos)
+        << name << ": " << result.error().message;
+  }
+  // Through the installer nothing of such an archive stays behind.
+  auto entries = installation("2.0");
+  entries.push_back({"d/", "", Kind::directory});
+  entries.push_back({"d/l", "..", Kind::symlink});
+  entries.push_back({"x", "d/l/..", Kind::symlink});
+  UpdateInstaller installer(installDir(), "lumarin");
+  const auto result = installer.install(test::makeArchive(entries), build("2.0"), kRunning);
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().message.find("\"x\" links through another link"), std::string::npos)
+      << result.error().message;
+  EXPECT_EQ(test::readFile(installDir() / "lumarin"), program("1.0"));
+  EXPECT_EQ(siblings(), std::vector<std::string>{"Lumarin"});
+}
+
+TEST_F(UpdateInstallerTest, LinksToLinksInsideAreKept) {
+  test::TempDir target;
+  const auto archive = test::makeArchive({{"d/", "", Kind::directory},
+                                          {"d/l", "..", Kind::symlink},
+                                          {"top", "d/l", Kind::symlink},
+                                          {"current", "notes", Kind::symlink},
+                                          {"notes", "v2"},
+                                          {"d/n", "../current", Kind::symlink}});
+  const auto result = unpackArchive(archive, target.path());
+  ASSERT_TRUE(result.ok()) << result.error().message;
+  EXPECT_EQ(test::readFile(target / "d/n"), "v2");
+  EXPECT_EQ(fs::canonical(target / "top"), fs::canonical(target.path()));
+}
+
 TEST_F(UpdateInstallerTest, UnpackingStopsAtTheSizeLimit) {
   test::TempDir target;
   const auto archive = test::makeArchive({{"big", std::string(10'000, 'x')}});
