@@ -287,10 +287,6 @@ void AppDelegate::recordStatistic(const std::string& name, const Properties& pro
 
 void AppDelegate::startStatistics() {
   if (services_.improve != nullptr) {
-    CloudAccount* account = services_.account;
-    services_.improve->setTokenProvider([account]() -> std::optional<std::string> {
-      return account != nullptr ? account->token() : std::nullopt;
-    });
     services_.improve->start();
   }
   const auto screens = platform_.screens->screens();

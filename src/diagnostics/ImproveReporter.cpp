@@ -62,7 +62,7 @@ void ImproveReporter::record(const std::string& name, const Properties& properti
     }
     self->append(line);
     if (self->readQueue().size() >= kBatchSize) {
-      self->flushLocked(nullptr, std::nullopt);
+      self->flushLocked(nullptr);
     }
   });
 }
@@ -71,7 +71,7 @@ void ImproveReporter::start() {
   std::weak_ptr<ImproveReporter> weak = weak_from_this();
   timer_ = queue_->scheduleRepeating(seconds(kFlushIntervalSeconds), Duration::zero(), [weak] {
     if (auto self = weak.lock()) {
-      self->flushLocked(nullptr, std::nullopt);
+      self->flushLocked(nullptr);
     }
   });
   timer_->rearm(seconds(kFirstFlushSeconds), seconds(kFlushIntervalSeconds), Duration::zero());
@@ -85,18 +85,15 @@ bool ImproveReporter::flushNow(bool sync) {
   if (!sync) {
     queue_->post([weak] {
       if (auto self = weak.lock()) {
-        self->flushLocked(nullptr, std::nullopt);
+        self->flushLocked(nullptr);
       }
     });
     return false;
   }
-  // The token is read here, on the caller's (main) thread: a flush that asked the main queue
-  // for it while the main thread waits for the flush could never finish.
-  std::optional<std::string> token = tokenProvider_ ? tokenProvider_() : std::nullopt;
   auto done = std::make_shared<std::atomic<bool>>(false);
-  queue_->post([weak, done, token] {
+  queue_->post([weak, done] {
     if (auto self = weak.lock()) {
-      self->flushLocked([done] { done->store(true); }, token);
+      self->flushLocked([done] { done->store(true); });
     } else {
       done->store(true);
     }
@@ -184,8 +181,7 @@ std::string ImproveReporter::uploadBody(const std::vector<std::string>& records)
                                {"events", std::move(events)}});
 }
 
-void ImproveReporter::flushLocked(std::function<void()> completion,
-                                  std::optional<std::optional<std::string>> token) {
+void ImproveReporter::flushLocked(std::function<void()> completion) {
   auto complete = [&completion] {
     if (completion) {
       completion();
@@ -231,28 +227,14 @@ void ImproveReporter::flushLocked(std::function<void()> completion,
   batch->events = records.size();
   batch->completion = std::move(completion);
   inFlight_ = true;
-  if (token) {
-    send(batch, *token);
-    return;
-  }
-  // The token provider reads state owned by the main thread.
-  std::weak_ptr<ImproveReporter> weak = weak_from_this();
-  deps_.scheduler.mainQueue().post([weak, batch] {
-    if (auto self = weak.lock()) {
-      self->send(batch, self->tokenProvider_ ? self->tokenProvider_() : std::nullopt);
-    }
-  });
+  send(batch);
 }
 
-void ImproveReporter::send(const std::shared_ptr<Batch>& batch,
-                           const std::optional<std::string>& token) {
+void ImproveReporter::send(const std::shared_ptr<Batch>& batch) {
   HttpRequest request;
   request.method = "POST";
   request.url = deps_.baseURL + std::string(ImproveConfig::kEndpoint);
   request.headers.emplace_back("Content-Type", "application/json");
-  if (token) {
-    request.headers.emplace_back("Authorization", "Bearer " + *token);
-  }
   request.body = batch->body;
   request.timeout = seconds(kUploadTimeoutSeconds);
   std::weak_ptr<ImproveReporter> weak = weak_from_this();

@@ -32,7 +32,10 @@ struct ImproveConfig {
 // web service in batches of up to 200: 60 seconds after the start and then every 15 minutes,
 // at once when 200 are waiting, and at quit. Nothing is recorded without consent.
 //
-// `record` is callable from any thread. The token provider is asked on the main queue.
+// The uploads carry no credentials: anonymous statistics sent with the account's token would
+// be filed under the account, together with the installation's identifier they hold.
+//
+// `record` is callable from any thread.
 class ImproveReporter : public std::enable_shared_from_this<ImproveReporter> {
  public:
   static constexpr std::size_t kBatchSize = 200;
@@ -54,7 +57,6 @@ class ImproveReporter : public std::enable_shared_from_this<ImproveReporter> {
     std::string baseURL;  // ends in "/"
   };
 
-  using TokenProvider = std::function<std::optional<std::string>()>;
   // What became of one upload: the HTTP status (0 without an answer) and how many events.
   using UploadObserver = std::function<void(int status, std::size_t events)>;
 
@@ -62,7 +64,6 @@ class ImproveReporter : public std::enable_shared_from_this<ImproveReporter> {
   ImproveReporter(const ImproveReporter&) = delete;
   ImproveReporter& operator=(const ImproveReporter&) = delete;
 
-  void setTokenProvider(TokenProvider provider) { tokenProvider_ = std::move(provider); }
   void setUploadObserver(UploadObserver observer) { uploadObserver_ = std::move(observer); }
 
   void record(const std::string& name, const Properties& properties);
@@ -81,15 +82,13 @@ class ImproveReporter : public std::enable_shared_from_this<ImproveReporter> {
   void append(const std::string& line);
   std::vector<std::string> readQueue() const;
   void rewriteQueue(const std::vector<std::string>& lines) const;
-  void flushLocked(std::function<void()> completion,
-                   std::optional<std::optional<std::string>> token);
-  void send(const std::shared_ptr<Batch>& batch, const std::optional<std::string>& token);
+  void flushLocked(std::function<void()> completion);
+  void send(const std::shared_ptr<Batch>& batch);
   void finish(const std::shared_ptr<Batch>& batch, int status);
 
   Dependencies deps_;
   std::shared_ptr<Queue> queue_;
   std::shared_ptr<RepeatingTimer> timer_;
-  TokenProvider tokenProvider_;
   UploadObserver uploadObserver_;
   std::string installID_;
   std::string locale_;

@@ -6,6 +6,8 @@
 #include "cloud/CloudAccount.h"
 #include "cloud/CloudConfig.h"
 #include "cloud/CloudSync.h"
+#include "diagnostics/CrashConfig.h"
+#include "diagnostics/ImproveReporter.h"
 #include "platform/sim/SimHttpClient.h"
 #include "platform/sim/SimSecretStore.h"
 #include "support/DesktopFixture.h"
@@ -159,6 +161,50 @@ TEST_F(AppDelegateTest, LaunchRefreshesAStoredAccountAndStartsTheSync) {
   EXPECT_EQ(http.requests("GET", "api/me").size(), 1u);
   // The token never reaches the debug log.
   EXPECT_EQ(log_.tail().find("secret-token"), std::string::npos);
+}
+
+// Statistics are anonymous: with an account signed in they still go without its token, so the
+// service cannot file them (and the installation's identifier in them) under the account.
+TEST_F(AppDelegateTest, StatisticsOfASignedInAccountGoWithoutItsToken) {
+  SimHttpClient http;
+  SimSecretStore secrets;
+  secrets.set(CloudAccount::kTokenItem, std::string("secret-token"));
+  const CloudConfig config = CloudConfig::fromEnvironment(process_);
+  CloudAccount account(
+      CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
+  ASSERT_TRUE(account.token());
+  auto improve = std::make_shared<ImproveReporter>(ImproveReporter::Dependencies{
+      scheduler_, defaults_, http, bundle_, process_, dir_ / "support", config.baseURL});
+  AppServices services{settings_, l10n_,   monitor_, icons_,   scanner_,
+                       revision_, nullptr, nullptr,  &account, nullptr};
+  services.improve = improve.get();
+  auto delegate = std::make_shared<AppDelegate>(platform_, log_, services);
+  delegate->applicationDidFinishLaunching();
+  scheduler_.runUntilIdle();
+  improve->record("sample", {{"n", std::int64_t{1}}});
+  improve->flushNow(false);
+  scheduler_.runUntilIdle();
+  const auto uploads = http.requests("POST", "api/improve");
+  ASSERT_EQ(uploads.size(), 1u);
+  for (const auto& [name, value] : uploads[0].headers) {
+    EXPECT_NE(name, "Authorization");
+    EXPECT_NE(name, "Cookie");
+    EXPECT_EQ(value.find("secret-token"), std::string::npos) << name;
+  }
+  EXPECT_EQ(uploads[0].body.find("secret-token"), std::string::npos);
+  // The account's own requests carry the token, and never the installation's identifier.
+  const auto me = http.requests("GET", "api/me");
+  ASSERT_FALSE(me.empty());
+  const std::string installID =
+      defaults_.string(std::string(CrashConfig::kInstallIDKey)).value_or("<none>");
+  ASSERT_NE(uploads[0].body.find(installID), std::string::npos);
+  for (const auto& request : http.requests()) {
+    if (request.url.find("api/improve") != std::string::npos) {
+      continue;
+    }
+    EXPECT_EQ(request.body.find(installID), std::string::npos) << request.url;
+    EXPECT_EQ(request.url.find(installID), std::string::npos) << request.url;
+  }
 }
 
 TEST_F(AppDelegateTest, GetURLEventsCompleteAPendingSignInAndOpenTheAccountTab) {
