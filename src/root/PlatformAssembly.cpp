@@ -69,7 +69,8 @@ struct PlatformAssembly::Host {
         guard(instanceLock, paths, process),
         loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()),
         secrets("com.kestova.Lumarin",
-                paths.applicationSupportDirectory() / bundleID / "secrets.json"),
+                paths.applicationSupportDirectory() / bundleID / "secrets.json", true,
+                [this](std::string_view line) { debugLog.log(line); }),
         crashCatcher(
             DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID) / "Crashes",
             process.operatingSystemVersionString(), machineArchitecture()) {}

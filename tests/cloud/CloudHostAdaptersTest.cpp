@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include "cloud/CloudConfig.h"
@@ -115,6 +118,137 @@ TEST(HostSecretStoreTest, ABusWithoutASecretServiceFallsBackToTheFile) {
   } else {
     store.remove("cloudTier");  // a real keychain: leave nothing behind
   }
+}
+
+// A keyring the test controls: whether it exists and whether it answers (a locked or slow
+// one fails every call).
+struct FakeKeyring final : Keyring {
+  struct State {
+    bool exists = true;
+    bool answers = true;
+    std::map<std::string, std::string, std::less<>> items;
+  };
+  explicit FakeKeyring(std::shared_ptr<State> s) : state(std::move(s)) {}
+  bool exists() override { return state->exists; }
+  Read read(std::string_view key) override {
+    if (!state->answers) {
+      return Read{Outcome::failed, {}};
+    }
+    auto it = state->items.find(key);
+    return it == state->items.end() ? Read{Outcome::notFound, {}} : Read{Outcome::ok, it->second};
+  }
+  Outcome write(std::string_view key, const std::string& value) override {
+    if (!state->answers) {
+      return Outcome::failed;
+    }
+    state->items.insert_or_assign(std::string(key), value);
+    return Outcome::ok;
+  }
+  Outcome remove(std::string_view key) override {
+    if (!state->answers) {
+      return Outcome::failed;
+    }
+    state->items.erase(std::string(key));
+    return Outcome::ok;
+  }
+  std::shared_ptr<State> state;
+};
+
+class KeyringFallbackTest : public ::testing::Test {
+ protected:
+  HostSecretStore make() {
+    return HostSecretStore(std::make_unique<FakeKeyring>(keyring), file(),
+                           [this](std::string_view line) { log.emplace_back(line); });
+  }
+  std::filesystem::path file() const { return dir / "secrets.json"; }
+  bool logged(const std::string& text) const {
+    return std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  }
+
+  test::TempDir dir;
+  std::shared_ptr<FakeKeyring::State> keyring = std::make_shared<FakeKeyring::State>();
+  std::vector<std::string> log;
+};
+
+TEST_F(KeyringFallbackTest, ALockedOrSlowKeyringNeverPutsTheTokenIntoTheFile) {
+  keyring->answers = false;
+  auto store = make();
+  store.set("cloudToken", "secret-token");
+  EXPECT_FALSE(std::filesystem::exists(file()));
+  EXPECT_FALSE(store.get("cloudToken"));
+  EXPECT_EQ(store.usesSecretService(), true);
+  EXPECT_TRUE(
+      logged("secret store: the keyring did not store \"cloudToken\" (locked or slow); "
+             "dropped, never written to the private file"));
+  EXPECT_TRUE(logged("did not answer for \"cloudToken\""));
+  for (const auto& line : log) {
+    EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
+  }
+  // Unlocked later in the same session: the keyring is used, still not the file.
+  keyring->answers = true;
+  store.set("cloudToken", "secret-token");
+  EXPECT_EQ(store.get("cloudToken"), "secret-token");
+  EXPECT_EQ(keyring->items.at("cloudToken"), "secret-token");
+  EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+TEST_F(KeyringFallbackTest, WithoutAKeyringTheFileIsUsedAndItsItemsMoveInWhenOneAppears) {
+  keyring->exists = false;
+  auto store = make();
+  store.set("cloudToken", "t1");
+  store.set("cloudEmail", "a@example.com");
+  EXPECT_EQ(store.usesSecretService(), false);
+  EXPECT_TRUE(keyring->items.empty());
+  ASSERT_TRUE(std::filesystem::exists(file()));
+  EXPECT_TRUE(logged("no Secret Service on the session bus; using the private file"));
+
+  // The keyring appears but is locked: the items stay in the file and are still read.
+  keyring->exists = true;
+  keyring->answers = false;
+  EXPECT_EQ(store.get("cloudToken"), "t1");
+  EXPECT_TRUE(std::filesystem::exists(file()));
+  EXPECT_TRUE(logged("the keyring did not take 2 of 2 item(s) from the private file"));
+
+  // Unlocked: both move in and the file is gone.
+  keyring->answers = true;
+  EXPECT_EQ(store.get("cloudEmail"), "a@example.com");
+  EXPECT_EQ(keyring->items.size(), 2u);
+  EXPECT_EQ(keyring->items.at("cloudToken"), "t1");
+  EXPECT_FALSE(std::filesystem::exists(file()));
+  EXPECT_TRUE(
+      logged("moved 2 item(s) from the private file into the keyring and deleted the "
+             "file"));
+  // A later store (the next launch) finds nothing left to move.
+  log.clear();
+  auto next = make();
+  EXPECT_EQ(next.get("cloudToken"), "t1");
+  EXPECT_FALSE(logged("moved"));
+}
+
+TEST_F(KeyringFallbackTest, AWriteWhileItemsWaitInTheFileDropsTheStaleCopy) {
+  keyring->exists = false;
+  auto store = make();
+  store.set("cloudToken", "old");
+  store.set("cloudTier", "free");
+  keyring->exists = true;
+  keyring->answers = false;
+  store.remove("cloudToken");  // sign-out while the keyring is locked
+  keyring->answers = true;
+  // The old token does not come back from the file; the other item moves in.
+  EXPECT_FALSE(store.get("cloudToken"));
+  EXPECT_FALSE(keyring->items.contains("cloudToken"));
+  EXPECT_EQ(keyring->items.at("cloudTier"), "free");
+  EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+TEST_F(KeyringFallbackTest, AnUnreadableFileIsRemovedWithALineWhenAKeyringIsThere) {
+  test::writeFile(file(), "{\"cloudToken\": ");
+  auto store = make();
+  EXPECT_FALSE(store.get("cloudToken"));
+  EXPECT_FALSE(std::filesystem::exists(file()));
+  EXPECT_TRUE(logged("could not be read; removed it"));
 }
 
 TEST(CurlHttpClientTest, PlainHttpToAnotherHostIsRefusedWithoutSending) {
