@@ -1,5 +1,7 @@
 #include "cloud/CloudSync.h"
 
+#include <chrono>
+#include <map>
 #include <utility>
 
 #include "base/Json.h"
@@ -42,6 +44,15 @@ CloudSync::CloudSync(Dependencies dependencies) : deps_(std::move(dependencies))
 
 void CloudSync::start() {
   settingsSubscription_ = deps_.settings.observeWillChange([this] { schedulePush(); });
+  seenApps_ = deps_.settings.monitoredApps().get();
+  styleSubscription_ = deps_.settings.defaultStyle().observe(
+      [this](const BadgeStyle&) { recordChange(std::string(SyncPayload::kStyleKey)); });
+  languageSubscription_ =
+      deps_.settings.languageCode().observe([this](const std::optional<std::string>&) {
+        recordChange(std::string(SyncPayload::kLanguageKey));
+      });
+  appsSubscription_ = deps_.settings.monitoredApps().observe(
+      [this](const std::vector<MonitoredApp>& apps) { recordAppChanges(apps); });
   accountSubscription_ = deps_.account.state().bind([this](const AccountState& state) {
     if (state.signedIn) {
       pullNow(false);
@@ -59,7 +70,145 @@ void CloudSync::setEnabled(bool value) {
 
 bool CloudSync::canSync() const { return enabled_.get() && deps_.account.token().has_value(); }
 
-std::string CloudSync::localBlob() const { return SyncPayload::from(deps_.settings).blob(); }
+namespace {
+
+std::map<std::string, double, std::less<>> readTimes(const UserDefaults& defaults) {
+  std::map<std::string, double, std::less<>> times;
+  const Json stored = objectOrEmpty(defaults.string(CloudSync::kChangeTimesKey).value_or(""));
+  for (const auto& [key, value] : stored.items()) {
+    if (value.is_number()) {
+      times.emplace(key, value.get<double>());
+    }
+  }
+  return times;
+}
+
+void writeTimes(UserDefaults& defaults, const std::map<std::string, double, std::less<>>& times) {
+  Json object = Json::object();
+  for (const auto& [key, value] : times) {
+    object[key] = value;
+  }
+  defaults.set(CloudSync::kChangeTimesKey, json::dump(object));
+}
+
+// Apps by id (the first entry of an id), so comparing two long lists costs no square.
+using AppsById = std::map<Uuid, const MonitoredApp*>;
+
+AppsById byId(const std::vector<MonitoredApp>& apps) {
+  AppsById index;
+  for (const auto& app : apps) {
+    index.emplace(app.id, &app);
+  }
+  return index;
+}
+
+// Whether `app` is absent from `apps` or differs from the entry there.
+bool changedFrom(const AppsById& apps, const MonitoredApp& app) {
+  auto it = apps.find(app.id);
+  return it == apps.end() || *it->second != app;
+}
+
+}  // namespace
+
+void CloudSync::recordChange(const std::string& key) { recordChanges({key}); }
+
+void CloudSync::recordChanges(const std::vector<std::string>& keys) {
+  if (isApplyingRemote_ || keys.empty()) {
+    return;  // the service's copy brings its own times
+  }
+  auto times = readTimes(deps_.defaults);
+  const double now =
+      std::chrono::duration<double>(deps_.scheduler.clock().wallNow().time_since_epoch()).count();
+  for (const auto& key : keys) {
+    times.insert_or_assign(key, now);
+  }
+  writeTimes(deps_.defaults, times);
+}
+
+void CloudSync::recordAppChanges(const std::vector<MonitoredApp>& apps) {
+  const auto before = std::exchange(seenApps_, apps);
+  if (isApplyingRemote_) {
+    return;
+  }
+  const AppsById was = byId(before);
+  const AppsById is = byId(apps);
+  std::vector<std::string> keys;
+  for (const auto& app : apps) {
+    if (changedFrom(was, app)) {
+      keys.push_back(SyncPayload::appKey(app.id));
+    }
+  }
+  for (const auto& app : before) {
+    if (!is.contains(app.id)) {
+      keys.push_back(SyncPayload::appKey(app.id));
+    }
+  }
+  recordChanges(keys);
+}
+
+std::optional<SyncPayload> CloudSync::basePayload() const {
+  auto blob = deps_.defaults.string(kLastBlobKey);
+  if (!blob) {
+    return std::nullopt;
+  }
+  auto decoded = SyncPayload::decode(*blob);
+  if (!decoded.ok()) {
+    return std::nullopt;
+  }
+  return std::move(decoded).value();
+}
+
+SyncPayload CloudSync::localPayload() {
+  SyncPayload payload = SyncPayload::from(deps_.settings);
+  const auto base = basePayload();
+  if (base) {
+    payload.changedAt = base->changedAt;
+  }
+  const auto times = readTimes(deps_.defaults);
+  const double now =
+      std::chrono::duration<double>(deps_.scheduler.clock().wallNow().time_since_epoch()).count();
+  auto changed = [&](const std::string& key) {
+    if (auto it = times.find(key); it != times.end()) {
+      payload.changedAt.insert_or_assign(key, it->second);
+    } else if (base) {
+      // Changed before the times were recorded (an older program): as of now.
+      payload.changedAt.insert_or_assign(key, now);
+    } else {
+      payload.changedAt.erase(key);
+    }
+  };
+  if (!base || base->defaultStyle != payload.defaultStyle) {
+    changed(std::string(SyncPayload::kStyleKey));
+  }
+  if (!base || base->languageCode != payload.languageCode) {
+    changed(std::string(SyncPayload::kLanguageKey));
+  }
+  const AppsById baseApps = base ? byId(base->monitoredApps) : AppsById{};
+  for (const auto& app : payload.monitoredApps) {
+    if (!base || changedFrom(baseApps, app)) {
+      changed(SyncPayload::appKey(app.id));
+    }
+  }
+  if (base) {
+    const AppsById localApps = byId(payload.monitoredApps);
+    for (const auto& app : base->monitoredApps) {
+      if (!localApps.contains(app.id)) {
+        changed(SyncPayload::appKey(app.id));
+      }
+    }
+  }
+  return payload;
+}
+
+std::string CloudSync::localBlob() { return localPayload().blob(); }
+
+// Equal settings need no push, whatever the texts: a blob of an older program carries the
+// statistics switch, which this one leaves out, and pushing only for that would make the two
+// programs push back and forth.
+bool CloudSync::localMatchesBase() {
+  const auto base = basePayload();
+  return base && SyncPayload::from(deps_.settings).sameSettings(*base);
+}
 
 std::int64_t CloudSync::baseVersion() const {
   return deps_.defaults.integer(kBaseVersionKey).value_or(0);
@@ -84,11 +233,10 @@ void CloudSync::pushIfChanged() {
     waitingPush_ = true;
     return;
   }
-  std::string blob = localBlob();
-  if (blob == deps_.defaults.string(kLastBlobKey)) {
+  if (localMatchesBase()) {
     return;
   }
-  runPush(std::move(blob));
+  runPush(localBlob());
 }
 
 void CloudSync::pullNow(bool force) {
@@ -127,8 +275,8 @@ void CloudSync::runPush(std::string blob) {
             return;
           }
           case cloud::ApiOutcome::conflict:
-            // Another Mac got there first: its copy wins and this change is dropped.
-            self.deps_.log.log("sync: push conflict, taking the service's copy");
+            // Another Mac got there first: its copy is merged with this one's changes.
+            self.deps_.log.log("sync: push conflict, merging with the service's copy");
             self.runPull(true);
             return;
           case cloud::ApiOutcome::unauthorized:
@@ -171,36 +319,49 @@ void CloudSync::runPull(bool force) {
           return;
         }
         if (!force && self.baseVersion() >= remoteVersion) {
-          std::string local = self.localBlob();
-          if (local == self.deps_.defaults.string(kLastBlobKey)) {
+          if (self.localMatchesBase()) {
             self.finish(SyncStatus::idle);
           } else {
-            self.runPush(std::move(local));
+            self.runPush(self.localBlob());
           }
           return;
         }
-        self.applyRemote(blobMember->get<std::string>(), remoteVersion);
+        self.mergeRemote(blobMember->get<std::string>(), remoteVersion);
       }));
 }
 
-void CloudSync::applyRemote(const std::string& blob, std::int64_t version) {
-  auto payload = SyncPayload::decode(blob);
-  if (payload.ok()) {
-    // The settings' change notifications arrive synchronously while this is set, so the
-    // applied copy is not pushed straight back.
-    isApplyingRemote_ = true;
-    payload.value().apply(deps_.settings);
-    isApplyingRemote_ = false;
-    deps_.log.log("sync: applied version=" + std::to_string(version));
-  } else {
+void CloudSync::mergeRemote(const std::string& blob, std::int64_t version) {
+  auto remote = SyncPayload::decode(blob);
+  if (!remote.ok()) {
     // Recorded all the same, so it is not fetched again until the version grows; the next
     // local change is pushed on top of it.
     deps_.log.log("sync: undecodable copy version=" + std::to_string(version) + " (" +
-                  payload.error().message + ")");
+                  remote.error().message + ")");
+    deps_.defaults.applyChanges(
+        {{kBaseVersionKey, DefaultsValue(version)}, {kLastBlobKey, DefaultsValue(blob)}});
+    finish(SyncStatus::idle);
+    return;
+  }
+  const bool firstSync = !deps_.defaults.string(kLastBlobKey).has_value();
+  const SyncPayload local = localPayload();
+  const SyncPayload merged = mergeSyncPayloads(basePayload(), local, remote.value());
+  if (!merged.sameSettings(local)) {
+    // The settings' change notifications arrive synchronously while this is set, so the
+    // applied copy is neither pushed straight back nor taken for this Mac's own change.
+    isApplyingRemote_ = true;
+    merged.apply(deps_.settings);
+    isApplyingRemote_ = false;
   }
   deps_.defaults.applyChanges(
       {{kBaseVersionKey, DefaultsValue(version)}, {kLastBlobKey, DefaultsValue(blob)}});
-  finish(SyncStatus::idle);
+  if (merged.sameSettings(remote.value())) {
+    deps_.log.log("sync: applied version=" + std::to_string(version));
+    finish(SyncStatus::idle);
+    return;
+  }
+  deps_.log.log("sync: merged version=" + std::to_string(version) + " with this Mac's " +
+                (firstSync ? "settings (first sync)" : "changes") + "; pushing the merge");
+  runPush(merged.blob());
 }
 
 void CloudSync::abandon() {

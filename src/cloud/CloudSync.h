@@ -2,10 +2,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Observable.h"
 #include "base/WeakBind.h"
 #include "cloud/CloudConfig.h"
+#include "cloud/SyncPayload.h"
 #include "platform/Scheduler.h"
 
 namespace lumarin {
@@ -18,12 +20,15 @@ class UserDefaults;
 
 enum class SyncStatus { idle, syncing, error };
 
-// Keeps the default style, the monitored apps, the language and the statistics switch the
-// same on all of the user's Macs: one document (the blob) per account on the service, with a
-// version the service keeps. Local changes are pushed 2 s after the last one; the service's
-// copy is pulled when the account becomes signed in (so at every launch while signed in) and
-// when sync is switched on; a push on a stale version (409) gives way to the service's copy.
-// The whole document wins or loses; there is no merge.
+// Keeps the default style, the monitored apps and the language the same on all of the user's
+// Macs: one document (the blob) per account on the service, with a version the service keeps.
+// Consent switches never travel. Local changes are pushed 2 s after the last one; the
+// service's copy is pulled when the account becomes signed in (so at every launch while signed
+// in) and when sync is switched on. A newer copy on the service, a push on a stale version
+// (409) and the first sign-in of a Mac that has settings of its own are merged three ways on
+// the last synced blob (`mergeSyncPayloads`), and the merge is pushed when it holds anything
+// the service's copy lacks. The times of this Mac's changes, which the merge needs when both
+// Macs changed the same part, are recorded as they happen ("cloudSyncChangeTimes").
 //
 // Requests of one Mac run one at a time. With requests overlapping, an answer could arrive
 // after a later one's (a pull answered with version 5 after our own push made version 6
@@ -38,6 +43,8 @@ class CloudSync {
   static constexpr const char* kEnabledKey = "cloudSyncEnabled";
   static constexpr const char* kBaseVersionKey = "cloudSyncBaseVersion";
   static constexpr const char* kLastBlobKey = "cloudSyncLastBlob";
+  // JSON text: {"defaultStyle": seconds since 1970, "app.<id>": …} of this Mac's changes.
+  static constexpr const char* kChangeTimesKey = "cloudSyncChangeTimes";
   static constexpr Duration kDebounce = seconds(2.0);
 
   struct Dependencies {
@@ -72,11 +79,19 @@ class CloudSync {
  private:
   void schedulePush();
   bool canSync() const;
-  std::string localBlob() const;
+  std::string localBlob();
+  // The settings with the times of their changes: the base's for parts as the base has them,
+  // this Mac's own for the others.
+  SyncPayload localPayload();
+  std::optional<SyncPayload> basePayload() const;
+  bool localMatchesBase();
+  void recordChange(const std::string& key);
+  void recordChanges(const std::vector<std::string>& keys);
+  void recordAppChanges(const std::vector<MonitoredApp>& apps);
   std::int64_t baseVersion() const;
   void runPull(bool force);
   void runPush(std::string blob);
-  void applyRemote(const std::string& blob, std::int64_t version);
+  void mergeRemote(const std::string& blob, std::int64_t version);
   void finish(SyncStatus status);
   void abandon();
 
@@ -87,6 +102,10 @@ class CloudSync {
   TaskHandle pushWork_;
   Subscription settingsSubscription_;
   Subscription accountSubscription_;
+  Subscription styleSubscription_;
+  Subscription languageSubscription_;
+  Subscription appsSubscription_;
+  std::vector<MonitoredApp> seenApps_;
   bool busy_ = false;
   std::optional<bool> waitingPull_;  // its force flag
   bool waitingPush_ = false;

@@ -20,6 +20,21 @@
 
 namespace lumarin::test {
 
+// A blob's settings without the change times the sync adds, in the form `CloudMac::blob`
+// gives; "<undecodable>" for anything else.
+inline std::string settingsOf(const std::string& blob) {
+  auto payload = SyncPayload::decode(blob);
+  if (!payload.ok()) {
+    return "<undecodable>";
+  }
+  SyncPayload settings = std::move(payload).value();
+  settings.changedAt.clear();
+  return settings.blob();
+}
+inline std::string settingsOf(const std::optional<std::string>& blob) {
+  return blob ? settingsOf(*blob) : "<none>";
+}
+
 // One Mac of the user's, as far as the account and the sync see it: its own defaults domain,
 // keychain, settings, browser and debug log, talking to the service through `http`. The
 // account and the sync are made by `launch()`, as the application delegate does.

@@ -74,7 +74,7 @@ TEST_F(CloudSyncTest, ABurstOfChangesIsOnePutTwoSecondsAfterTheLast) {
             (std::vector<std::pair<std::string, std::string>>{{"Content-Type", "application/json"},
                                                               {"Authorization", "Bearer tok"}}));
   const auto put = body(sent[0]);
-  EXPECT_EQ(put["blob"], mac_.blob());
+  EXPECT_EQ(test::settingsOf(put["blob"].get<std::string>()), mac_.blob());
   EXPECT_EQ(put["baseVersion"], 5);
   EXPECT_EQ(put["deviceId"], "DEV");
   EXPECT_EQ(mac_.sync->status().get(), SyncStatus::syncing);
@@ -82,7 +82,7 @@ TEST_F(CloudSyncTest, ABurstOfChangesIsOnePutTwoSecondsAfterTheLast) {
   http_.answerNext({200, R"({"version":6})"});
   scheduler_.runUntilIdle();
   EXPECT_EQ(mac_.baseVersion(), 6);
-  EXPECT_EQ(mac_.lastBlob(), mac_.blob());
+  EXPECT_EQ(test::settingsOf(mac_.lastBlob()), mac_.blob());
   EXPECT_EQ(mac_.sync->status().get(), SyncStatus::idle);
   scheduler_.advanceBy(seconds(30));
   EXPECT_EQ(puts().size(), 1u);
@@ -110,7 +110,7 @@ TEST_F(CloudSyncTest, FirstSyncAgainstAnEmptyServicePushesOnBaseZero) {
     http_.answerNext({200, R"({"version":1})"});
     scheduler_.runUntilIdle();
     EXPECT_EQ(mac_.baseVersion(), 1);
-    EXPECT_EQ(mac_.lastBlob(), mac_.blob());
+    EXPECT_EQ(test::settingsOf(mac_.lastBlob()), mac_.blob());
   }
   // The push itself, seen once more from the start.
   mac_.defaults.remove(CloudSync::kBaseVersionKey);
@@ -121,16 +121,16 @@ TEST_F(CloudSyncTest, FirstSyncAgainstAnEmptyServicePushesOnBaseZero) {
   scheduler_.runUntilIdle();
   ASSERT_EQ(puts().size(), 1u);
   EXPECT_EQ(body(puts()[0])["baseVersion"], 0);
-  EXPECT_EQ(body(puts()[0])["blob"], mac_.blob());
+  EXPECT_EQ(test::settingsOf(body(puts()[0])["blob"].get<std::string>()), mac_.blob());
 }
 
-TEST_F(CloudSyncTest, ThePayloadIsSortedCompactJsonOfTheFourSettings) {
+TEST_F(CloudSyncTest, ThePayloadIsSortedCompactJsonOfTheThreeSettings) {
   mac_.settings.setMonitoredApps({MonitoredApp{kAppId, "com.apple.mail", "Mail", BadgeStyle::dot,
                                                std::nullopt, IconVisibility::dim}});
   mac_.settings.setLanguageCode("ja");
   EXPECT_EQ(
       mac_.blob(),
-      R"({"defaultStyle":"circle","improveDataSharing":true,"languageCode":"ja",)"
+      R"({"defaultStyle":"circle","languageCode":"ja",)"
       R"("monitoredApps":[{"bundleID":"com.apple.mail","id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F",)"
       R"("name":"Mail","style":"dot","visibility":"dim"}]})");
   auto decoded = SyncPayload::decode(mac_.blob());
@@ -140,15 +140,24 @@ TEST_F(CloudSyncTest, ThePayloadIsSortedCompactJsonOfTheFourSettings) {
   for (const char* bad :
        {"", "[]", R"({"monitoredApps":[]})", R"({"defaultStyle":"Dot","monitoredApps":[]})",
         R"({"defaultStyle":"dot"})", R"({"defaultStyle":"dot","monitoredApps":[{"id":"x"}]})",
-        R"({"defaultStyle":"dot","monitoredApps":[],"languageCode":5})",
-        R"({"defaultStyle":"dot","monitoredApps":[],"improveDataSharing":"yes"})"}) {
+        R"({"defaultStyle":"dot","monitoredApps":[],"languageCode":5})"}) {
     EXPECT_FALSE(SyncPayload::decode(bad).ok()) << bad;
   }
+  // An older program's consent switch (even a malformed one) and unknown members are ignored.
   auto nulls = SyncPayload::decode(
-      R"({"defaultStyle":"text","monitoredApps":[],"languageCode":null,"improveDataSharing":null,"x":1})");
+      R"({"defaultStyle":"text","monitoredApps":[],"languageCode":null,"improveDataSharing":"yes","x":1})");
   ASSERT_TRUE(nulls.ok());
   EXPECT_FALSE(nulls.value().languageCode);
-  EXPECT_FALSE(nulls.value().improveDataSharing);
+  EXPECT_EQ(nulls.value().blob(), R"({"defaultStyle":"text","monitoredApps":[]})");
+  // Change times read back; entries that are not numbers are dropped, not the document.
+  auto timed = SyncPayload::decode(
+      R"({"changedAt":{"app.X":12.5,"defaultStyle":"soon","languageCode":3},"defaultStyle":"dot","monitoredApps":[]})");
+  ASSERT_TRUE(timed.ok());
+  EXPECT_EQ(timed.value().changedAt,
+            (std::map<std::string, double, std::less<>>{{"app.X", 12.5}, {"languageCode", 3}}));
+  EXPECT_EQ(SyncPayload::decode(timed.value().blob()).value(), timed.value());
+  EXPECT_TRUE(
+      SyncPayload::decode(R"({"changedAt":[1],"defaultStyle":"dot","monitoredApps":[]})").ok());
 }
 
 TEST_F(CloudSyncTest, PullAtLaunchWithNothingNewerSendsNothing) {
@@ -167,7 +176,8 @@ TEST_F(CloudSyncTest, ANewerCopyReplacesTheSettingsAndIsNotEchoed) {
   ASSERT_EQ(mac_.settings.monitoredApps().get().size(), 1u);
   EXPECT_EQ(mac_.settings.monitoredApps().get()[0].id, kAppId);
   EXPECT_EQ(mac_.settings.languageCode().get(), "de");
-  EXPECT_FALSE(mac_.settings.improveDataSharing().get());
+  // An older Mac's consent switch does not travel.
+  EXPECT_TRUE(mac_.settings.improveDataSharing().get());
   EXPECT_EQ(mac_.l10n.language().get(), AppLanguage::de);
   // Persisted in the defaults domain like any change of the user's.
   EXPECT_EQ(mac_.defaults.string("defaultStyle"), "text");
@@ -223,23 +233,83 @@ TEST_F(CloudSyncTest, ACopyNestedTooDeepIsUndecodableAndRecorded) {
   EXPECT_EQ(mac_.logLinesContaining("sync: undecodable copy"), 1u);
 }
 
-TEST_F(CloudSyncTest, AConflictTakesTheServicesCopyEvenWhenItsVersionIsNotNewer) {
+TEST_F(CloudSyncTest, AConflictMergesTheServicesCopyWithTheLocalEdit) {
   launchInSync();
-  addApp("com.local.lost");
+  addApp("com.local.kept");
   scheduler_.advanceBy(seconds(2));
   ASSERT_EQ(puts().size(), 1u);
   http_.answerNext({409, R"({"error":"stale","version":5})"});
   scheduler_.runUntilIdle();
   ASSERT_EQ(gets().size(), 1u);
-  const std::string remote = remoteBlob(BadgeStyle::dot, "com.remote.kept");
-  http_.answerNext({200, getAnswer(5, remote)});  // forced: applied although base is 5 too
+  // Another Mac added an app and changed the style on the same base.
+  const std::string remote = remoteBlob(BadgeStyle::dot, "com.remote.kept", "");
+  http_.answerNext({200, getAnswer(6, remote)});
   scheduler_.runUntilIdle();
-  ASSERT_EQ(mac_.settings.monitoredApps().get().size(), 1u);
-  EXPECT_EQ(mac_.settings.monitoredApps().get()[0].bundleID, "com.remote.kept");
+  std::vector<std::string> apps;
+  for (const auto& app : mac_.settings.monitoredApps().get()) {
+    apps.push_back(app.bundleID);
+  }
+  EXPECT_EQ(apps, (std::vector<std::string>{"com.remote.kept", "com.local.kept"}));
+  EXPECT_EQ(mac_.settings.defaultStyle().get(), BadgeStyle::dot);
   EXPECT_EQ(mac_.lastBlob(), remote);
+  EXPECT_EQ(mac_.baseVersion(), 6);
+  // The merge goes out on top of the service's version.
+  ASSERT_EQ(puts().size(), 2u);
+  EXPECT_EQ(body(puts()[1])["baseVersion"], 6);
+  auto pushed = SyncPayload::decode(body(puts()[1])["blob"].get<std::string>());
+  ASSERT_TRUE(pushed.ok());
+  EXPECT_TRUE(pushed.value().sameSettings(SyncPayload::from(mac_.settings)));
+  http_.answerNext({200, R"({"version":7})"});
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(mac_.baseVersion(), 7);
   EXPECT_EQ(mac_.sync->status().get(), SyncStatus::idle);
+  EXPECT_EQ(mac_.logLinesContaining("merged version=6 with this Mac's changes; pushing the merge"),
+            1u);
   scheduler_.advanceBy(seconds(10));
-  EXPECT_EQ(puts().size(), 1u);
+  EXPECT_EQ(puts().size(), 2u);
+}
+
+// A Mac that has settings of its own signs in to an account that has some: both are kept, the
+// account's style wins over a style this Mac never chose, and an app both watch stays one.
+TEST_F(CloudSyncTest, TheFirstSignInMergesInsteadOfReplacing) {
+  addApp("com.apple.mail");
+  addApp("com.first.mac");
+  launch({200, getAnswer(4, remoteBlob(BadgeStyle::text, "com.apple.mail", ""))});
+  std::vector<std::string> apps;
+  for (const auto& app : mac_.settings.monitoredApps().get()) {
+    apps.push_back(app.bundleID);
+  }
+  EXPECT_EQ(apps, (std::vector<std::string>{"com.apple.mail", "com.first.mac"}));
+  EXPECT_EQ(mac_.settings.monitoredApps().get()[0].id, kAppId);
+  EXPECT_EQ(mac_.settings.defaultStyle().get(), BadgeStyle::text);
+  ASSERT_EQ(http_.waitingCount(), 1u);  // the merge's push
+  http_.answerNext({200, R"({"version":5})"});
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(mac_.baseVersion(), 5);
+}
+
+// Consent is each Mac's own: never sent, never taken.
+TEST_F(CloudSyncTest, ConsentChoicesNeverTravel) {
+  launchInSync();
+  mac_.settings.setImproveDataSharing(false);
+  mac_.settings.setCrashReportingEnabled(false);
+  scheduler_.advanceBy(seconds(10));
+  EXPECT_TRUE(puts().empty()) << "a consent switch alone is no change to sync";
+  addApp("com.example.a");
+  scheduler_.advanceBy(seconds(2));
+  ASSERT_EQ(puts().size(), 1u);
+  const std::string sent = body(puts()[0])["blob"].get<std::string>();
+  EXPECT_EQ(sent.find("improveDataSharing"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("crashReporting"), std::string::npos) << sent;
+  http_.answerNext({200, R"({"version":6})"});
+  scheduler_.runUntilIdle();
+  // An older Mac's copy with the statistics switch on changes nothing here.
+  mac_.sync->pullNow(false);
+  http_.answerNext({200, getAnswer(7, remoteBlob(BadgeStyle::dot, "com.apple.mail",
+                                                 R"("improveDataSharing":true,)"))});
+  scheduler_.runUntilIdle();
+  EXPECT_FALSE(mac_.settings.improveDataSharing().get());
+  EXPECT_FALSE(mac_.settings.crashReportingEnabled().get());
 }
 
 TEST_F(CloudSyncTest, UnauthorizedNeverSignsOut) {
@@ -287,7 +357,7 @@ TEST_F(CloudSyncTest, FailedPushesKeepTheSettingsAndRetryOnTheNextChange) {
   scheduler_.runUntilIdle();
   EXPECT_EQ(mac_.sync->status().get(), SyncStatus::idle);
   EXPECT_EQ(mac_.baseVersion(), 5);
-  EXPECT_EQ(mac_.lastBlob(), mac_.blob());
+  EXPECT_EQ(test::settingsOf(mac_.lastBlob()), mac_.blob());
 }
 
 TEST_F(CloudSyncTest, FailedAndNonsensePullsChangeNoSetting) {
@@ -330,7 +400,7 @@ TEST_F(CloudSyncTest, ALateAnswerBlocksNothingAndTheWaitingPushSendsTheNewestSet
   scheduler_.runUntilIdle();
   ASSERT_EQ(puts().size(), 2u);
   EXPECT_EQ(body(puts()[1])["baseVersion"], 6);
-  EXPECT_EQ(body(puts()[1])["blob"], mac_.blob());
+  EXPECT_EQ(test::settingsOf(body(puts()[1])["blob"].get<std::string>()), mac_.blob());
 }
 
 TEST_F(CloudSyncTest, AnAnswerSlowerThanTheTimeoutIsAFailure) {
@@ -375,7 +445,7 @@ TEST_F(CloudSyncTest, SwitchedOffSyncsNothingAndSwitchingOnPulls) {
   http_.answerNext({200, getAnswer(5, *mac_.lastBlob())});
   scheduler_.runUntilIdle();
   ASSERT_EQ(puts().size(), 1u);  // the change made while off
-  EXPECT_EQ(body(puts()[0])["blob"], mac_.blob());
+  EXPECT_EQ(test::settingsOf(body(puts()[0])["blob"].get<std::string>()), mac_.blob());
 }
 
 TEST_F(CloudSyncTest, SwitchedOffDuringAConflictEndsIdleWithoutPulling) {
@@ -427,6 +497,130 @@ TEST_F(CloudSyncTest, AnswersAfterTheSyncIsGoneAreDropped) {
   http_.answerNext({200, R"({"version":6})"});
   scheduler_.runUntilIdle();
   EXPECT_EQ(mac_.baseVersion(), 5);
+}
+
+MonitoredApp app(const char* id, const char* bundleID) {
+  return MonitoredApp{*Uuid::parse(id), bundleID,     bundleID,
+                      std::nullopt,     std::nullopt, IconVisibility::always};
+}
+
+// The merge on its own: which side each part comes from.
+TEST(SyncMergeTest, EachPartComesFromTheSideThatChangedItOrFromTheNewerChange) {
+  const char* kOne = "11111111-1111-4111-8111-111111111111";
+  const char* kTwo = "22222222-2222-4222-8222-222222222222";
+  const char* kThree = "33333333-3333-4333-8333-333333333333";
+  SyncPayload base;
+  base.monitoredApps = {app(kOne, "one"), app(kTwo, "two"), app(kThree, "three")};
+  SyncPayload local = base;
+  SyncPayload remote = base;
+  const std::string one = SyncPayload::appKey(*Uuid::parse(kOne));
+  const std::string two = SyncPayload::appKey(*Uuid::parse(kTwo));
+  const std::string three = SyncPayload::appKey(*Uuid::parse(kThree));
+  // Both changed app one: the later change (here) wins. Only the service changed the style;
+  // only this Mac removed app three; both changed the language, the service's change later.
+  local.monitoredApps[0].color = BadgeColor::green;
+  local.changedAt[one] = 200;
+  remote.monitoredApps[0].color = BadgeColor::purple;
+  remote.changedAt[one] = 100;
+  remote.defaultStyle = BadgeStyle::dot;
+  remote.changedAt["defaultStyle"] = 50;
+  local.monitoredApps.pop_back();
+  local.changedAt[three] = 10;
+  local.languageCode = "de";
+  local.changedAt["languageCode"] = 300;
+  remote.languageCode = "ja";
+  remote.changedAt["languageCode"] = 400;
+  const auto merged = mergeSyncPayloads(base, local, remote);
+  ASSERT_EQ(merged.monitoredApps.size(), 2u);
+  EXPECT_EQ(merged.monitoredApps[0].color, BadgeColor::green);
+  EXPECT_EQ(merged.monitoredApps[1].bundleID, "two");
+  EXPECT_EQ(merged.defaultStyle, BadgeStyle::dot);
+  EXPECT_EQ(merged.languageCode, "ja");
+  EXPECT_EQ(merged.changedAt.at(one), 200);
+  EXPECT_EQ(merged.changedAt.at("languageCode"), 400);
+
+  // Equal or unknown times: the service's copy. An app edited there but removed here without
+  // a time stays, with the service's edit.
+  SyncPayload local2 = base;
+  local2.monitoredApps.erase(local2.monitoredApps.begin() + 1);
+  SyncPayload remote2 = base;
+  remote2.monitoredApps[1].visibility = IconVisibility::hide;
+  remote2.changedAt[two] = 5;
+  const auto kept = mergeSyncPayloads(base, local2, remote2);
+  ASSERT_EQ(kept.monitoredApps.size(), 3u);
+  EXPECT_EQ(kept.monitoredApps[1].visibility, IconVisibility::hide);
+
+  // No common copy: nothing counts as removed; apps of both sides are kept.
+  const auto first = mergeSyncPayloads(std::nullopt, SyncPayload{{}, {app(kOne, "one")}, {}, {}},
+                                       SyncPayload{{}, {app(kTwo, "two")}, {}, {}});
+  ASSERT_EQ(first.monitoredApps.size(), 2u);
+  EXPECT_EQ(first.monitoredApps[0].bundleID, "two");
+  EXPECT_EQ(first.monitoredApps[1].bundleID, "one");
+}
+
+// Each Mac added the same app, each entry with its own id: one badge, the service's entry.
+// One id is one entry, even in a list that names it twice.
+TEST(SyncMergeTest, TheSameAppAddedOnBothMacsIsKeptOnce) {
+  const char* kHere = "11111111-1111-4111-8111-111111111111";
+  const char* kThere = "22222222-2222-4222-8222-222222222222";
+  const char* kOther = "33333333-3333-4333-8333-333333333333";
+  const std::string here = SyncPayload::appKey(*Uuid::parse(kHere));
+  SyncPayload local{{}, {app(kHere, "com.example.mail")}, {}, {{here, 900}}};
+  local.monitoredApps[0].color = BadgeColor::green;
+  const SyncPayload remote{
+      {}, {app(kOther, "com.example.other"), app(kThere, "com.example.mail")}, {}, {}};
+  for (const auto& base :
+       {std::optional<SyncPayload>(), std::optional<SyncPayload>(SyncPayload{})}) {
+    SCOPED_TRACE(base ? "after a base without apps" : "first sign-in");
+    const auto merged = mergeSyncPayloads(base, local, remote);
+    EXPECT_EQ(merged.monitoredApps, remote.monitoredApps);
+    EXPECT_FALSE(merged.changedAt.contains(here));
+  }
+  // A broken list naming one id twice comes out with the id once, the first entry's.
+  SyncPayload twice = remote;
+  twice.monitoredApps.push_back(app(kThere, "com.example.impostor"));
+  EXPECT_EQ(mergeSyncPayloads(std::nullopt, SyncPayload{}, twice).monitoredApps,
+            remote.monitoredApps);
+  EXPECT_EQ(mergeSyncPayloads(twice, twice, twice).monitoredApps, remote.monitoredApps);
+  // Another app added here is still added.
+  local.monitoredApps.push_back(app(kOther, "com.example.third"));
+  local.monitoredApps.back().id = *Uuid::parse("44444444-4444-4444-8444-444444444444");
+  const auto merged = mergeSyncPayloads(SyncPayload{}, local, remote);
+  ASSERT_EQ(merged.monitoredApps.size(), 3u);
+  EXPECT_EQ(merged.monitoredApps[2].bundleID, "com.example.third");
+}
+
+// A copy written by an older program: the statistics switch, no change times. It decodes, its
+// switch is dropped, and in a merge a change here with a time beats its change without one;
+// with no time on either side the service's copy wins.
+TEST(SyncMergeTest, CopiesOfOlderProgramsDecodeAndMerge) {
+  const char* kOne = "11111111-1111-4111-8111-111111111111";
+  auto older = SyncPayload::decode(
+      R"({"defaultStyle":"dot","improveDataSharing":true,"languageCode":"de","monitoredApps":[)"
+      R"({"bundleID":"one","id":"11111111-1111-4111-8111-111111111111","name":"one",)"
+      R"("visibility":"hide"}]})");
+  ASSERT_TRUE(older.ok());
+  const SyncPayload& remote = older.value();
+  EXPECT_TRUE(remote.changedAt.empty());
+  EXPECT_EQ(remote.blob().find("improveDataSharing"), std::string::npos);
+
+  SyncPayload base;
+  base.monitoredApps = {app(kOne, "one")};
+  SyncPayload local = base;
+  local.defaultStyle = BadgeStyle::text;
+  local.monitoredApps[0].visibility = IconVisibility::dim;
+  const auto untimed = mergeSyncPayloads(base, local, remote);
+  EXPECT_EQ(untimed.defaultStyle, BadgeStyle::dot);
+  EXPECT_EQ(untimed.monitoredApps[0].visibility, IconVisibility::hide);
+  EXPECT_EQ(untimed.languageCode, "de");  // changed there only
+
+  local.changedAt["defaultStyle"] = 10;
+  local.changedAt[SyncPayload::appKey(*Uuid::parse(kOne))] = 10;
+  const auto timed = mergeSyncPayloads(base, local, remote);
+  EXPECT_EQ(timed.defaultStyle, BadgeStyle::text);
+  ASSERT_EQ(timed.monitoredApps.size(), 1u);
+  EXPECT_EQ(timed.monitoredApps[0].visibility, IconVisibility::dim);
+  EXPECT_EQ(timed.changedAt.at("defaultStyle"), 10);
 }
 
 }  // namespace

@@ -308,7 +308,9 @@ TEST_F(TwoMacsSyncTest, ConcurrentEditsConvergeAndKeepEveryAcknowledgedEdit) {
 
     const std::string onService = serviceBlob();
     ASSERT_EQ(a.blob(), b.blob());
-    ASSERT_EQ(a.blob(), onService);
+    auto served = SyncPayload::decode(onService);
+    ASSERT_TRUE(served.ok()) << onService;
+    ASSERT_TRUE(served.value().sameSettings(SyncPayload::from(a.settings))) << onService;
     EXPECT_EQ(a.sync->status().get(), SyncStatus::idle);
     EXPECT_EQ(b.sync->status().get(), SyncStatus::idle);
     // Each acknowledged version keeps the edits of the one before it, and the end keeps them
@@ -340,6 +342,91 @@ TEST_F(TwoMacsSyncTest, ConcurrentEditsConvergeAndKeepEveryAcknowledgedEdit) {
   EXPECT_GT(conflicts, 10);
   std::cout << "[ figures  ] " << kInterleavings << " interleavings: " << pushes
             << " pushes accepted, " << conflicts << " conflicts settled\n";
+}
+
+}  // namespace
+}  // namespace lumarin
+
+namespace lumarin {
+namespace {
+
+// Both Macs start from the same synced document with two apps; each edits a different one
+// while the other's push is under way. The later push meets a 409, and the merge keeps both
+// edits on both Macs and on the service.
+TEST_F(TwoMacsSyncTest, EditsOfDifferentAppsOnTheSameBaseAreBothKept) {
+  resetService();
+  ManualScheduler scheduler;
+  Network network(*client_, scheduler);
+  Network::Port portA(network);
+  Network::Port portB(network);
+  test::CloudMac a(scheduler, portA, baseURL_);
+  test::CloudMac b(scheduler, portB, baseURL_);
+  auto settle = [&] {
+    for (int guard = 0; guard < 1000 && !network.idle(); ++guard) {
+      if (network.unsentCount() > 0) {
+        network.transmit(0);
+      } else {
+        network.deliver(0);
+      }
+    }
+    ASSERT_TRUE(network.idle());
+  };
+  auto advance = [&] {
+    scheduler.advanceBy(CloudSync::kDebounce);
+    settle();
+  };
+  a.secrets.set("cloudToken", macA_->token);
+  a.secrets.set("cloudDeviceId", macA_->deviceId);
+  b.secrets.set("cloudToken", macB_->token);
+  b.secrets.set("cloudDeviceId", macB_->deviceId);
+  a.launch();
+  settle();
+  a.settings.add("com.base.one", "One");
+  a.settings.add("com.base.two", "Two");
+  advance();
+  b.launch();
+  settle();
+  ASSERT_EQ(b.settings.monitoredApps().get().size(), 2u);
+
+  auto edit = [](test::CloudMac& mac, const std::string& bundleID, auto change) {
+    auto apps = mac.settings.monitoredApps().get();
+    for (auto& app : apps) {
+      if (app.bundleID == bundleID) {
+        change(app);
+      }
+    }
+    mac.settings.setMonitoredApps(apps);
+  };
+  edit(a, "com.base.one", [](MonitoredApp& app) { app.color = BadgeColor::blue; });
+  scheduler.advanceBy(seconds(1));
+  edit(b, "com.base.two", [](MonitoredApp& app) { app.visibility = IconVisibility::hide; });
+  scheduler.advanceBy(CloudSync::kDebounce);
+  // Both pushes go out on the same base version; A's arrives first.
+  ASSERT_EQ(network.unsentCount(), 2u);
+  settle();
+  // A learns of B's merge at its next pull.
+  a.sync->pullNow(false);
+  settle();
+
+  auto check = [](const SyncPayload& payload, const std::string& who) {
+    ASSERT_EQ(payload.monitoredApps.size(), 2u) << who;
+    for (const auto& app : payload.monitoredApps) {
+      if (app.bundleID == "com.base.one") {
+        EXPECT_EQ(app.color, BadgeColor::blue) << who;
+        EXPECT_EQ(app.visibility, IconVisibility::always) << who;
+      } else {
+        EXPECT_EQ(app.bundleID, "com.base.two") << who;
+        EXPECT_EQ(app.visibility, IconVisibility::hide) << who;
+        EXPECT_FALSE(app.color) << who;
+      }
+    }
+  };
+  check(SyncPayload::from(a.settings), "A");
+  check(SyncPayload::from(b.settings), "B");
+  auto served = SyncPayload::decode(serviceBlob());
+  ASSERT_TRUE(served.ok());
+  check(served.value(), "service");
+  EXPECT_EQ(b.logLinesContaining("sync: push conflict, merging with the service's copy"), 1u);
 }
 
 }  // namespace
