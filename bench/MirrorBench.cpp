@@ -144,12 +144,14 @@ struct HUDDesktop : Desktop {
   std::shared_ptr<MirrorHUDController> hud =
       std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
           model, mac.windows, mac.events, mac.screens, scheduler, skyLight, mac.workspace, *bus,
-          *forwarder, permissions, log, [this](MirrorHUDController::SurfaceHandlers handlers) {
+          *forwarder, permissions, log,
+          [this](MirrorHUDController::SurfaceHandlers handlers) {
             auto made = std::make_unique<MirrorHUDWindow>(model, l10n, std::move(handlers),
                                                           [] { return 1964.0; });
             window = made.get();
             return std::unique_ptr<MirrorHUDSurface>(std::move(made));
-          }});
+          },
+          [] { return std::string("en"); }});
   Observable<bool> follows{false};
   std::shared_ptr<MirrorController> controller =
       std::make_shared<MirrorController>(MirrorController::Dependencies{

@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-translations-l10n
   # JSON
   nlohmann-json3-dev
+  # collation and word rules of the HUD's filter
+  libicu-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the reference web service: HTTP server, embedded and shared databases, hashing

@@ -1,5 +1,6 @@
 #include "hud/MirrorHUDController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/WeakBind.h"
@@ -7,6 +8,7 @@
 #include "hud/HUDLayoutBus.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorHUDLayout.h"
+#include "hud/MirrorHUDSearch.h"
 #include "menubar/Permissions.h"
 #include "menubar/SkyLight.h"
 #include "platform/Events.h"
@@ -79,6 +81,10 @@ void MirrorHUDController::makePanel() {
       self.panel_->cancelOperation();
     }
   });
+  handlers.onKey = [weak = weak_from_this()](const HUDKey& key) {
+    auto self = weak.lock();
+    return self && self->keyPressed(key);
+  };
   if (deps_.makeSurface) {
     surface_ = deps_.makeSurface(std::move(handlers));
   }
@@ -118,7 +124,17 @@ void MirrorHUDController::show(bool linkedToControlCenter,
     }
   }
   panel_->allowsKey = !linkedToControlCenter;
+  // Every opening starts without a filter, in the language the interface has now.
+  const std::string language = deps_.languageCode ? deps_.languageCode() : std::string("en");
+  if (!search_ || language != searchLanguage_) {
+    search_ = std::make_unique<MirrorHUDSearch>(language);
+    searchLanguage_ = language;
+  }
+  search_->reset();
+  keepTop_ = false;
+  shownScreen_.reset();
   layout();
+  shownScreen_ = screenIndexForMouse();
   panel_->window().orderFront(panel_->canBecomeKey());
   if (surface_) {
     surface_->setVisible(true, panel_->canBecomeKey());
@@ -178,7 +194,11 @@ void MirrorHUDController::installMonitors(bool global) {
     }
     if (event.type == EventType::keyDown) {
       if (event.keyCode == MirrorHUDPanel::kEscapeKeyCode) {
-        self->hide("esc");
+        HUDKey escape;
+        escape.kind = HUDKey::Kind::escape;
+        if (!self->keyPressed(escape)) {
+          self->hide("esc");
+        }
         return false;  // swallowed
       }
       return true;
@@ -214,15 +234,24 @@ void MirrorHUDController::layout() {
   if (!panel_) {
     return;
   }
-  const std::size_t n = deps_.model->tiles()->size();
+  syncSearch();
+  const bool searching = search_ && search_->filtering();
+  const std::size_t n = search_ ? search_->visible().size() : deps_.model->tiles()->size();
   const bool missing = *deps_.model->accessibilityMissing();
-  const Size size = MirrorHUDLayout::panelSize(n, missing);
+  const Size size = MirrorHUDLayout::panelSize(n, missing, searching);
   const auto screens = deps_.screens.screens();
-  const auto index = screenIndexForMouse();
+  auto index = screenIndexForMouse();
+  if (keepTop_ && shownScreen_ && *shownScreen_ < screens.size()) {
+    index = shownScreen_;
+  }
   const CocoaRect visible = index ? screens[*index].visibleFrame : CocoaRect(0, 0, 0, 0);
   const CocoaRect screenFrame = index ? screens[*index].frame : CocoaRect(0, 0, 0, 0);
-  const CocoaRect frame =
-      MirrorHUDLayout::panelFrame(size, visible, screenFrame, avoidRect_, peerFrame_);
+  CocoaRect frame = MirrorHUDLayout::panelFrame(size, visible, screenFrame, avoidRect_, peerFrame_);
+  if (keepTop_ && isVisible()) {
+    // Rows come and go below the search line; its top edge and its middle stay put.
+    const CocoaRect old = panel_->window().frame();
+    frame = MirrorHUDLayout::keptFrame(size, old, visible);
+  }
   if (panel_->window().frame() == frame) {
     return;
   }
@@ -241,6 +270,87 @@ void MirrorHUDController::layout() {
   if (isVisible()) {
     deps_.bus.post(true, frame);
   }
+}
+
+void MirrorHUDController::syncSearch() {
+  if (!search_) {
+    return;
+  }
+  search_->setTiles(*deps_.model->tiles(), deps_.model->targetsByID());
+  if (surface_) {
+    surface_->showSearch(search_->text(), search_->visibleIDs(), search_->focusedID());
+  }
+}
+
+void MirrorHUDController::searchChanged() {
+  keepTop_ = true;
+  layout();
+  if (surface_) {
+    surface_->showSearch(search_->text(), search_->visibleIDs(), search_->focusedID());
+  }
+}
+
+bool MirrorHUDController::keyPressed(const HUDKey& key) {
+  if (!search_ || !isVisible() || !panel_->canBecomeKey()) {
+    return false;
+  }
+  const auto click = [this](const std::optional<std::string>& id, bool right) {
+    const auto& targets = deps_.model->targetsByID();
+    const auto target = id ? targets.find(*id) : targets.end();
+    if (target == targets.end()) {
+      return;
+    }
+    deps_.debugLog.log("mirror: hud key click " + *id + (right ? " right" : "") + " filter=\"" +
+                       search_->text() + "\"");
+    tileClicked(target->second, right, 0);
+  };
+  const std::size_t before = search_->visible().size();
+  const std::string text = search_->text();
+  switch (key.kind) {
+    case HUDKey::Kind::escape:
+      if (!search_->clear()) {
+        return false;  // nothing to clear: the panel closes
+      }
+      break;
+    case HUDKey::Kind::text:
+      search_->type(key.text);
+      break;
+    case HUDKey::Kind::backspace:
+      search_->backspace();
+      break;
+    case HUDKey::Kind::left:
+      search_->move(MirrorHUDSearch::Move::left);
+      break;
+    case HUDKey::Kind::right:
+      search_->move(MirrorHUDSearch::Move::right);
+      break;
+    case HUDKey::Kind::up:
+      search_->move(MirrorHUDSearch::Move::up);
+      break;
+    case HUDKey::Kind::down:
+      search_->move(MirrorHUDSearch::Move::down);
+      break;
+    case HUDKey::Kind::home:
+      search_->move(MirrorHUDSearch::Move::home);
+      break;
+    case HUDKey::Kind::end:
+      search_->move(MirrorHUDSearch::Move::end);
+      break;
+    case HUDKey::Kind::activate:
+      click(search_->focusedID(), key.secondary);
+      return true;
+    case HUDKey::Kind::digit:
+      click(search_->nthInReadingOrder(static_cast<std::size_t>(std::max(key.digit, 0))), false);
+      return true;
+  }
+  if (search_->text() != text) {
+    deps_.debugLog.log("mirror: hud filter \"" + search_->text() +
+                       "\" visible=" + std::to_string(search_->visible().size()) + " of " +
+                       std::to_string(deps_.model->tiles()->size()) + " (was " +
+                       std::to_string(before) + ")");
+  }
+  searchChanged();
+  return true;
 }
 
 std::string MirrorHUDController::frameDescription() const {

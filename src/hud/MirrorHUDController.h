@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Geometry.h"
 #include "base/Signal.h"
@@ -19,9 +20,20 @@ class Permissions;
 class Scheduler;
 class Screens;
 class SkyLight;
+class MirrorHUDSearch;
 class Window;
 class Windows;
 class Workspace;
+
+// A key pressed in the HUD while it is the key panel, in the toolkit's terms turned into what
+// it asks for.
+struct HUDKey {
+  enum class Kind { text, backspace, escape, left, right, up, down, home, end, activate, digit };
+  Kind kind = Kind::text;
+  std::string text;        // typed text (kind text)
+  int digit = 0;           // 1…9 (kind digit)
+  bool secondary = false;  // Shift-Return or the menu key: a right click (kind activate)
+};
 
 // The HUD panel: a borderless floating window at the status-window level that takes the
 // keyboard only while `allowsKey`, and is never the main window. Escape reaching it and the
@@ -59,6 +71,10 @@ class MirrorHUDSurface {
   virtual void setVisible(bool visible, bool takesKeyboard) = 0;
   // A mouse-down that reached the panel, at a point of it (origin at its bottom left).
   virtual void mouseDown(CocoaPoint point, bool right, unsigned modifiers) = 0;
+  // What the keyboard made of the panel: the filter ("" for none), the ids of the tiles it
+  // leaves (every tile without a filter) and the focused tile.
+  virtual void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                          const std::optional<std::string>& focusedID) = 0;
 };
 
 // Shows the mirror model's tiles in the HUD panel: creates the panel on first use, places it
@@ -75,6 +91,8 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
     std::function<void(const MirrorModel::Target&, bool right, unsigned modifiers)> onClick;
     std::function<void()> onPermissionTap;
     std::function<void()> onCancel;
+    // A key pressed in the panel; false when the panel has no use for it.
+    std::function<bool(const HUDKey&)> onKey;
   };
   using SurfaceFactory = std::function<std::unique_ptr<MirrorHUDSurface>(SurfaceHandlers)>;
 
@@ -91,6 +109,8 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
     Permissions& permissions;
     const DebugLog& debugLog;
     SurfaceFactory makeSurface;  // none: the panel is not painted
+    // The interface language's code, whose collation the filter compares by.
+    std::function<std::string()> languageCode;
   };
 
   explicit MirrorHUDController(Dependencies dependencies);
@@ -118,6 +138,12 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   // A click on a tile as the view reports it: forwarded to the item, then the panel closes.
   void tileClicked(const MirrorModel::Target& target, bool right, unsigned modifiers);
   MirrorHUDSurface* surface() const { return surface_.get(); }
+  // The keyboard while the panel is key: typing filters, arrows move the focus, Return clicks
+  // the focused tile, 1…9 the n-th one, Escape empties the filter and then closes. False when
+  // the key was not for the panel (it is not up, or not key).
+  bool keyPressed(const HUDKey& key);
+  // The filter and focus; null before the first show.
+  const MirrorHUDSearch* search() const { return search_.get(); }
 
  private:
   void makePanel();
@@ -126,6 +152,9 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   void verifyActuallyOnScreen(bool retry);
   void scheduleVerify(bool retry);
   std::optional<std::size_t> screenIndexForMouse() const;
+  // The search follows the model's tiles and the surface follows the search.
+  void syncSearch();
+  void searchChanged();
 
   Dependencies deps_;
   std::unique_ptr<MirrorHUDPanel> panel_;
@@ -137,6 +166,11 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   std::function<void(bool)> onVisibilityChanged_;
   std::optional<CocoaRect> peerFrame_;
   std::string lastHideReason_;
+  std::unique_ptr<MirrorHUDSearch> search_;
+  std::string searchLanguage_;
+  // While the keyboard reshapes the panel it stays on its screen with its top edge in place.
+  std::optional<std::size_t> shownScreen_;
+  bool keepTop_ = false;
 };
 
 }  // namespace lumarin

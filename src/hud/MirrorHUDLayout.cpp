@@ -53,9 +53,10 @@ Size MirrorHUDLayout::displaySize(const Size& imageSize, double scale) {
   return Size{w, h};
 }
 
-Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing) {
+Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing, bool searching) {
   std::size_t cols = 1;
-  std::size_t rowCount = permissionMissing ? 0 : 1;
+  // Without tiles one row holds the text that says so (also when a filter leaves none).
+  std::size_t rowCount = permissionMissing && !searching ? 0 : 1;
   if (tileCount > 0) {
     cols = columns(tileCount);
     rowCount = (tileCount + cols - 1) / cols;
@@ -70,7 +71,20 @@ Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing) {
   if (permissionMissing) {
     width = std::max(width, 420.0);
   }
+  if (searching) {
+    height += kSearchRowHeight + kSpacing;
+    width = std::max(width, kSearchMinWidth);
+  }
   return Size{width, height};
+}
+
+CocoaRect MirrorHUDLayout::keptFrame(const Size& size, const CocoaRect& old,
+                                     const CocoaRect& visible) {
+  double x = std::round(old.midX() - size.width * 0.5);
+  x = std::min(std::max(visible.minX() + 8, visible.maxX() - 8 - size.width),
+               std::max(x, visible.minX() + 8));
+  const double y = std::max(old.maxY() - size.height, visible.minY() + 8);
+  return CocoaRect(x, y, size.width, size.height);
 }
 
 CocoaRect MirrorHUDLayout::panelFrame(const Size& size, const CocoaRect& visible,

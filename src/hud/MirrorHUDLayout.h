@@ -19,6 +19,10 @@ struct MirrorHUDLayout {
   static constexpr std::size_t kMaxColumns = 8;
   static constexpr double kPermissionRowHeight = 24;
   static constexpr double kPictureBand = 26;
+  // The search line above everything else while the keyboard filters the tiles, and the
+  // panel's least width then, so the typed text has room.
+  static constexpr double kSearchRowHeight = 28;
+  static constexpr double kSearchMinWidth = 260;
 
   // The tile count clamped to 1…8.
   static std::size_t columns(std::size_t tileCount);
@@ -31,7 +35,11 @@ struct MirrorHUDLayout {
 
   // The panel's size: the grid with its padding; with the permission missing at least 420
   // points wide, and without tiles only the permission row.
-  static Size panelSize(std::size_t tileCount, bool permissionMissing);
+  // While `searching`, the search line on top, and the panel at least 260 points wide.
+  static Size panelSize(std::size_t tileCount, bool permissionMissing, bool searching = false);
+  // The frame of `size` that keeps `old`'s top edge and middle, inside the 8-point margins of
+  // `visible`: the panel as the keyboard reshapes it.
+  static CocoaRect keptFrame(const Size& size, const CocoaRect& old, const CocoaRect& visible);
   // Where the panel goes on a screen whose visible frame is `visible` (the window system's
   // bottom-left convention): its centre 58 % up the visible frame, or, beside the sibling's
   // HUD (`peer`, when it lies on `screenFrame`), the two stacked around the middle; left of

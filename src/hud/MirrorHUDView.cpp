@@ -68,10 +68,15 @@ MirrorHUDView::MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10
 }
 
 void MirrorHUDView::reload() {
-  tiles_ = *model_->tiles();
+  tiles_.clear();
+  for (const auto& tile : *model_->tiles()) {
+    if (searchText_.empty() || searchVisible_.count(tile.id) != 0) {
+      tiles_.push_back(tile);
+    }
+  }
   permissionMissing_ = *model_->accessibilityMissing();
   hovered_.reset();
-  const Size size = L::panelSize(tiles_.size(), permissionMissing_);
+  const Size size = L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty());
   setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
   update();
 }
@@ -81,8 +86,31 @@ void MirrorHUDView::setDisplayScale(double scale) {
   update();
 }
 
+void MirrorHUDView::setSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                              const std::optional<std::string>& focusedID) {
+  searchText_ = text;
+  searchVisible_ = std::set<std::string>(visibleIDs.begin(), visibleIDs.end());
+  focusedID_ = focusedID;
+  reload();
+}
+
+std::vector<std::string> MirrorHUDView::shownIDs() const {
+  std::vector<std::string> ids;
+  for (const auto& [id, rect] : cellRects()) {
+    ids.push_back(id);
+  }
+  return ids;
+}
+
+QRectF MirrorHUDView::searchRowRect() const {
+  if (searchText_.empty()) {
+    return {};
+  }
+  return QRectF(L::kPadding, L::kPadding, width() - 2 * L::kPadding, L::kSearchRowHeight);
+}
+
 QSize MirrorHUDView::sizeHint() const {
-  const Size size = L::panelSize(tiles_.size(), permissionMissing_);
+  const Size size = L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty());
   return QSize(static_cast<int>(size.width), static_cast<int>(size.height));
 }
 
@@ -90,13 +118,15 @@ QRectF MirrorHUDView::permissionRowRect() const {
   if (!permissionMissing_) {
     return {};
   }
-  return QRectF(L::kPadding, L::kPadding, width() - 2 * L::kPadding, L::kPermissionRowHeight);
+  const double top = L::kPadding + (searchText_.empty() ? 0 : L::kSearchRowHeight + L::kSpacing);
+  return QRectF(L::kPadding, top, width() - 2 * L::kPadding, L::kPermissionRowHeight);
 }
 
 std::vector<std::pair<std::string, QRectF>> MirrorHUDView::cellRects() const {
   std::vector<std::pair<std::string, QRectF>> out;
   const std::size_t cols = L::columns(tiles_.size());
-  double y = L::kPadding + (permissionMissing_ ? L::kPermissionRowHeight + L::kSpacing : 0);
+  double y = L::kPadding + (searchText_.empty() ? 0 : L::kSearchRowHeight + L::kSpacing) +
+             (permissionMissing_ ? L::kPermissionRowHeight + L::kSpacing : 0);
   const double right = width() - L::kPadding;
   for (const auto& row : L::rows(tiles_.size(), cols)) {
     // Right-aligned: the row's last cell touches the right padding.
@@ -129,6 +159,34 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
   background.addRoundedRect(QRectF(rect()), 16, 16);
   p.fillPath(background, kBackground);
 
+  if (!searchText_.empty()) {
+    const QRectF row = searchRowRect();
+    QPainterPath field;
+    field.addRoundedRect(row, 8, 8);
+    QColor fill = kPrimary;
+    fill.setAlphaF(0.12F);
+    p.fillPath(field, fill);
+    // A magnifying glass, then the typed text with a caret after it; a long text shows its end.
+    p.setPen(QPen(kSecondary, 1.5));
+    p.setBrush(Qt::NoBrush);
+    const QPointF lens(row.left() + 14, row.center().y() - 1.5);
+    p.drawEllipse(lens, 4.5, 4.5);
+    p.drawLine(lens + QPointF(3.3, 3.3), lens + QPointF(7, 7));
+    QFont font = p.font();
+    font.setPointSizeF(12);
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double left = row.left() + 28;
+    const double room = row.right() - 10 - left;
+    const QString shown =
+        metrics.elidedText(QString::fromStdString(searchText_), Qt::ElideLeft, room);
+    p.setPen(kPrimary);
+    p.drawText(QRectF(left, row.top(), room, row.height()), Qt::AlignVCenter | Qt::AlignLeft,
+               shown);
+    const double caret = left + std::min(metrics.horizontalAdvance(shown), room) + 1;
+    p.drawLine(QPointF(caret, row.center().y() - 7), QPointF(caret, row.center().y() + 7));
+  }
+
   if (permissionMissing_) {
     const QRectF row = permissionRowRect();
     QFont font = p.font();
@@ -153,14 +211,16 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
   }
 
   const auto cells = cellRects();
-  if (cells.empty() && !permissionMissing_) {
+  if (cells.empty() && (!permissionMissing_ || !searchText_.empty())) {
     QFont font = p.font();
     font.setPointSizeF(12);
     p.setFont(font);
     p.setPen(kSecondary);
-    p.drawText(QRectF(L::kPadding, L::kPadding, width() - 2 * L::kPadding, L::kCellHeight),
+    const double top = height() - L::kPadding - L::kCellHeight;
+    p.drawText(QRectF(L::kPadding, top, width() - 2 * L::kPadding, L::kCellHeight),
                Qt::AlignCenter | Qt::TextWordWrap,
-               QString::fromStdString(l10n_.string("mirror.hud.empty")));
+               QString::fromStdString(l10n_.string(searchText_.empty() ? "mirror.hud.empty"
+                                                                       : "mirror.hud.noMatches")));
     return;
   }
   QFont titleFont = p.font();
@@ -184,6 +244,13 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
       QColor color = kPrimary;
       color.setAlphaF(0.15F);
       p.fillPath(highlight, color);
+    }
+    if (focusedID_ == tile->id) {
+      QColor ring = kPrimary;
+      ring.setAlphaF(0.85F);
+      p.setPen(QPen(ring, 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawRoundedRect(cell.adjusted(1, 1, -1, -1), 10, 10);
     }
     // A picture band of 26 points and the title below it, 6 points apart, centred.
     const double titleHeight = titleMetrics.height();

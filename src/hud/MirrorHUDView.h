@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "base/Signal.h"
@@ -32,6 +34,15 @@ class MirrorHUDView : public QWidget {
   // The display scale pictures are sized for (1 or 2).
   void setDisplayScale(double scale);
   const std::optional<std::size_t>& hovered() const { return hovered_; }
+  // The keyboard's filter (the search line shows while it is not empty), the tiles it leaves
+  // and the focused tile, which gets a ring.
+  void setSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                 const std::optional<std::string>& focusedID);
+  const std::string& searchText() const { return searchText_; }
+  QRectF searchRowRect() const;
+  // The ids of the shown tiles, in reading order (rows top to bottom, each left to right).
+  std::vector<std::string> shownIDs() const;
+  const std::optional<std::string>& focusedID() const { return focusedID_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -52,6 +63,9 @@ class MirrorHUDView : public QWidget {
   bool permissionMissing_ = false;
   double displayScale_ = 2;
   std::optional<std::size_t> hovered_;
+  std::string searchText_;
+  std::set<std::string> searchVisible_;
+  std::optional<std::string> focusedID_;
   Subscription tilesSubscription_;
   Subscription permissionSubscription_;
 };

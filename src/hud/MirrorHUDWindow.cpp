@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
+#include <algorithm>
+#include <optional>
 
 #include "hud/MirrorHUDView.h"
 #include "platform/Menu.h"
@@ -30,11 +32,71 @@ Qt::KeyboardModifiers qtModifiers(unsigned bits) {
   return modifiers;
 }
 
+// What a key asks of the panel; none for keys it has no use for.
+std::optional<HUDKey> hudKey(const QKeyEvent& event) {
+  HUDKey key;
+  const auto modifiers = event.modifiers() & ~Qt::KeypadModifier;
+  switch (event.key()) {
+    case Qt::Key_Escape:
+      key.kind = HUDKey::Kind::escape;
+      return key;
+    case Qt::Key_Backspace:
+      key.kind = HUDKey::Kind::backspace;
+      return key;
+    case Qt::Key_Left:
+      key.kind = HUDKey::Kind::left;
+      return key;
+    case Qt::Key_Right:
+      key.kind = HUDKey::Kind::right;
+      return key;
+    case Qt::Key_Up:
+      key.kind = HUDKey::Kind::up;
+      return key;
+    case Qt::Key_Down:
+      key.kind = HUDKey::Kind::down;
+      return key;
+    case Qt::Key_Home:
+      key.kind = HUDKey::Kind::home;
+      return key;
+    case Qt::Key_End:
+      key.kind = HUDKey::Kind::end;
+      return key;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      key.kind = HUDKey::Kind::activate;
+      key.secondary = (modifiers & Qt::ShiftModifier) != 0;
+      return key;
+    case Qt::Key_Menu:
+      key.kind = HUDKey::Kind::activate;
+      key.secondary = true;
+      return key;
+    default:
+      break;
+  }
+  if ((modifiers & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier)) != 0) {
+    return std::nullopt;  // shortcuts, not text
+  }
+  if (event.key() >= Qt::Key_1 && event.key() <= Qt::Key_9) {
+    key.kind = HUDKey::Kind::digit;
+    key.digit = event.key() - Qt::Key_0;
+    return key;
+  }
+  const QString text = event.text();
+  if (text.isEmpty() ||
+      std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isPrint(); })) {
+    return std::nullopt;
+  }
+  key.kind = HUDKey::Kind::text;
+  key.text = text.toStdString();
+  return key;
+}
+
 }  // namespace
 
 class MirrorHUDWindow::Frame final : public QWidget {
  public:
-  explicit Frame(std::function<void()> onCancel) : onCancel_(std::move(onCancel)) {
+  Frame(std::function<void()> onCancel, std::function<bool(const HUDKey&)> onKey)
+      : onCancel_(std::move(onCancel)), onKey_(std::move(onKey)) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                    Qt::NoDropShadowWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -44,6 +106,9 @@ class MirrorHUDWindow::Frame final : public QWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
+    if (const auto key = hudKey(*event); key && onKey_ && onKey_(*key)) {
+      return;
+    }
     if (event->key() == Qt::Key_Escape && onCancel_) {
       onCancel_();
       return;
@@ -53,12 +118,13 @@ class MirrorHUDWindow::Frame final : public QWidget {
 
  private:
   std::function<void()> onCancel_;
+  std::function<bool(const HUDKey&)> onKey_;
 };
 
 MirrorHUDWindow::MirrorHUDWindow(std::shared_ptr<MirrorModel> model, const L10n& l10n,
                                  MirrorHUDController::SurfaceHandlers handlers,
                                  std::function<double()> firstScreenMaxY)
-    : window_(std::make_unique<Frame>(std::move(handlers.onCancel))),
+    : window_(std::make_unique<Frame>(std::move(handlers.onCancel), std::move(handlers.onKey))),
       firstScreenMaxY_(std::move(firstScreenMaxY)) {
   // The view sizes itself to the panel's size for its tiles; the controller gives the window
   // the same frame.
@@ -93,6 +159,14 @@ void MirrorHUDWindow::setVisible(bool visible, bool takesKeyboard) {
 }
 
 bool MirrorHUDWindow::isShown() const { return window_->isVisible(); }
+
+void MirrorHUDWindow::showSearch(const std::string& text,
+                                 const std::vector<std::string>& visibleIDs,
+                                 const std::optional<std::string>& focusedID) {
+  view_->setSearch(text, visibleIDs, focusedID);
+}
+
+QWidget& MirrorHUDWindow::widget() const { return *window_; }
 
 void MirrorHUDWindow::mouseDown(CocoaPoint point, bool right, unsigned modifiers) {
   // The panel's point with its origin at the bottom left, as the view's top-left point.

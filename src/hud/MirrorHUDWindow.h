@@ -6,6 +6,8 @@
 
 #include "hud/MirrorHUDController.h"
 
+class QWidget;
+
 namespace lumarin {
 
 class L10n;
@@ -26,11 +28,15 @@ class MirrorHUDWindow final : public MirrorHUDSurface {
   void setFrame(const CocoaRect& frame) override;
   void setVisible(bool visible, bool takesKeyboard) override;
   void mouseDown(CocoaPoint point, bool right, unsigned modifiers) override;
+  void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                  const std::optional<std::string>& focusedID) override;
 
   // The panel as Qt paints it, at `scale` pixels per point, with a transparent outside.
   QImage picture(double scale) const;
   bool isShown() const;
   MirrorHUDView& view() const { return *view_; }
+  // The toolkit window, where key presses arrive.
+  QWidget& widget() const;
 
  private:
   class Frame;

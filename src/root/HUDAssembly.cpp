@@ -12,6 +12,8 @@
 #include "hud/MirrorHUDView.h"
 #include "hud/MirrorHUDWindow.h"
 #include "hud/MirrorHistory.h"
+#include "l10n/AppLanguage.h"
+#include "l10n/L10n.h"
 #include "platform/Platform.h"
 #include "platform/Scheduler.h"
 #include "platform/Screens.h"
@@ -44,7 +46,8 @@ HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr
   };
   hud_ = std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
       model_, *p.windows, *p.events, *p.screens, *p.scheduler, skyLight, *p.workspace, *bus_,
-      forwarder, permissions_, log, makeSurface});
+      forwarder, permissions_, log, makeSurface,
+      [this] { return std::string(languageCode(*l10n_.language())); }});
   controller_ = std::make_shared<MirrorController>(MirrorController::Dependencies{
       model_, hud_, watcher_, *bus_, *p.scheduler, *p.screens, *p.screenCapture, log,
       [&history, statistics = std::move(statistics)](const std::string& name,

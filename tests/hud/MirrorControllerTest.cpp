@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include "hud/ControlCenterWatcher.h"
 #include "hud/HUDLayoutBus.h"
 #include "hud/MirrorController.h"
 #include "hud/MirrorFixture.h"
 #include "hud/MirrorHUDController.h"
 #include "hud/MirrorHUDLayout.h"
+#include "hud/MirrorHUDSearch.h"
 #include "hud/MirrorHUDView.h"
 #include "hud/MirrorHUDWindow.h"
 #include "menubar/Permissions.h"
@@ -41,7 +44,8 @@ class MirrorControllerTest : public test::MirrorFixture {
                                                           [] { return 982.0; });
           window_ = window.get();
           return std::unique_ptr<MirrorHUDSurface>(std::move(window));
-        }});
+        },
+        [] { return std::string("en"); }});
     controller_ = std::make_shared<MirrorController>(MirrorController::Dependencies{
         model(), hud_, watcher_, *bus_, scheduler_, mac_.screens, mac_.screenCapture, log_,
         [this](const std::string& name, const Properties& properties) {
@@ -226,6 +230,109 @@ TEST_F(MirrorControllerTest, EscapeOutsideClicksAndOwnWindowsCloseThePanel) {
   EXPECT_EQ(hud_->lastHideReason(), "cancel");
   // No monitors are left behind.
   EXPECT_EQ(mac_.events.liveMonitors(), monitors);
+}
+
+TEST_F(MirrorControllerTest, TypingFiltersTheKeyPanelAndEscapeClearsBeforeItCloses) {
+  start();
+  refresh();
+  controller_->toggleHUD("hotkey");
+  ASSERT_TRUE(hud_->isVisible());
+  ASSERT_TRUE(window_ != nullptr && hud_->search() != nullptr);
+  const CocoaRect opened = hud_->panel()->window().frame();
+  QTest::keyClicks(&window_->widget(), "alp");
+  EXPECT_EQ(hud_->search()->text(), "alp");
+  const auto shown = window_->view().shownIDs();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(window_->view().focusedID(), shown[0]);  // the first match is focused
+  // One tile under the search line; the top edge stays where it was.
+  const CocoaRect filtered = hud_->panel()->window().frame();
+  const Size size = MirrorHUDLayout::panelSize(1, false, true);
+  EXPECT_EQ(filtered.width(), size.width);
+  EXPECT_EQ(filtered.height(), size.height);
+  EXPECT_EQ(filtered.maxY(), opened.maxY());
+  EXPECT_EQ(window_->view().width(), static_cast<int>(size.width));
+  EXPECT_EQ(logLines("mirror: hud filter \"alp\" visible=1 of ").size(), 1u);
+  // A refresh while filtering keeps the filter and the focus.
+  refresh();
+  EXPECT_EQ(window_->view().shownIDs(), shown);
+  EXPECT_EQ(window_->view().focusedID(), shown[0]);
+  // Backspace edits; a filter that matches nothing says so and keeps the panel open.
+  QTest::keyClick(&window_->widget(), Qt::Key_Backspace);
+  EXPECT_EQ(hud_->search()->text(), "al");
+  QTest::keyClicks(&window_->widget(), "zz");
+  EXPECT_TRUE(window_->view().shownIDs().empty());
+  EXPECT_TRUE(hud_->isVisible());
+  // Escape empties the filter first, and only an empty one closes the panel: from the
+  // toolkit's window and from the system's key events alike.
+  QTest::keyClick(&window_->widget(), Qt::Key_Escape);
+  EXPECT_TRUE(hud_->isVisible());
+  EXPECT_EQ(hud_->search()->text(), "");
+  EXPECT_EQ(window_->view().shownIDs().size(), model()->tiles()->size());
+  QTest::keyClick(&window_->widget(), Qt::Key_Escape);
+  EXPECT_FALSE(hud_->isVisible());
+  EXPECT_EQ(hud_->lastHideReason(), "cancel");
+  controller_->toggleHUD("hotkey");
+  EXPECT_EQ(hud_->search()->text(), "");  // every opening starts without a filter
+  QTest::keyClicks(&window_->widget(), "b");
+  EXPECT_TRUE(mac_.events.userKeyDown(MirrorHUDPanel::kEscapeKeyCode, 0));
+  scheduler_.runUntilIdle();
+  EXPECT_TRUE(hud_->isVisible());
+  EXPECT_EQ(hud_->search()->text(), "");
+  (void)mac_.events.userKeyDown(MirrorHUDPanel::kEscapeKeyCode, 0);
+  scheduler_.runUntilIdle();
+  EXPECT_FALSE(hud_->isVisible());
+  EXPECT_EQ(hud_->lastHideReason(), "esc");
+}
+
+TEST_F(MirrorControllerTest, ReturnShiftReturnAndDigitsClickThroughTheForwarder) {
+  start();
+  refresh();
+  // Return: the focused first match, as a left click.
+  controller_->toggleHUD("hotkey");
+  QTest::keyClicks(&window_->widget(), "bet");
+  ASSERT_EQ(window_->view().shownIDs().size(), 1u);
+  const std::string beta = window_->view().shownIDs()[0];
+  QTest::keyClick(&window_->widget(), Qt::Key_Return);
+  scheduler_.runUntilIdle();
+  EXPECT_FALSE(hud_->isVisible());
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].tile, beta);
+  EXPECT_EQ(reports_[0].targetApp, "com.example.b");
+  auto menus = mac_.world.openedMenus();
+  ASSERT_FALSE(menus.empty());
+  EXPECT_EQ(menus.back().process, "com.example.b");
+  EXPECT_FALSE(menus.back().right);
+  // Shift-Return: the same as a right click.
+  controller_->toggleHUD("hotkey");
+  QTest::keyClicks(&window_->widget(), "alp");
+  QTest::keyClick(&window_->widget(), Qt::Key_Return, Qt::ShiftModifier);
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(reports_.size(), 2u);
+  EXPECT_EQ(reports_[1].targetApp, "com.example.a");
+  EXPECT_EQ(logLines("mirror: click Alpha right=true").size(), 1u);
+  // A digit: the n-th tile in reading order; arrows and Return: the one they reach.
+  controller_->toggleHUD("hotkey");
+  const auto all = window_->view().shownIDs();
+  ASSERT_GE(all.size(), 2u);
+  QTest::keyClick(&window_->widget(), Qt::Key_2);
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(reports_.size(), 3u);
+  EXPECT_EQ(reports_[2].tile, all[1]);
+  controller_->toggleHUD("hotkey");
+  QTest::keyClick(&window_->widget(), Qt::Key_End);
+  QTest::keyClick(&window_->widget(), Qt::Key_Left);
+  EXPECT_EQ(window_->view().focusedID(), all[all.size() - 2]);
+  QTest::keyClick(&window_->widget(), Qt::Key_Return);
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(reports_.size(), 4u);
+  EXPECT_EQ(reports_[3].tile, all[all.size() - 2]);
+  // A digit past the last tile and Return without focus do nothing.
+  controller_->toggleHUD("hotkey");
+  QTest::keyClick(&window_->widget(), Qt::Key_9);
+  QTest::keyClick(&window_->widget(), Qt::Key_Return);
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(reports_.size(), 4u);
+  EXPECT_TRUE(hud_->isVisible());
 }
 
 TEST_F(MirrorControllerTest, ClicksInThePanelReachTilesAndThePermissionRow) {

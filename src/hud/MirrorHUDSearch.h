@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hud/MirrorFilter.h"
+#include "hud/MirrorModel.h"
+
+namespace lumarin {
+
+// The HUD from the keyboard while it is the key panel: the filter typed so far, the tiles it
+// leaves (in the model's order, so the grid keeps its rules), and the focused tile. Focus moves
+// in reading order, rows as the grid draws them: the top row holds the last tiles, each row
+// right-aligned. While filtering the first match (in reading order) is focused. Main queue.
+class MirrorHUDSearch {
+ public:
+  enum class Move { left, right, up, down, home, end };
+
+  explicit MirrorHUDSearch(const std::string& languageCode);
+
+  // The model published: filter again; the focus stays on its tile while that still shows.
+  void setTiles(const std::vector<MirrorModel::Tile>& tiles,
+                const std::map<std::string, MirrorModel::Target>& targets);
+  // Typed text is appended to the filter; Backspace takes its last character (a whole
+  // grapheme) off. Both refocus the first match.
+  void type(std::string_view text);
+  void backspace();
+  // Empties the filter; false when it was empty already.
+  bool clear();
+  // No filter and no focus: a new opening.
+  void reset();
+  void move(Move move);
+
+  const std::string& text() const { return text_; }
+  bool filtering() const { return !text_.empty(); }
+  // The visible tiles, in the model's order.
+  const std::vector<MirrorModel::Tile>& visible() const { return visible_; }
+  std::vector<std::string> visibleIDs() const;
+  const std::optional<std::string>& focusedID() const { return focused_; }
+  // The id of the n-th visible tile in reading order, counted from 1.
+  std::optional<std::string> nthInReadingOrder(std::size_t n) const;
+
+ private:
+  void refilter(bool focusFirst);
+  // Visible positions (into `visible_`) in reading order.
+  std::vector<std::size_t> readingOrder() const;
+
+  MirrorFilter filter_;
+  std::string text_;
+  std::vector<MirrorFilter::Prepared> query_;
+  std::vector<MirrorModel::Tile> tiles_;
+  // Per tile id: its title, the item's own title and its app's identifier, prepared.
+  std::map<std::string, std::vector<MirrorFilter::Prepared>> texts_;
+  std::vector<MirrorModel::Tile> visible_;
+  std::optional<std::string> focused_;
+};
+
+}  // namespace lumarin
