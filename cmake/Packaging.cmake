@@ -34,7 +34,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME lumarin)
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
     "Menu bar utility on a simulated Mac\n Mirrors Dock badges into menu bar items and shows every menu bar item in a HUD.")
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "adwaita-icon-theme, fonts-dejavu-core")
+# libcurl is opened at run time (the first request), so dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "adwaita-icon-theme, fonts-dejavu-core, libcurl4")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME lumarin-service)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_SERVICE_DESCRIPTION

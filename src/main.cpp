@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/EntryPoint.h"
+#include "app/QtMessageLog.h"
 #include "platform/RunLoop.h"
 #include "platform/host/HostBundle.h"
 #include "platform/host/TerminationSignals.h"
@@ -18,6 +19,16 @@
 namespace {
 
 using namespace lumarin;
+
+// Qt's messages so far waited for the debug log; while this lives they go straight to it. It
+// goes before the platform that owns the log.
+class QtMessagesInLog {
+ public:
+  explicit QtMessagesInLog(const DebugLog& log) { QtMessageLog::attach(log); }
+  ~QtMessagesInLog() { QtMessageLog::detach(); }
+  QtMessagesInLog(const QtMessagesInLog&) = delete;
+  QtMessagesInLog& operator=(const QtMessagesInLog&) = delete;
+};
 
 Result<sim::Scenario> loadScenario(const Options& options) {
   if (!options.scenario) {
@@ -57,6 +68,7 @@ int run(int argc, char** argv) {
   }
 
   PlatformAssembly platform(options, *scenario);
+  const QtMessagesInLog qtMessages(platform.debugLog());
   const StartOutcome start = platform.runEntryPoint();
   if (start == StartOutcome::lockRefused) {
     return 1;
@@ -89,4 +101,9 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) {
+  // Before anything can make Qt speak: its messages belong in the debug log, not on the
+  // terminal.
+  QtMessageLog::install();
+  return run(argc, argv);
+}

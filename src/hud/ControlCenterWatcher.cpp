@@ -195,11 +195,14 @@ ControlCenterWatcher::Kind ControlCenterWatcher::classify(
 std::optional<std::string> ControlCenterWatcher::axPanelTitle(int pid) {
   Accessibility& ax = deps_.accessibility;
   const AXElement app = ax.createApplication(pid);
-  ax.setMessagingTimeout(app, 0.2);
+  ax.setMessagingTimeout(app, kPanelTitleTimeout);
   const auto windows = ax.elementsAttribute(app, "AXWindows");
   if (!windows || windows->empty()) {
     return std::nullopt;
   }
+  // The window's element comes without its application's timeout: a Control Center that
+  // stops answering between the two calls would otherwise hold the poll for six seconds.
+  ax.setMessagingTimeout(windows->front(), kPanelTitleTimeout);
   return ax.stringAttribute(windows->front(), "AXTitle").value_or("(untitled)");
 }
 

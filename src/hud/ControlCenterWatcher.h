@@ -35,6 +35,8 @@ class ControlCenterWatcher : public std::enable_shared_from_this<ControlCenterWa
   static constexpr double kLeeway = 0.05;
   static constexpr double kFastWindow = 3.0;
   static constexpr int kPIDCheckPolls = 40;
+  // Every element the panel-title read asks, in seconds.
+  static constexpr double kPanelTitleTimeout = 0.2;
 
   struct CCWindow {
     int layer = 0;

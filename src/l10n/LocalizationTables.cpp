@@ -1,5 +1,7 @@
 #include "l10n/LocalizationTables.h"
 
+#include <array>
+#include <atomic>
 #include <mutex>
 
 #include "base/Json.h"
@@ -24,9 +26,12 @@ std::string_view l10nTable_tr();
 
 namespace {
 
-struct Tables {
-  std::array<LocalizationTables::Table, 14> tables;
-  std::vector<std::string> keys;
+// One table per language, parsed on its first use: a run in one language never holds the
+// other thirteen, and a language switch costs one parse.
+struct Slot {
+  std::once_flag once;
+  LocalizationTables::Table table;
+  std::atomic<bool> loaded{false};
 };
 
 std::string_view source(AppLanguage language) {
@@ -63,36 +68,54 @@ std::string_view source(AppLanguage language) {
   return {};
 }
 
-const Tables& tables() {
-  static const Tables built = [] {
-    Tables t;
-    for (AppLanguage language : kAllLanguages) {
-      // The tables are checked by the test suite; a broken one would only fall back to English.
-      auto parsed = json::parseOrdered(source(language));
-      if (!parsed || !parsed->is_object()) {
-        continue;
-      }
-      for (const auto& [key, text] : parsed->items()) {
-        if (!text.is_string()) {
-          continue;
-        }
-        t.tables[static_cast<std::size_t>(language)].emplace(key, text.get<std::string>());
-        if (language == AppLanguage::en) {
-          t.keys.push_back(key);
-        }
-      }
-    }
-    return t;
-  }();
-  return built;
+std::array<Slot, kAllLanguages.size()>& slots() {
+  static std::array<Slot, kAllLanguages.size()> all;
+  return all;
 }
+
+std::vector<std::string>& englishKeys() {
+  static std::vector<std::string> keys;
+  return keys;
+}
+
+void parse(AppLanguage language, LocalizationTables::Table& table, std::vector<std::string>* keys) {
+  // The tables are checked by the test suite; a broken one would only fall back to English.
+  auto parsed = json::parseOrdered(source(language));
+  if (!parsed || !parsed->is_object()) {
+    return;
+  }
+  table.reserve(parsed->size());
+  for (const auto& [key, text] : parsed->items()) {
+    if (!text.is_string()) {
+      continue;
+    }
+    table.emplace(key, text.get<std::string>());
+    if (keys != nullptr) {
+      keys->push_back(key);
+    }
+  }
+}
+
+Slot& slot(AppLanguage language) { return slots()[static_cast<std::size_t>(language)]; }
 
 }  // namespace
 
 const LocalizationTables::Table& LocalizationTables::table(AppLanguage language) {
-  return tables().tables[static_cast<std::size_t>(language)];
+  Slot& s = slot(language);
+  std::call_once(s.once, [&] {
+    parse(language, s.table, language == AppLanguage::en ? &englishKeys() : nullptr);
+    s.loaded.store(true, std::memory_order_release);
+  });
+  return s.table;
 }
 
-const std::vector<std::string>& LocalizationTables::keys() { return tables().keys; }
+const std::vector<std::string>& LocalizationTables::keys() {
+  (void)table(AppLanguage::en);
+  return englishKeys();
+}
+
+bool LocalizationTables::isLoaded(AppLanguage language) {
+  return slot(language).loaded.load(std::memory_order_acquire);
+}
 
 }  // namespace lumarin

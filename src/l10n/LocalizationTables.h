@@ -8,7 +8,8 @@
 
 namespace lumarin {
 
-// The string tables compiled into the program, one per language. Built once on first use,
+// The string tables compiled into the program, one per language. Each is parsed on its own
+// first use (the interface language's when the program starts, another on a switch),
 // immutable afterwards, readable from any thread.
 class LocalizationTables {
  public:
@@ -17,6 +18,8 @@ class LocalizationTables {
   static const Table& table(AppLanguage language);
   // The keys in the English table's order (for tests and tools).
   static const std::vector<std::string>& keys();
+  // Whether the language's table has been parsed yet (for tests and measurements).
+  static bool isLoaded(AppLanguage language);
 };
 
 }  // namespace lumarin

@@ -35,13 +35,16 @@ ControlCenterExtras::Snapshot ControlCenterExtras::snapshot() {
 ControlCenterExtras::Snapshot ControlCenterExtras::snapshot(int hostPID) {
   Snapshot out;
   const AXElement app = ax_.createApplication(hostPID);
-  ax_.setMessagingTimeout(app, 0.3);
+  ax_.setMessagingTimeout(app, kMessagingTimeout);
   AXValue barValue;
   if (ax_.copyAttributeValue(app, "AXExtrasMenuBar", barValue) != kAXErrorSuccess ||
       !barValue.asElement()) {
     return {};
   }
+  // Every element reached through another one starts with the system's default timeout:
+  // each gets the host's own before it is asked anything.
   const AXElement bar = *barValue.asElement();
+  ax_.setMessagingTimeout(bar, kMessagingTimeout);
   const auto children = ax_.elementsAttribute(bar, "AXChildren");
   if (!children) {
     return {};
@@ -49,6 +52,7 @@ ControlCenterExtras::Snapshot ControlCenterExtras::snapshot(int hostPID) {
   AXValue overflowValue;
   if (ax_.copyAttributeValue(bar, "AXOverflowButton", overflowValue) == kAXErrorSuccess) {
     if (auto button = overflowValue.asElement()) {
+      ax_.setMessagingTimeout(*button, kMessagingTimeout);
       const GlobalRect r = frame(*button);
       if (r.width() > 0) {
         out.overflowChevron = r;
@@ -56,6 +60,7 @@ ControlCenterExtras::Snapshot ControlCenterExtras::snapshot(int hostPID) {
     }
   }
   for (const auto& child : *children) {
+    ax_.setMessagingTimeout(child, kMessagingTimeout);
     const GlobalRect childFrame = frame(child);
     const auto role = ax_.stringAttribute(child, "AXRole");
     if (role == "AXButton") {
@@ -71,6 +76,7 @@ ControlCenterExtras::Snapshot ControlCenterExtras::snapshot(int hostPID) {
         continue;
       }
       element = inner->front();
+      ax_.setMessagingTimeout(element, kMessagingTimeout);
     }
     GlobalRect itemFrame = element == child ? childFrame : frame(element);
     if (!(itemFrame.width() > 0)) {

@@ -12,9 +12,12 @@ namespace lumarin {
 class Workspace;
 
 // The system's own menu bar items, read from the process that hosts them (the menu bar agent,
-// else Control Center), and the overflow chevron. Any thread; 0.3 s timeout per host.
+// else Control Center), and the overflow chevron. Any thread; every element of the host is
+// asked with a 0.3 s timeout.
 class ControlCenterExtras {
  public:
+  static constexpr double kMessagingTimeout = 0.3;
+
   struct Item {
     std::string identifier;
     std::string description;

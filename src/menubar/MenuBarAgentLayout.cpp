@@ -43,7 +43,7 @@ std::vector<MenuBarAgentLayout::Layout> MenuBarAgentLayout::snapshot() {
     return {};
   }
   const AXElement app = ax_.createApplication(*pid);
-  ax_.setMessagingTimeout(app, 0.3);
+  ax_.setMessagingTimeout(app, kSnapshotTimeout);
   std::vector<Layout> layouts;
   const auto windows = ax_.elementsAttribute(app, "AXChildren");
   if (!windows) {
@@ -51,6 +51,9 @@ std::vector<MenuBarAgentLayout::Layout> MenuBarAgentLayout::snapshot() {
   }
   static const std::vector<std::string> kSlotAttributes = {"AXRole", "AXPosition", "AXSize"};
   for (const auto& window : *windows) {
+    // Elements handed out by another call carry the system's default timeout, not their
+    // parent's: each gets the snapshot's own before it is asked anything.
+    ax_.setMessagingTimeout(window, kSnapshotTimeout);
     if (ax_.stringAttribute(window, "AXRole") != "AXWindow") {
       continue;
     }
@@ -66,6 +69,7 @@ std::vector<MenuBarAgentLayout::Layout> MenuBarAgentLayout::snapshot() {
     Layout layout;
     layout.frame = GlobalRect(*position, *size);
     for (const auto& child : *children) {
+      ax_.setMessagingTimeout(child, kSnapshotTimeout);
       std::vector<AXValue> values;
       if (ax_.copyMultipleAttributeValues(child, kSlotAttributes, values) != kAXErrorSuccess ||
           values.size() != 3) {
@@ -87,12 +91,15 @@ std::vector<MenuBarAgentLayout::Layout> MenuBarAgentLayout::snapshot() {
 }
 
 std::optional<int> MenuBarAgentLayout::resolvePID(const AXElement& slot) {
-  ax_.setMessagingTimeout(slot, 0.2);
+  ax_.setMessagingTimeout(slot, kResolveTimeout);
   const auto children = ax_.elementsAttribute(slot, "AXChildren");
   if (!children) {
     return std::nullopt;
   }
   for (const auto& child : *children) {
+    // The slot's child is the owning application's element: asking it anything messages that
+    // app, which may be the one not answering.
+    ax_.setMessagingTimeout(child, kResolveTimeout);
     if (ax_.stringAttribute(child, "AXRole") != "AXApplication") {
       continue;
     }

@@ -20,6 +20,11 @@ class Workspace;
 // matching of scanned items to the slots really drawn (those right of the chevron). Any thread.
 class MenuBarAgentLayout {
  public:
+  // Messaging timeouts, in seconds, of every element each step asks: the agent's strip, and
+  // the owner of a slot the scan could not place.
+  static constexpr double kSnapshotTimeout = 0.3;
+  static constexpr double kResolveTimeout = 0.2;
+
   struct Slot {
     GlobalRect rect;
     bool isChevron = false;

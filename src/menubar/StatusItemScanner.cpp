@@ -167,12 +167,16 @@ std::vector<ExternalStatusItem> StatusItemScanner::scan() {
     if (!bar) {
       continue;
     }
+    // An element handed out by another call starts with the system's default timeout (about
+    // six seconds), whatever its parent had: each one gets the scan's own.
+    ax.setMessagingTimeout(*bar, kMessagingTimeout);
     const auto children = ax.elementsAttribute(*bar, "AXChildren");
     if (!children) {
       continue;
     }
     for (std::size_t i = 0; i < children->size(); ++i) {
       const AXElement& child = (*children)[i];
+      ax.setMessagingTimeout(child, kMessagingTimeout);
       const auto position = ax.pointAttribute(child, "AXPosition");
       if (!position) {
         continue;

@@ -13,6 +13,7 @@
 #include "onboarding/OnboardingSnapshots.h"
 #include "platform/Bundle.h"
 #include "platform/Platform.h"
+#include "platform/host/HostMemory.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/SimulatedMac.h"
 #include "root/HUDAssembly.h"
@@ -100,6 +101,7 @@ SettingsWindowController& WindowsAssembly::settingsController() {
             delegate->toggleHUD("menu");
           }
         }});
+    settings_->setOnReleased(returnFreedMemoryToSystem);
   }
   return *settings_;
 }

@@ -74,6 +74,7 @@ SettingsWindowController::SettingsWindowController(Dependencies dependencies)
     : deps_(std::move(dependencies)) {}
 
 SettingsWindowController::~SettingsWindowController() {
+  releaseTask_.cancel();
   tabSubscription_.reset();
   window_.reset();
 }
@@ -85,6 +86,7 @@ void SettingsWindowController::create() {
                                                if (deps_.history != nullptr) {
                                                  deps_.history->windowClosed("settings", frame());
                                                }
+                                               scheduleRelease();
                                              });
   window_->setWindowTitle(QString::fromStdString(deps_.context.l10n.string("set.title")));
   view_ = new SettingsView(deps_.context, router_, window_.get());
@@ -99,8 +101,13 @@ void SettingsWindowController::create() {
       deps_.history->tabShown("settings", std::string(settingsTabName(tab)));
     }
   });
-  // Centred on the screen the window opens on.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+  if (releasedGeometry_) {
+    // Made again after a release: where the user left the one before.
+    window_->resize(releasedGeometry_->size());
+    window_->move(releasedGeometry_->topLeft());
+    releasedGeometry_.reset();
+  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Centred on the screen the window opens on.
     const QRect available = screen->availableGeometry();
     window_->move(available.center() -
                   QPoint(SettingsWindow::kWidth / 2, SettingsWindow::kHeight / 2));
@@ -108,6 +115,7 @@ void SettingsWindowController::create() {
 }
 
 void SettingsWindowController::show(std::optional<SettingsTab> tab) {
+  releaseTask_.cancel();
   if (tab) {
     router_.select(*tab);
   }
@@ -145,6 +153,25 @@ void SettingsWindowController::show(std::optional<SettingsTab> tab) {
 void SettingsWindowController::close() {
   if (window_ && window_->isVisible()) {
     window_->close();
+  }
+}
+
+void SettingsWindowController::scheduleRelease() {
+  releaseTask_.cancel();
+  releaseTask_ = deps_.context.scheduler.mainQueue().postAfter(
+      kReleaseDelay, weak_.bind([](SettingsWindowController& self) { self.release(); }));
+}
+
+void SettingsWindowController::release() {
+  if (!window_ || window_->isVisible()) {
+    return;
+  }
+  releasedGeometry_ = QRect(window_->pos(), window_->size());
+  tabSubscription_.reset();
+  view_ = nullptr;
+  window_.reset();
+  if (onReleased_) {
+    onReleased_();
   }
 }
 

@@ -9,6 +9,8 @@
 #include "app/SettingsTab.h"
 #include "base/Geometry.h"
 #include "base/Signal.h"
+#include "base/WeakBind.h"
+#include "platform/Scheduler.h"
 #include "settings/SettingsContext.h"
 #include "settings/SettingsView.h"
 #include "ui/Appearance.h"
@@ -40,8 +42,10 @@ class SettingsWindow : public QWidget {
   std::function<void()> onClose_;
 };
 
-// Owns the settings window, created on the first `show` and kept for the life of the process.
-// Main thread.
+// Owns the settings window, created on `show`. A window closed for `kReleaseDelay` is
+// destroyed and made again on the next `show`, on the tab, at the size and place it had: the
+// settings live in their models, so a program whose window stays closed holds no widgets,
+// fonts or pictures for it. Main thread.
 class SettingsWindowController {
  public:
   struct Dependencies {
@@ -56,6 +60,10 @@ class SettingsWindowController {
     // Writes the HUD's picture into a directory (the snapshot run's "hud.png").
     std::function<void(const std::filesystem::path&)> hudSnapshot;
   };
+
+  // Long enough that closing and reopening soon costs nothing, short enough that a window
+  // closed for good gives its memory back within a minute.
+  static constexpr Duration kReleaseDelay = std::chrono::seconds(30);
 
   explicit SettingsWindowController(Dependencies dependencies);
   ~SettingsWindowController();
@@ -79,6 +87,9 @@ class SettingsWindowController {
   // A window of this size centred on the main screen's visible part, as windows open.
   static CocoaRect centredFrame(const Screens* screens, double width, double height);
   void setAppearance(std::optional<Appearance> appearance);
+  // Runs after a closed window's widgets were destroyed (where the program can return the
+  // freed memory to the system).
+  void setOnReleased(std::function<void()> onReleased) { onReleased_ = std::move(onReleased); }
 
   // Writes every tab ("settings-<tab><suffix>.png", and with `bottoms` a second picture of
   // each scrolled to its end); false when a file could not be written.
@@ -88,6 +99,8 @@ class SettingsWindowController {
  private:
   void create();
   void snapshotRun(const std::filesystem::path& directory);
+  void scheduleRelease();
+  void release();
 
   Dependencies deps_;
   SettingsRouter router_;
@@ -95,6 +108,11 @@ class SettingsWindowController {
   SettingsView* view_ = nullptr;
   bool snapshotDone_ = false;
   Subscription tabSubscription_;
+  // Where the window was when it was released, for the next one.
+  std::optional<QRect> releasedGeometry_;
+  TaskHandle releaseTask_;
+  std::function<void()> onReleased_;
+  WeakPtrFactory<SettingsWindowController> weak_{this};
 };
 
 }  // namespace lumarin

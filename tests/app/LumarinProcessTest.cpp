@@ -6,8 +6,12 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <set>
+#include <sstream>
 
 #include "app/SingleInstanceGuard.h"
 #include "base/Json.h"
@@ -27,13 +31,17 @@ struct Outcome {
 
 class LumarinProcessTest : public ::testing::Test {
  protected:
-  Outcome run(const QStringList& arguments) {
+  Outcome run(const QStringList& arguments,
+              const std::function<void(QProcessEnvironment&)>& adjust = nullptr) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", QString::fromStdString((dir_ / "data").string()));
     env.insert("XDG_CONFIG_HOME", QString::fromStdString((dir_ / "config").string()));
     env.insert("TMPDIR", QString::fromStdString(dir_.path().string()));
     env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir_.path().string()));
+    if (adjust) {
+      adjust(env);
+    }
     process.setProcessEnvironment(env);
     process.start(LUMARIN_EXECUTABLE, arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
@@ -358,6 +366,86 @@ TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) 
   EXPECT_EQ(windows.back()["event"], "closed");
   EXPECT_EQ(windows.back()["frame"].size(), 4u);
   EXPECT_NE(story.find("The whole run: "), std::string::npos);
+}
+
+// The narrated run as a newcomer starts it on a fresh machine (no runtime directory set): the
+// terminal shows the story and its closing lines, nothing of what Qt says, which goes to the
+// debug log instead.
+class NarratedRunTest : public LumarinProcessTest {
+ protected:
+  // As scripts/run.sh starts it: the report's directory exists, the pictures' does not.
+  QStringList narratedArguments() const {
+    std::filesystem::create_directories(dir_ / "run");
+    return {"--virtual-time",
+            "--run-for",
+            "60",
+            "--story",
+            "--report",
+            QString::fromStdString((dir_ / "run" / "report.json").string()),
+            "--snapshot",
+            QString::fromStdString((dir_ / "run" / "pictures").string())};
+  }
+
+  void expectOnlyTheStory(const Outcome& outcome) {
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.standardError, "");
+    const std::regex storyLine(R"(\d+:\d\d\.\d  \S.*)");
+    std::istringstream lines(outcome.standardOutput);
+    std::string line;
+    std::size_t storyLines = 0;
+    std::vector<std::string> closing;
+    while (std::getline(lines, line)) {
+      if (std::regex_match(line, storyLine)) {
+        EXPECT_TRUE(closing.empty()) << "story after the closing lines: " << line;
+        ++storyLines;
+      } else if (!line.empty()) {
+        closing.push_back(line);
+      }
+    }
+    EXPECT_GT(storyLines, 20u);
+    ASSERT_EQ(closing.size(), 2u) << outcome.standardOutput;
+    EXPECT_EQ(closing[0], "The whole run: " + (dir_ / "run" / "report.json").string());
+    EXPECT_EQ(closing[1].rfind("What Lumarin drew: " + (dir_ / "run" / "pictures").string(), 0), 0u)
+        << closing[1];
+    // Qt did speak; its words are in the debug log with their category.
+    const std::string log = debugLog();
+    EXPECT_NE(log.find(" qt: warning ["), std::string::npos) << log;
+  }
+};
+
+TEST_F(NarratedRunTest, OnTheOffscreenPlatformTheTerminalShowsOnlyTheStory) {
+  QStringList arguments = narratedArguments();
+  arguments.prepend("--headless");
+  const Outcome outcome = run(arguments, [](QProcessEnvironment& env) {
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+  });
+  expectOnlyTheStory(outcome);
+  EXPECT_NE(debugLog().find("qt: warning [default] QStandardPaths: XDG_RUNTIME_DIR not set"),
+            std::string::npos);
+}
+
+TEST_F(NarratedRunTest, OnAnXServerTheTerminalShowsOnlyTheStory) {
+  // Xvfb picks a free display and writes its number once it accepts clients: waiting for that
+  // line is waiting for the server, without a sleep.
+  if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+    GTEST_SKIP() << "no Xvfb on this machine";
+  }
+  QProcess xvfb;
+  xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"});
+  ASSERT_TRUE(xvfb.waitForReadyRead(15000)) << xvfb.readAllStandardError().toStdString();
+  const QString display = ":" + QString::fromLatin1(xvfb.readLine().trimmed());
+  const Outcome outcome = run(narratedArguments(), [&display](QProcessEnvironment& env) {
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("DISPLAY", display);
+  });
+  xvfb.terminate();
+  xvfb.waitForFinished(15000);
+  expectOnlyTheStory(outcome);
+  EXPECT_NE(debugLog().find("qt: "), std::string::npos);
 }
 
 // A link given to a second process goes to the running instance (played by this test, which

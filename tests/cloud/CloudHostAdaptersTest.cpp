@@ -1,17 +1,22 @@
 // This machine's side of the account: which service URLs may be used, the secret store's file
-// fallback, and the HTTP client's refusals.
+// fallback, and the HTTP client's answers and refusals.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
 
 #include "cloud/CloudConfig.h"
 #include "platform/ServiceURL.h"
@@ -314,6 +319,69 @@ class WaitingQueue final : public Queue {
   std::condition_variable ran;
   int ran_ = 0;
 };
+
+// A loopback server that answers one request with `answer` and closes. Its thread gives up
+// after a deadline when no request comes.
+struct OneAnswerServer {
+  explicit OneAnswerServer(std::string answer) : port_(true) {
+    thread = std::thread([this, answer = std::move(answer)] {
+      pollfd waiting{port_.fd, POLLIN, 0};
+      if (::poll(&waiting, 1, 60'000) != 1) {
+        return;
+      }
+      const int connection = ::accept4(port_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) {
+        return;
+      }
+      std::string head;
+      char buffer[4096];
+      pollfd reading{connection, POLLIN, 0};
+      while (head.find("\r\n\r\n") == std::string::npos && ::poll(&reading, 1, 60'000) == 1) {
+        const ssize_t received = ::recv(connection, buffer, sizeof buffer, 0);
+        if (received <= 0) {
+          break;
+        }
+        head.append(buffer, static_cast<std::size_t>(received));
+      }
+      request = head;
+      (void)::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+      ::close(connection);
+    });
+  }
+  ~OneAnswerServer() { finish(); }
+  // Waits for the thread: `request` is complete after it.
+  void finish() {
+    if (thread.joinable()) {
+      thread.join();
+    }
+  }
+  std::string url() const { return port_.url(); }
+
+  SilentPort port_;
+  std::string request;  // what arrived, once the thread is joined
+  std::thread thread;
+};
+
+// libcurl is opened on the first request: that request is really sent and its answer read.
+TEST(CurlHttpClientTest, TheFirstRequestIsSentAndItsAnswerRead) {
+  std::optional<HttpResponse> answer;
+  {
+    OneAnswerServer server(
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 12\r\n"
+        "Connection: close\r\n\r\n{\"id\": \"42\"}");
+    WaitingQueue queue;
+    CurlHttpClient client;
+    client.send(HttpRequest{"GET", server.url(), {{"Accept", "application/json"}}, "", seconds(60)},
+                queue, [&](HttpResponse response) { answer = std::move(response); });
+    ASSERT_TRUE(queue.waitFor(1));
+    server.finish();
+    EXPECT_NE(server.request.find("GET /api/me HTTP/1.1"), std::string::npos) << server.request;
+    EXPECT_NE(server.request.find("Accept: application/json"), std::string::npos);
+  }
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_EQ(answer->body, "{\"id\": \"42\"}");
+}
 
 TEST(CurlHttpClientTest, ARefusedConnectionIsStatusZero) {
   SilentPort closed(false);

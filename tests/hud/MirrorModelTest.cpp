@@ -6,6 +6,7 @@
 #include "hud/MirrorModel.h"
 #include "platform/StatusBar.h"
 #include "support/Pictures.h"
+#include "support/TimeoutAuditAccessibility.h"
 
 namespace lumarin {
 namespace {
@@ -219,6 +220,53 @@ TEST_F(MirrorModelTest, ItemsBehindTheOverflowChevronGetTilesAndAreKnownAsHidden
   // Every app item has its tile, the hidden ones too, and the model knows which are hidden.
   EXPECT_EQ(checked, 6);
   EXPECT_GT(hidden, 0);
+}
+
+// One app never answers accessibility calls. Whatever the arrangement, a refresh is not held
+// by it for long: each one publishes within a second of its start.
+class MirrorModelUnresponsiveTest : public MirrorModelTest,
+                                    public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MirrorModelUnresponsiveTest, EachRefreshPublishesWithinASecond) {
+  loadArrangement(GetParam());
+  ASSERT_TRUE(mac_.world.setResponsive("com.example.b", false));
+  std::vector<Duration> published;
+  auto subscription =
+      model()->tiles().observe([&](const auto&) { published.push_back(scheduler_.now()); });
+  for (int i = 0; i < 3; ++i) {
+    published.clear();
+    const Duration start = scheduler_.now();
+    model()->refresh();
+    scheduler_.runUntilIdle();
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_LE(published.front() - start, seconds(1)) << "refresh " << i;
+  }
+  // The app's own items are missing; the others and Control Center's are there.
+  const auto tiles = *model()->tiles();
+  EXPECT_FALSE(tile(tiles, "Beta"));
+  EXPECT_TRUE(tile(tiles, "Alpha"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothArrangements, MirrorModelUnresponsiveTest,
+                         ::testing::Values("unifiedBar", "perItemWindows"));
+
+// A refresh asks every element it reaches (bars, children, slots, their owners) with a short
+// timeout, as macOS needs it per element reference.
+TEST_P(MirrorModelUnresponsiveTest, EveryCallOfARefreshCarriesAShortTimeout) {
+  loadArrangement(GetParam());
+  ASSERT_TRUE(mac_.world.setResponsive("com.example.c", false));
+  test::TimeoutAuditAccessibility audit(mac_.accessibility, kOwnPid, 0.3);
+  StatusItemScanner scanner(StatusItemScanner::Dependencies{
+      audit, mac_.workspace, skyLight_, mac_.windowServer, defaults_, log_, kOwnPid});
+  ControlCenterExtras extras(audit, mac_.workspace);
+  MenuBarAgentLayout agent(audit, mac_.workspace);
+  auto model = std::make_shared<MirrorModel>(MirrorModel::Dependencies{
+      scheduler_, scanner, skyLight_, extras, agent, overflow_, mac_.screens, nullptr, iconCache_,
+      audit, mac_.workspace, mac_.statusBar, log_, [] { return false; }});
+  model->refresh();
+  scheduler_.runUntilIdle();
+  ASSERT_GT((*model->tiles()).size(), 2u);
+  EXPECT_TRUE(audit.findings().empty()) << ::testing::PrintToString(audit.findings());
 }
 
 TEST_F(MirrorModelTest, GoneModelDropsItsRefresh) {

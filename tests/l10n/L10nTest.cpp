@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 #include <regex>
+#include <string>
 
 #include "l10n/FrameworkLanguage.h"
 #include "l10n/L10n.h"
@@ -20,6 +25,40 @@ std::vector<std::string> placeholders(const std::string& text) {
     out.push_back(it->str());
   }
   return out;
+}
+
+// Each language's table is parsed on its first use only, so a run in one language never holds
+// the other thirteen. The tables live as long as the process, so the check runs in a fresh
+// copy of this test program.
+TEST(LocalizationTablesDeathTest, EachTableIsParsedOnItsFirstUseOnly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::string wrong;
+        // Notes every language whose state differs from `loaded`.
+        const auto expectLoaded = [&wrong](const char* when,
+                                           std::initializer_list<AppLanguage> loaded) {
+          for (AppLanguage language : kAllLanguages) {
+            const bool expected = std::find(loaded.begin(), loaded.end(), language) != loaded.end();
+            if (LocalizationTables::isLoaded(language) != expected) {
+              wrong += std::string(when) + ": " + std::string(languageCode(language)) +
+                       (expected ? " not loaded; " : " loaded; ");
+            }
+          }
+        };
+        expectLoaded("at start", {});
+        if (LocalizationTables::table(AppLanguage::de).empty()) {
+          wrong += "the German table is empty; ";
+        }
+        expectLoaded("after German", {AppLanguage::de});
+        if (LocalizationTables::keys().empty()) {
+          wrong += "no keys; ";
+        }
+        expectLoaded("after the keys", {AppLanguage::de, AppLanguage::en});
+        std::fputs(wrong.c_str(), stderr);
+        std::exit(wrong.empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(LocalizationTablesTest, EveryLanguageHasExactlyTheEnglishKeysAndPlaceholders) {

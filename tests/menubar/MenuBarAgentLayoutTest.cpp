@@ -2,11 +2,13 @@
 #include "menubar/MenuBarAgentLayout.h"
 #include "menubar/MenuBarGeometry.h"
 #include "platform/Screens.h"
+#include "support/TimeoutAuditAccessibility.h"
 
 namespace lumarin {
 namespace {
 
 using test::MenuBarFixture;
+using test::TimeoutAuditAccessibility;
 using Layout = MenuBarAgentLayout::Layout;
 using Slot = MenuBarAgentLayout::Slot;
 
@@ -239,6 +241,71 @@ TEST_F(MenuBarFixture, AStaleSlotGoesToItsProcessOnlyWhenOneItemCanHaveIt) {
   EXPECT_FALSE(*placed[1].drawnHint);
   EXPECT_NE(note.find(" stale=0 "), std::string::npos) << note;
 }
+
+// An app that never answers owns slots of the strip the scan could not place: asking each
+// slot's owner costs that step's timeout, not the system's six seconds.
+TEST_F(MenuBarFixture, SlotsOfAnUnresponsiveAppCostTheResolveTimeoutEach) {
+  load(fullBar("unifiedBar"));
+  world_.setResponsive("com.example.b", false);
+  const auto items = scanner_.scan();
+  ASSERT_FALSE(find(items, "b1"));  // the scan cannot read B's items
+  const auto layouts = agent_.snapshot();
+  ASSERT_EQ(layouts.size(), 1u);
+  const Duration before = scheduler_.now();
+  const auto [placed, note] = agent_.place(items, layouts, menuBarScreens(screens_),
+                                           world_.overflowChevron(), {}, {}, nullptr);
+  // B's drawn slots are the unclaimed ones that lead to B.
+  int bSlots = 0;
+  const int bPid = world_.runningProcess("com.example.b")->pid;
+  for (const auto& extra : world_.menuExtras()) {
+    bSlots += extra.pid == bPid && extra.drawn ? 1 : 0;
+  }
+  ASSERT_GT(bSlots, 0);
+  EXPECT_LE(scheduler_.now() - before,
+            seconds(MenuBarAgentLayout::kResolveTimeout * bSlots + 0.001))
+      << note;
+}
+
+// On macOS every element reference starts with the default timeout, also those handed out by
+// other calls: every call of the menu bar readers that messages another process carries a
+// timeout of at most 0.3 s.
+class MenuBarTimeoutTest : public MenuBarFixture,
+                           public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MenuBarTimeoutTest, EveryElementTheReadersAskCarriesAShortTimeout) {
+  load(fullBar(GetParam()));
+  world_.setResponsive("com.example.c", false);
+  TimeoutAuditAccessibility audit(ax_, 0, 0.3);
+  StatusItemScanner scanner(StatusItemScanner::Dependencies{
+      audit, workspace_, skyLight_, windowServer_, defaults_, debugLog_, 0});
+  ControlCenterExtras extras(audit, workspace_);
+  MenuBarAgentLayout agent(audit, workspace_);
+  const auto items = scanner.scan();
+  const auto cc = extras.snapshot();
+  EXPECT_FALSE(cc.items.empty());
+  std::vector<GlobalRect> systemRects;
+  for (const auto& item : cc.items) {
+    systemRects.push_back(item.frame);
+  }
+  const auto layouts = agent.snapshot();
+  const auto placed = agent.place(items, layouts, menuBarScreens(screens_), cc.overflowChevron,
+                                  systemRects, {}, nullptr);
+  EXPECT_FALSE(placed.first.empty());
+  for (const auto& layout : layouts) {
+    for (const auto& slot : layout.slots) {
+      (void)agent.resolvePID(slot.element);
+    }
+  }
+  EXPECT_TRUE(audit.findings().empty()) << ::testing::PrintToString(audit.findings());
+  // The audit does see a call without a timeout.
+  const AXElement app = audit.createApplication(world_.runningProcess("com.example.a")->pid);
+  AXValue value;
+  (void)audit.copyAttributeValue(app, "AXExtrasMenuBar", value);
+  EXPECT_EQ(audit.findings().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothArrangements, MenuBarTimeoutTest,
+                         ::testing::Values("unifiedBar", "perItemWindows"));
 
 TEST_F(MenuBarFixture, ControlCenterExtrasPreferTheAgentAndUnwrapGroups) {
   load(fullBar("unifiedBar"));

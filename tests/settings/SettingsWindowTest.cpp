@@ -62,6 +62,72 @@ TEST_F(SettingsWindowTest, OpeningForATabSwitchesTheOneWindowAndClosingOnlyHides
   EXPECT_EQ(controller().view()->shownTab(), SettingsTab::about);
 }
 
+int settingsWindowsMade() {
+  int count = 0;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    count += dynamic_cast<SettingsWindow*>(top) != nullptr ? 1 : 0;
+  }
+  return count;
+}
+
+// A closed window keeps its widgets for a while, then gives them up; the next opening makes
+// the window again as the user left it.
+TEST_F(SettingsWindowTest, AWindowClosedForAWhileIsReleasedAndReopensAsItWas) {
+  int released = 0;
+  controller().setOnReleased([&released] { ++released; });
+  open();
+  auto* launch = named<ConsentSwitch>("Launch at login");
+  ASSERT_NE(launch, nullptr);
+  click(launch);
+  ASSERT_TRUE(*settings_.launchAtLogin());
+  open(SettingsTab::apps);
+  SettingsWindow* window = controller().window();
+  window->resize(800, 600);
+  window->move(120, 90);
+  settle();
+
+  // Reopened just before the delay is up: the same window, and no release pending.
+  window->close();
+  scheduler_.advanceBy(SettingsWindowController::kReleaseDelay - std::chrono::seconds(1));
+  open();
+  EXPECT_EQ(controller().window(), window);
+  scheduler_.advanceBy(SettingsWindowController::kReleaseDelay * 3);
+  settle();
+  EXPECT_EQ(controller().window(), window) << "an open window is never released";
+  EXPECT_EQ(released, 0);
+
+  window->close();
+  scheduler_.advanceBy(SettingsWindowController::kReleaseDelay - std::chrono::milliseconds(1));
+  EXPECT_EQ(controller().window(), window);
+  scheduler_.advanceBy(std::chrono::milliseconds(1));
+  settle();
+  EXPECT_EQ(controller().window(), nullptr);
+  EXPECT_EQ(controller().view(), nullptr);
+  EXPECT_EQ(settingsWindowsMade(), 0);
+  EXPECT_EQ(released, 1);
+  EXPECT_FALSE(controller().isVisible());
+
+  // Made again: the tab, size and place it had, and the settings as they are.
+  open();
+  ASSERT_NE(controller().window(), nullptr);
+  EXPECT_EQ(settingsWindowsMade(), 1);
+  EXPECT_EQ(controller().view()->shownTab(), SettingsTab::apps);
+  EXPECT_EQ(controller().window()->size(), QSize(800, 600));
+  EXPECT_EQ(controller().window()->pos(), QPoint(120, 90));
+  open(SettingsTab::general);
+  launch = named<ConsentSwitch>("Launch at login");
+  ASSERT_NE(launch, nullptr);
+  EXPECT_TRUE(launch->isChecked());
+  // It still works: the switch writes, and a change made elsewhere shows.
+  click(launch);
+  EXPECT_FALSE(*settings_.launchAtLogin());
+  auto* follow = named<ConsentSwitch>("Show with Control Center");
+  ASSERT_NE(follow, nullptr);
+  const bool before = *settings_.mirrorHUDFollowsControlCenter();
+  settings_.setMirrorHUDFollowsControlCenter(!before);
+  EXPECT_EQ(follow->isChecked(), !before);
+}
+
 TEST_F(SettingsWindowTest, SwitchesWriteTheirSettingsAndFollowChangesMadeElsewhere) {
   open();
   auto* launch = named<ConsentSwitch>("Launch at login");

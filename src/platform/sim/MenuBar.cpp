@@ -139,6 +139,16 @@ bool World::darkMenuBar() const {
   return darkMenuBar_;
 }
 
+void World::setLanguages(std::vector<std::string> languages) {
+  std::lock_guard lock(mutex_);
+  languages_ = std::move(languages);
+}
+
+std::vector<std::string> World::languages() const {
+  std::lock_guard lock(mutex_);
+  return languages_;
+}
+
 bool World::screenRecordingGranted() const {
   std::lock_guard lock(mutex_);
   return screenRecording_;

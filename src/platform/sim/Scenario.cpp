@@ -898,6 +898,7 @@ void buildWorld(const Scenario& scenario, World& world) {
     world.addScreen(screen);
   }
   world.setDarkMenuBar(scenario.darkMenuBar);
+  world.setLanguages(scenario.appleLanguages);
   world.setReduceMotion(scenario.reduceMotion);
   world.setScreenRecordingGranted(scenario.screenRecording);
   world.setScreenRecordingGrantOnRequest(scenario.grantScreenRecordingOnRequest);

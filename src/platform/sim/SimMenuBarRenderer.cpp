@@ -1,10 +1,15 @@
 #include "platform/sim/SimMenuBarRenderer.h"
 
+#include <QDate>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStringList>
 #include <QSvgRenderer>
+#include <QTime>
 #include <cmath>
 
 #include "gfx/Drawing.h"
@@ -67,10 +72,72 @@ void drawHostedItem(QPainter& p, const HostedStatusItem& item, const QRectF& box
   }
 }
 
+// Points kept clear of ink at each side of an item's text.
+constexpr double kTextInset = 2;
+// Texts are drawn at the menu bar's 13 points when they fit, else down to 10 in half points
+// (the stand-in fonts of this machine are wider than the Mac's own).
+constexpr double kLargestText = 13;
+constexpr double kSmallestText = 10;
+
+QLocale localeFor(const std::vector<std::string>& languages) {
+  if (languages.empty()) {
+    return QLocale::c();
+  }
+  return QLocale(QString::fromStdString(languages.front()).replace('-', '_'));
+}
+
+// The clock's texts in the language's own order, longest first: the weekday, the date and the
+// time, then the date and the time, then the weekday and the time, then the time. The world's
+// clock is the Mac's usual stand-in: Tuesday 8 December, 9:41.
+QStringList clockTexts(const QLocale& locale) {
+  const QDate date(2026, 12, 8);
+  const QString time = QTime(9, 41).toString(QStringLiteral("H:mm"));
+  QString full = QStringLiteral("ddd d MMM");
+  QString dayMonth = QStringLiteral("d MMM");
+  switch (locale.language()) {
+    case QLocale::Japanese:
+      full = QStringLiteral("M月d日(ddd)");
+      dayMonth = QStringLiteral("M月d日");
+      break;
+    case QLocale::Chinese:
+      full = QStringLiteral("M月d日 ddd");
+      dayMonth = QStringLiteral("M月d日");
+      break;
+    case QLocale::Korean:
+      full = QStringLiteral("M월 d일 (ddd)");
+      dayMonth = QStringLiteral("M월 d일");
+      break;
+    default:
+      break;
+  }
+  const QString gap = QStringLiteral("  ");
+  return {locale.toString(date, full) + gap + time, locale.toString(date, dayMonth) + gap + time,
+          locale.toString(date, QStringLiteral("ddd")) + gap + time, time};
+}
+
+// The first of `candidates` that fits `room` points at the largest size that lets it, measured
+// on the painter's device; when none fits even small, the last one cut with an ellipsis.
+QString fitText(QPainter& p, const QStringList& candidates, double room) {
+  QFont font = p.font();
+  for (const QString& text : candidates) {
+    for (double size = kLargestText; size >= kSmallestText; size -= 0.5) {
+      font.setPointSizeF(size);
+      if (QFontMetricsF(font, p.device()).horizontalAdvance(text) <= room) {
+        p.setFont(font);
+        return text;
+      }
+    }
+  }
+  font.setPointSizeF(kSmallestText);
+  p.setFont(font);
+  return QFontMetricsF(font, p.device())
+      .elidedText(candidates.isEmpty() ? QString() : candidates.back(), Qt::ElideRight, room);
+}
+
 void drawExtra(QPainter& p, const PlacedMenuExtra& extra, const QRectF& box, const QColor& ink,
-               double scale) {
+               double scale, const QLocale& locale) {
   QFont font;
-  font.setPointSizeF(13);
+  font.setPointSizeF(kLargestText);
   p.setFont(font);
   p.setPen(ink);
   const std::string glyphPath = themeIconPath(extra.spec.glyph);
@@ -84,17 +151,19 @@ void drawExtra(QPainter& p, const PlacedMenuExtra& extra, const QRectF& box, con
                 glyph);
     return;
   }
-  QString text = QString::fromStdString(extra.spec.title);
+  QStringList texts = {QString::fromStdString(extra.spec.title)};
   if (extra.spec.identifier == "com.apple.menuextra.clock") {
-    text = QStringLiteral("Tue 8 Dec  9:41");
+    texts = clockTexts(locale);
   }
-  if (text.isEmpty()) {
+  if (texts.front().isEmpty()) {
     // An item without a picture of its own: a small rounded square.
     p.setBrush(ink);
     p.setPen(Qt::NoPen);
     p.drawRoundedRect(QRectF(box.center().x() - 7, box.center().y() - 7, 14, 14), 3, 3);
     return;
   }
+  // Measured, never assumed: a text wider than its room would be cut at both edges.
+  const QString text = fitText(p, texts, std::max(box.width() - 2 * kTextInset, 0.0));
   p.drawText(box, Qt::AlignCenter, text);
 }
 
@@ -114,7 +183,7 @@ Image renderMenuExtra(const World& world, const PlacedMenuExtra& extra, const Gl
       }
       return;
     }
-    drawExtra(p, extra, box, ink, scale);
+    drawExtra(p, extra, box, ink, scale, localeFor(world.languages()));
   };
   return drawable.rasterize(scale);
 }
@@ -131,6 +200,7 @@ Image renderMenuBar(const World& world, double scale) {
   const auto notch = world.notchRect();
   const auto chevron = world.overflowChevron();
   const double originX = main.frame.minX();
+  const QLocale locale = localeFor(world.languages());
 
   DrawableImage bar;
   bar.size = Size{main.frame.width(), height};
@@ -150,7 +220,7 @@ Image renderMenuBar(const World& world, double scale) {
         }
         continue;
       }
-      drawExtra(p, extra, box, ink, scale);
+      drawExtra(p, extra, box, ink, scale, locale);
     }
     if (chevron) {
       const QRectF box(chevron->minX() - originX, chevron->minY(), chevron->width(), height);

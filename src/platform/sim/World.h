@@ -220,6 +220,9 @@ class World {
   void setAccessibilityTrusted(bool trusted);
   void setMenuBarArrangement(MenuBarArrangement arrangement);
   void setDarkMenuBar(bool dark);
+  // The system's preferred languages ("de-DE" first): the menu bar's clock speaks the first.
+  void setLanguages(std::vector<std::string> languages);
+  std::vector<std::string> languages() const;
   void setReduceMotion(bool reduce);
   bool reduceMotion() const;
   void setScreenRecordingGranted(bool granted);
@@ -383,6 +386,7 @@ class World {
   bool trusted_ = true;
   MenuBarArrangement arrangement_ = MenuBarArrangement::perItemWindows;
   bool darkMenuBar_ = false;
+  std::vector<std::string> languages_;
   bool reduceMotion_ = false;
   CocoaPoint mouse_{400, 400};
   bool screenRecording_ = true;
