@@ -152,10 +152,17 @@ Result<SyncPut> parseSyncPut(std::string_view body) {
   if (!object) {
     return object.error();
   }
-  // An empty blob is odd but storable; the program itself sends "{}" at the least.
   auto blob = requiredString(object.value(), "blob", body.size(), true);
   if (!blob) {
     return blob.error();
+  }
+  // The program's settings are JSON; anything else is not a blob of ours and would only be
+  // handed to the next device to choke on.
+  if (nestedTooDeep(*blob)) {
+    return bad("\"blob\" is JSON nested deeper than 64 levels");
+  }
+  if (auto parsed = json::parse(*blob); !parsed) {
+    return bad("\"blob\" must be JSON text: " + parsed.error().message);
   }
   const auto base = json::integerAt(object.value(), "baseVersion");
   if (!base) {

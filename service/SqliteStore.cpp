@@ -1,6 +1,8 @@
 #include "service/SqliteStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace lumarin::service {
 
@@ -153,6 +155,14 @@ Account readAccount(const Statement& s) {
 }  // namespace
 
 Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+  // The file holds password hashes and everyone's settings: only its owner may read it. SQLite
+  // gives its journal files the mode of the database file, so creating that one is enough.
+  if (path != ":memory:" && !path.empty() && !path.starts_with("file:")) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

@@ -463,6 +463,12 @@ TEST_F(ServiceHttpTest, BadRequestsGetClearJsonErrorsAndNeverAServerError) {
       {"POST", "/api/app/logout", "{oops", 400},
       {"PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":"1"})", 400},
       {"PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":-3})", 400},
+      // The blob is the program's settings JSON: other text, or JSON nested too deep, is not.
+      {"PUT", "/api/sync/lumarin", R"({"blob":"not json","baseVersion":0})", 400},
+      {"PUT", "/api/sync/lumarin", R"({"blob":"{\"a\":","baseVersion":0})", 400},
+      {"PUT", "/api/sync/lumarin",
+       json::dump(Json{{"blob", std::string(65, '[') + std::string(65, ']')}, {"baseVersion", 0}}),
+       400},
       {"PUT", "/api/sync/lumarin", R"({"blob":"x\u0000","baseVersion":0})", 400},
   };
   for (const auto& c : cases) {

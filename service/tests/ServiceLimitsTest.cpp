@@ -4,6 +4,7 @@
 // loopback source addresses of their choice (127.0.0.2, 127.0.0.3, ... are all this machine),
 // so each can pose as another network. Time is the test's: "now" is a number it moves.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -643,6 +644,73 @@ INSTANTIATE_TEST_SUITE_P(Stores, ServiceLimitsTest, ::testing::Values("sqlite", 
                          [](const ::testing::TestParamInfo<std::string>& store) {
                            return store.param;
                          });
+
+TEST_P(ServiceLimitsTest, ASyncBlobThatIsNotJsonOrTooDeepIsRefusedAndTheStoredOneKept) {
+  startServer();
+  const auto token = tokenFor("ada@example.com");
+  ASSERT_FALSE(token.empty());
+  const std::string kept = R"({"monitoredApps":[{"id":"a"}]})";
+  ASSERT_EQ(request("PUT", "/api/sync/lumarin",
+                    json::dump(Json{{"blob", kept}, {"baseVersion", 0}}), bearer(token))
+                .status,
+            200);
+  // The blob that crashed every device of an account: 300,000 arrays deep, 600 KB.
+  const std::size_t depth = 300000;
+  const std::string deep =
+      "{\"monitoredApps\":" + std::string(depth, '[') + std::string(depth, ']') + "}";
+  const auto refused = request("PUT", "/api/sync/lumarin",
+                               json::dump(Json{{"blob", deep}, {"baseVersion", 1}}), bearer(token));
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(refused.json().value("error", "").find("deeper than 64"), std::string::npos)
+      << refused.body;
+  const auto notJson = request("PUT", "/api/sync/lumarin",
+                               R"({"blob":"monitoredApps=a","baseVersion":1})", bearer(token));
+  EXPECT_EQ(notJson.status, 400);
+  EXPECT_NE(notJson.json().value("error", "").find("must be JSON"), std::string::npos)
+      << notJson.body;
+  // Nothing was replaced: every device still pulls the last good copy.
+  const auto pulled = request("GET", "/api/sync/lumarin", "", bearer(token)).json();
+  EXPECT_EQ(pulled.value("version", 0), 1);
+  EXPECT_EQ(pulled.value("blob", ""), kept);
+}
+
+// Restores the process's file-creation mask when a test ends, however it ends.
+class UmaskScope {
+ public:
+  explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
+  ~UmaskScope() { ::umask(previous_); }
+  UmaskScope(const UmaskScope&) = delete;
+  UmaskScope& operator=(const UmaskScope&) = delete;
+
+ private:
+  mode_t previous_;
+};
+
+TEST(ServiceSqliteFileTest, TheDatabaseFileIsCreatedForItsOwnerOnly) {
+  test::TempDir dir;
+  const auto path = (dir / "fresh.db").string();
+  {
+    // Even a mask that lets everyone read what is created: the mode is not left to it.
+    const UmaskScope openMask(0);
+    auto store = Store::open(path);
+    ASSERT_TRUE(store.ok()) << store.error().message;
+    // A write makes the journal files, which must not be readable by others either.
+    ASSERT_TRUE(store.value()->createAccount("ada@example.com", "hash", "free", 1).ok());
+    for (const auto& file : {path, path + "-wal", path + "-shm"}) {
+      struct stat info {};
+      ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
+      EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+    }
+  }
+  // A file its owner has opened up on purpose keeps its mode.
+  const auto shared = (dir / "shared.db").string();
+  ASSERT_EQ(::close(::open(shared.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640)), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+  ASSERT_TRUE(Store::open(shared).ok());
+  struct stat info {};
+  ASSERT_EQ(::stat(shared.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
 
 }  // namespace
 }  // namespace lumarin::service
