@@ -5,9 +5,19 @@
 //   - own accounts: every client ends at exactly `rounds` versions with its last blob;
 //   - one shared account: the final version equals the number of PUTs answered 200, so each
 //     accepted write is there and each 409 really was a stale base.
+// Then two abuse runs, each beside legitimate sync clients:
+//   - slow flood: `--flood` connections (500) from 20 loopback addresses, a third trickling
+//     header lines, a third stuck half way through a body, a third idle, reconnecting when
+//     dropped, while one client does sync round trips;
+//   - guessing flood: 20 addresses posting wrong passwords as fast as they are answered (with
+//     the production hash cost), while the sync clients run.
 //
-//   lumarin_service_load [--clients N] [--rounds N] [--db FILE|postgresql://...]
+//   lumarin_service_load [--clients N] [--rounds N] [--flood N] [--db FILE|postgresql://...]
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <latch>
 #include <mutex>
@@ -76,11 +87,127 @@ httplib::Result timed(std::vector<double>& latencies, F&& request) {
   return result;
 }
 
+// A client socket from a chosen loopback source address, non-blocking once connected.
+int connectFrom(const std::string& source, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Keeps `count` abusive connections open until `stop`: each third trickles header lines,
+// sends half a body, or idles after one request. Connections the server drops are opened
+// again, so the pressure stays.
+void slowFlood(int port, int count, const std::string& token, std::atomic<bool>& stop,
+               std::atomic<long>& reopened) {
+  struct Slow {
+    int fd = -1;
+    int kind = 0;
+    std::string source;
+    Clock::time_point lastSent;
+  };
+  auto open = [&](Slow& s) {
+    s.fd = connectFrom(s.source, port);
+    if (s.fd < 0) {
+      return;
+    }
+    std::string first;
+    if (s.kind == 0) {
+      first = "GET /api/me HTTP/1.1\r\nHost: x\r\n";
+    } else if (s.kind == 1) {
+      first = "PUT /api/sync/lumarin HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token +
+              "\r\nContent-Length: 5000\r\n\r\n{\"blob\":";
+    } else {
+      first = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+    }
+    (void)::send(s.fd, first.data(), first.size(), MSG_NOSIGNAL);
+    s.lastSent = Clock::now();
+  };
+  std::vector<Slow> slow(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    slow[i].kind = i % 3;
+    slow[i].source = "127.0.0." + std::to_string(2 + i % 20);
+    open(slow[i]);
+  }
+  // Bounded: the run ends when the legitimate client is done, and at most after ten minutes.
+  const auto giveUp = Clock::now() + std::chrono::minutes(10);
+  while (!stop && Clock::now() < giveUp) {
+    std::vector<pollfd> fds;
+    fds.reserve(slow.size());
+    for (auto& s : slow) {
+      fds.push_back(pollfd{s.fd, POLLIN, 0});
+    }
+    (void)::poll(fds.data(), fds.size(), 200);
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+      auto& s = slow[i];
+      if (s.fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        char buffer[4096];
+        const auto n = ::recv(s.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0 && s.kind == 2) {
+          continue;  // the idle one's answer; it stays open until the server drops it
+        }
+        ::close(s.fd);
+        s.fd = -1;
+      }
+      if (s.fd < 0) {
+        ++reopened;
+        open(s);
+      } else if (s.kind == 0 && Clock::now() - s.lastSent >= std::chrono::seconds(1)) {
+        // A trickle: one header line a second, never the end of the head.
+        (void)::send(s.fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL | MSG_DONTWAIT);
+        s.lastSent = Clock::now();
+      }
+    }
+  }
+  for (auto& s : slow) {
+    if (s.fd >= 0) {
+      ::close(s.fd);
+    }
+  }
+}
+
+// Sync round trips of one client with its latencies; false when one failed.
+bool syncRounds(int port, const std::string& token, int rounds, std::vector<double>& latencies) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_keep_alive(true);
+  client.set_tcp_nodelay(true);
+  const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+  bool ok = true;
+  for (int r = 0; r < rounds; ++r) {
+    auto got = timed(latencies, [&] { return client.Get("/api/sync/lumarin", auth); });
+    if (!got || got->status != 200) {
+      ok = false;
+      continue;
+    }
+    const auto version = json::parse(got->body).value().value("version", std::int64_t{0});
+    const auto body =
+        json::dump(json::Json{{"blob", "[" + std::to_string(r) + "]"}, {"baseVersion", version}});
+    auto put = timed(
+        latencies, [&] { return client.Put("/api/sync/lumarin", auth, body, "application/json"); });
+    ok = ok && put && put->status == 200;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int clients = 50;
   int rounds = 200;
+  int flood = 500;
   std::string location;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
@@ -88,6 +215,8 @@ int main(int argc, char** argv) {
       clients = std::max(1, std::atoi(argv[i + 1]));
     } else if (arg == "--rounds") {
       rounds = std::max(1, std::atoi(argv[i + 1]));
+    } else if (arg == "--flood") {
+      flood = std::max(3, std::atoi(argv[i + 1]));
     } else if (arg == "--db") {
       location = argv[i + 1];
     }
@@ -109,9 +238,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto store = std::move(opened).value();
+  raiseDescriptorLimit();
   Service service(*store, Service::Options{});
   HttpServer::Options serverOptions;
-  serverOptions.threads = static_cast<std::size_t>(clients) + 8;
   HttpServer server(service, serverOptions);
   auto port = server.bind("127.0.0.1", 0);
   if (!port) {
@@ -129,7 +258,9 @@ int main(int argc, char** argv) {
     auto id = store->createAccount("load-" + stamp + "-" + std::to_string(c) + "@example.com", "-",
                                    "free", 0);
     const auto token = crypto::randomUrlSafe(32);
-    if (!id || !store->saveToken(crypto::sha256Hex(token), id.value(), "LOAD", 0)) {
+    // Made now: a token last used long ago has expired.
+    const auto madeAt = static_cast<Seconds>(std::time(nullptr));
+    if (!id || !store->saveToken(crypto::sha256Hex(token), id.value(), "LOAD", madeAt)) {
       std::fprintf(stderr, "cannot set up the accounts\n");
       return 1;
     }
@@ -229,9 +360,9 @@ int main(int argc, char** argv) {
             continue;
           }
           const auto version = json::parse(got->body).value().value("version", std::int64_t{0});
-          const auto body = json::dump(
-              json::Json{{"blob", "client " + std::to_string(c) + " round " + std::to_string(r)},
-                         {"baseVersion", version}});
+          const auto body =
+              json::dump(json::Json{{"blob", json::dump(json::Json{{"client", c}, {"round", r}})},
+                                    {"baseVersion", version}});
           auto put = timed(latencies, [&] {
             return client.Put("/api/sync/lumarin", auth, body, "application/json");
           });
@@ -263,6 +394,104 @@ int main(int argc, char** argv) {
       std::printf("LOST: stored pushes and the final version differ\n");
       lost = true;
     }
+  }
+
+  // Slow flood beside one legitimate client.
+  {
+    std::atomic<bool> stop{false};
+    std::atomic<long> reopened{0};
+    std::thread flooder([&] { slowFlood(port.value(), flood, tokens[shared], stop, reopened); });
+    // Let the flood's connections be open before measuring.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    Tally tally;
+    std::vector<double> latencies;
+    const auto start = Clock::now();
+    if (!syncRounds(port.value(), tokens[0], rounds, latencies)) {
+      ++tally.failures;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf(
+        "slow flood: %d abusive connections open (%ld reopened after the server dropped "
+        "them), %lld open at the end\n",
+        flood, reopened.load(), static_cast<long long>(service.metrics().openConnections()));
+    tally.add(latencies);
+    report("during flood", tally, seconds);
+    stop = true;
+    flooder.join();
+    lost = lost || tally.failures > 0;
+  }
+
+  // Guessing flood from 20 addresses beside the sync clients.
+  {
+    std::atomic<bool> stop{false};
+    std::atomic<long> answered401{0};
+    std::atomic<long> answered429{0};
+    std::atomic<long> answered503{0};
+    constexpr int kGuessers = 20;
+    std::vector<std::thread> guessers;
+    guessers.reserve(kGuessers);
+    for (int g = 0; g < kGuessers; ++g) {
+      guessers.emplace_back([&, g] {
+        const std::string source = "127.0.0." + std::to_string(30 + g);
+        const std::string form =
+            "app=lumarin&challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM&state=s&email=" +
+            std::string("victim") + std::to_string(g % 4) +
+            "%40example.com&password=guess&action=signin";
+        const std::string text =
+            "POST /app/connect HTTP/1.1\r\nHost: x\r\nContent-Type: "
+            "application/x-www-form-urlencoded\r\nContent-Length: " +
+            std::to_string(form.size()) + "\r\n\r\n" + form;
+        const auto giveUp = Clock::now() + std::chrono::minutes(5);
+        int fd = -1;
+        while (!stop && Clock::now() < giveUp) {
+          if (fd < 0) {
+            fd = connectFrom(source, port.value());
+            if (fd < 0) {
+              continue;
+            }
+          }
+          (void)::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+          char buffer[16384];
+          const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+          if (n <= 12) {
+            ::close(fd);
+            fd = -1;
+            continue;
+          }
+          const std::string status(buffer + 9, 3);
+          (status == "401" ? answered401 : status == "429" ? answered429 : answered503)++;
+        }
+        if (fd >= 0) {
+          ::close(fd);
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    Tally tally;
+    std::vector<std::thread> syncers;
+    syncers.reserve(static_cast<std::size_t>(clients));
+    const auto start = Clock::now();
+    for (int c = 0; c < clients; ++c) {
+      syncers.emplace_back([&, c] {
+        std::vector<double> latencies;
+        if (!syncRounds(port.value(), tokens[c], rounds / 4, latencies)) {
+          ++tally.failures;
+        }
+        tally.add(latencies);
+      });
+    }
+    for (auto& t : syncers) {
+      t.join();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    stop = true;
+    for (auto& t : guessers) {
+      t.join();
+    }
+    std::printf("guessing flood: 20 addresses, answers 401: %ld, 429: %ld, other (503): %ld\n",
+                answered401.load(), answered429.load(), answered503.load());
+    report("during guessing", tally, seconds);
+    lost = lost || tally.failures > 0;
   }
 
   server.stop();

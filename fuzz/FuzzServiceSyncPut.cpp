@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!put) {
     return 0;
   }
-  if (put->baseVersion < 0 || put->blob.find('\0') != std::string::npos) {
+  // Accepted blobs are JSON text, so every device can read what it pulls.
+  if (put->baseVersion < 0 || put->blob.find('\0') != std::string::npos ||
+      !json::parse(put->blob).ok()) {
     __builtin_trap();
   }
   // What is accepted, sent again, reads the same.

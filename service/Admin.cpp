@@ -1,5 +1,6 @@
 #include "service/Admin.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 
@@ -33,7 +34,8 @@ std::string preview(std::string_view text) {
 
 }  // namespace
 
-int runAdmin(Store& store, std::string_view listing, std::ostream& out, std::ostream& err) {
+int runAdmin(Store& store, std::string_view listing, std::ostream& out, std::ostream& err,
+             std::int64_t now) {
   if (listing == "accounts") {
     auto rows = store.accounts();
     if (!rows) {
@@ -73,10 +75,27 @@ int runAdmin(Store& store, std::string_view listing, std::ostream& out, std::ost
           << (r.accountId ? std::to_string(*r.accountId) : "-") << "\t" << r.body.size() << "\t"
           << preview(r.body) << "\n";
     }
-    out << rows->size() << " report(s)\n";
+    const auto anonymous =
+        std::count_if(rows->begin(), rows->end(), [](const Report& r) { return !r.accountId; });
+    out << rows->size() << " report(s), " << anonymous << " without an account\n";
     return 0;
   }
-  err << "unknown listing \"" << listing << "\"; use accounts, blobs or reports\n";
+  if (listing == "usage") {
+    constexpr std::int64_t kHour = std::int64_t{60} * 60;
+    auto rows = store.usageSince(now - kHour);
+    if (!rows) {
+      err << rows.error().message << "\n";
+      return 1;
+    }
+    out << "limit\tkey\tcount\tbytes\tfirst\tlast\n";
+    for (const auto& u : rows.value()) {
+      out << u.scope << "\t" << u.key << "\t" << u.usage.count << "\t" << u.usage.bytes << "\t"
+          << stamp(u.usage.oldest) << "\t" << stamp(u.usage.newest) << "\n";
+    }
+    out << rows->size() << " counter(s) in the last hour\n";
+    return 0;
+  }
+  err << "unknown listing \"" << listing << "\"; use accounts, blobs, reports or usage\n";
   return 2;
 }
 

@@ -58,6 +58,16 @@ CREATE TABLE IF NOT EXISTS releases (
   published_at BIGINT NOT NULL,
   archive BYTEA NOT NULL
 );
+ALTER TABLE tokens ADD COLUMN IF NOT EXISTS last_used_at BIGINT;
+CREATE INDEX IF NOT EXISTS tokens_account ON tokens (account_id);
+CREATE TABLE IF NOT EXISTS limit_events (
+  scope TEXT NOT NULL,
+  key TEXT NOT NULL,
+  bytes BIGINT NOT NULL,
+  at BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS limit_events_key ON limit_events (scope, key, at);
+CREATE INDEX IF NOT EXISTS limit_events_at ON limit_events (at);
 )sql";
 
 // Any fixed number: it only keeps two processes from creating the tables at the same moment
@@ -70,6 +80,16 @@ struct ResultDeleter {
 };
 using PgResult = std::unique_ptr<PGresult, ResultDeleter>;
 using Param = std::optional<std::string>;
+
+// Last use moves in steps of this much, so a client's every request is not also a write.
+constexpr Seconds kTouchStep = 60;
+
+int affectedRows(const PgResult& r) {
+  const char* affected = PQcmdTuples(r.get());
+  int count = 0;
+  std::from_chars(affected, affected + std::char_traits<char>::length(affected), count);
+  return count;
+}
 
 Param text(std::string_view value) { return std::string(value); }
 Param number(std::int64_t value) { return std::to_string(value); }
@@ -342,13 +362,15 @@ Status PostgresStore::saveToken(std::string_view tokenHash, std::int64_t account
   return success();
 }
 
-Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view tokenHash) {
+Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view tokenHash,
+                                                              Seconds now, Seconds unusedSince) {
   Lease lease(*this);
   if (!lease.ok()) {
     return lease.error();
   }
   auto r = run(lease.get(),
-               "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at FROM tokens t "
+               "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at, "
+               "COALESCE(t.last_used_at, t.created_at) FROM tokens t "
                "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = $1",
                {text(tokenHash)});
   if (!r) {
@@ -357,7 +379,174 @@ Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view t
   if (PQntuples(r->get()) == 0) {
     return std::optional<Account>();
   }
+  const Seconds lastUsed = integerAt(r.value(), 0, 5);
+  if (lastUsed < unusedSince) {
+    return std::optional<Account>();
+  }
+  if (now - lastUsed >= kTouchStep) {
+    auto touched = run(lease.get(), "UPDATE tokens SET last_used_at = $1 WHERE token_hash = $2",
+                       {number(now), text(tokenHash)});
+    if (!touched) {
+      return touched.error();
+    }
+  }
   return std::optional<Account>(accountAt(r.value(), 0));
+}
+
+Result<std::vector<Device>> PostgresStore::devices(std::int64_t accountId, Seconds unusedSince) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT device_id, MIN(created_at), MAX(COALESCE(last_used_at, created_at)) "
+               "FROM tokens WHERE account_id = $1 AND COALESCE(last_used_at, created_at) >= $2 "
+               "GROUP BY device_id ORDER BY MIN(created_at), device_id",
+               {number(accountId), number(unusedSince)});
+  if (!r) {
+    return r.error();
+  }
+  std::vector<Device> out;
+  const int count = PQntuples(r->get());
+  out.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    out.push_back(
+        Device{textAt(r.value(), i, 0), integerAt(r.value(), i, 1), integerAt(r.value(), i, 2)});
+  }
+  return out;
+}
+
+Result<int> PostgresStore::revokeDevice(std::int64_t accountId, std::string_view deviceId) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM tokens WHERE account_id = $1 AND device_id = $2",
+               {number(accountId), text(deviceId)});
+  if (!r) {
+    return r.error();
+  }
+  return affectedRows(r.value());
+}
+
+Result<int> PostgresStore::purgeStaleTokens(Seconds unusedSince) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < $1",
+               {number(unusedSince)});
+  if (!r) {
+    return r.error();
+  }
+  return affectedRows(r.value());
+}
+
+Status PostgresStore::recordEvent(std::string_view scope, std::string_view key, std::int64_t bytes,
+                                  Seconds at) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r =
+      run(lease.get(), "INSERT INTO limit_events (scope, key, bytes, at) VALUES ($1, $2, $3, $4)",
+          {text(scope), text(key), number(bytes), number(at)});
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<Usage> PostgresStore::usage(std::string_view scope, std::string_view key, Seconds since) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT COUNT(*), COALESCE(SUM(bytes), 0), COALESCE(MIN(at), 0), "
+               "COALESCE(MAX(at), 0) FROM limit_events WHERE scope = $1 AND key = $2 AND at >= $3",
+               {text(scope), text(key), number(since)});
+  if (!r) {
+    return r.error();
+  }
+  return Usage{integerAt(r.value(), 0, 0), integerAt(r.value(), 0, 1), integerAt(r.value(), 0, 2),
+               integerAt(r.value(), 0, 3)};
+}
+
+Status PostgresStore::clearEvents(std::string_view scope, std::string_view key) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM limit_events WHERE scope = $1 AND key = $2",
+               {text(scope), text(key)});
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<int> PostgresStore::purgeEvents(Seconds before) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "DELETE FROM limit_events WHERE at < $1", {number(before)});
+  if (!r) {
+    return r.error();
+  }
+  return affectedRows(r.value());
+}
+
+Result<std::vector<UsageRow>> PostgresStore::usageSince(Seconds since) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "SELECT scope, key, COUNT(*), SUM(bytes), MIN(at), MAX(at) FROM limit_events "
+               "WHERE at >= $1 GROUP BY scope, key ORDER BY scope, key",
+               {number(since)});
+  if (!r) {
+    return r.error();
+  }
+  std::vector<UsageRow> out;
+  const auto& rows = r.value();
+  const int count = PQntuples(rows.get());
+  out.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    out.push_back(UsageRow{textAt(rows, i, 0), textAt(rows, i, 1),
+                           Usage{integerAt(rows, i, 2), integerAt(rows, i, 3),
+                                 integerAt(rows, i, 4), integerAt(rows, i, 5)}});
+  }
+  return out;
+}
+
+Status PostgresStore::ping() {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(), "SELECT 1");
+  if (!r) {
+    return r.error();
+  }
+  return success();
+}
+
+Result<int> PostgresStore::trimAnonymousReports(std::int64_t keep) {
+  Lease lease(*this);
+  if (!lease.ok()) {
+    return lease.error();
+  }
+  auto r = run(lease.get(),
+               "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE account_id IS NULL "
+               "ORDER BY id DESC OFFSET $1)",
+               {number(keep)});
+  if (!r) {
+    return r.error();
+  }
+  return affectedRows(r.value());
 }
 
 Result<bool> PostgresStore::revokeToken(std::string_view tokenHash) {

@@ -31,8 +31,20 @@ class PostgresStore final : public Store {
   Result<int> purgeExpiredCodes(Seconds now) override;
   Status saveToken(std::string_view tokenHash, std::int64_t accountId, std::string_view deviceId,
                    Seconds now) override;
-  Result<std::optional<Account>> accountForToken(std::string_view tokenHash) override;
+  Result<std::optional<Account>> accountForToken(std::string_view tokenHash, Seconds now,
+                                                 Seconds unusedSince) override;
   Result<bool> revokeToken(std::string_view tokenHash) override;
+  Result<std::vector<Device>> devices(std::int64_t accountId, Seconds unusedSince) override;
+  Result<int> revokeDevice(std::int64_t accountId, std::string_view deviceId) override;
+  Result<int> purgeStaleTokens(Seconds unusedSince) override;
+  Status recordEvent(std::string_view scope, std::string_view key, std::int64_t bytes,
+                     Seconds at) override;
+  Result<Usage> usage(std::string_view scope, std::string_view key, Seconds since) override;
+  Status clearEvents(std::string_view scope, std::string_view key) override;
+  Result<int> purgeEvents(Seconds before) override;
+  Result<std::vector<UsageRow>> usageSince(Seconds since) override;
+  Status ping() override;
+  Result<int> trimAnonymousReports(std::int64_t keep) override;
   Result<std::optional<SyncBlob>> blob(std::int64_t accountId) override;
   Result<PutOutcome> putBlob(std::int64_t accountId, std::int64_t baseVersion,
                              std::string_view blob, std::string_view deviceId,

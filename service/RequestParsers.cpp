@@ -1,5 +1,10 @@
 #include "service/RequestParsers.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "base/Hex.h"
 #include "base/Json.h"
 #include "base/Utf8.h"
@@ -147,10 +152,17 @@ Result<SyncPut> parseSyncPut(std::string_view body) {
   if (!object) {
     return object.error();
   }
-  // An empty blob is odd but storable; the program itself sends "{}" at the least.
   auto blob = requiredString(object.value(), "blob", body.size(), true);
   if (!blob) {
     return blob.error();
+  }
+  // The program's settings are JSON; anything else is not a blob of ours and would only be
+  // handed to the next device to choke on.
+  if (nestedTooDeep(*blob)) {
+    return bad("\"blob\" is JSON nested deeper than 64 levels");
+  }
+  if (auto parsed = json::parse(*blob); !parsed) {
+    return bad("\"blob\" must be JSON text: " + parsed.error().message);
   }
   const auto base = json::integerAt(object.value(), "baseVersion");
   if (!base) {
@@ -332,6 +344,60 @@ bool isValidState(std::string_view state) {
     }
   }
   return true;
+}
+
+std::optional<std::string> normaliseIpAddress(std::string_view text) {
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  if (text.empty() || text.size() >= INET6_ADDRSTRLEN) {
+    return std::nullopt;
+  }
+  const std::string copy(text);
+  char out[INET6_ADDRSTRLEN] = {};
+  in_addr v4{};
+  if (::inet_pton(AF_INET, copy.c_str(), &v4) == 1) {
+    ::inet_ntop(AF_INET, &v4, out, sizeof out);
+    return std::string(out);
+  }
+  in6_addr v6{};
+  if (::inet_pton(AF_INET6, copy.c_str(), &v6) != 1) {
+    return std::nullopt;
+  }
+  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+    std::memcpy(&v4, &v6.s6_addr[12], sizeof v4);
+    ::inet_ntop(AF_INET, &v4, out, sizeof out);
+    return std::string(out);
+  }
+  ::inet_ntop(AF_INET6, &v6, out, sizeof out);
+  return std::string(out);
+}
+
+std::optional<std::string> forwardedClientAddress(std::string_view forwardedFor) {
+  const auto comma = forwardedFor.rfind(',');
+  auto last = comma == std::string_view::npos ? forwardedFor : forwardedFor.substr(comma + 1);
+  while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) {
+    last.remove_prefix(1);
+  }
+  while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) {
+    last.remove_suffix(1);
+  }
+  return normaliseIpAddress(last);
+}
+
+std::optional<std::string> parseDevicePath(std::string_view path) {
+  if (!path.starts_with(kDevicesPath) || path.size() < kDevicesPath.size() + 2 ||
+      path[kDevicesPath.size()] != '/') {
+    return std::nullopt;
+  }
+  const auto id = path.substr(kDevicesPath.size() + 1);
+  constexpr std::size_t kMaxDevice = 128;
+  if (id.size() > kMaxDevice || std::any_of(id.begin(), id.end(), [](char c) {
+        return c <= 0x20 || c >= 0x7f || c == '/';
+      })) {
+    return std::nullopt;
+  }
+  return std::string(id);
 }
 
 }  // namespace lumarin::service

@@ -72,4 +72,18 @@ std::optional<std::string> normaliseEmail(std::string_view email);
 // bound on length and plain printable ASCII).
 bool isValidState(std::string_view state);
 
+// An IPv4 or IPv6 address in its canonical text (IPv4-mapped IPv6 as plain IPv4, brackets
+// around IPv6 allowed); nothing for anything else (names, ports, blanks inside).
+std::optional<std::string> normaliseIpAddress(std::string_view text);
+
+// The client's address from an X-Forwarded-For value as our trusted proxy sends it: the last
+// entry, which that proxy appended. Entries before it were written by the client and prove
+// nothing. Nothing when the last entry is not an address.
+std::optional<std::string> forwardedClientAddress(std::string_view forwardedFor);
+
+// The device identifier of "/api/app/devices/<id>" (the path as decoded by the server): 1-128
+// bytes of printable ASCII without '/'. Nothing for any other path.
+inline constexpr std::string_view kDevicesPath = "/api/app/devices";
+std::optional<std::string> parseDevicePath(std::string_view path);
+
 }  // namespace lumarin::service

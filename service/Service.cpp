@@ -1,9 +1,11 @@
 #include "service/Service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <thread>
 
 #include "base/Hex.h"
 #include "base/Json.h"
@@ -59,6 +61,51 @@ HttpResponse unauthorized() {
   return response;
 }
 
+// "in 45 seconds", "in about 3 minutes": how long a throttled client waits, in words.
+std::string waitInWords(Seconds seconds) {
+  if (seconds < 90) {
+    return "in " + std::to_string(std::max<Seconds>(seconds, 1)) + " seconds";
+  }
+  return "in about " + std::to_string((seconds + 59) / 60) + " minutes";
+}
+
+void retryAfter(HttpResponse& response, Seconds seconds) {
+  response.headers.emplace_back("Retry-After", std::to_string(std::max<Seconds>(seconds, 1)));
+}
+
+// A password hash takes a slot while it runs; when none is free the attempt is answered at
+// once instead of queueing CPU work behind others.
+class HashSlot {
+ public:
+  HashSlot(std::atomic<std::size_t>& inFlight, std::size_t limit) : inFlight_(inFlight) {
+    auto current = inFlight_.load();
+    while (current < limit) {
+      if (inFlight_.compare_exchange_weak(current, current + 1)) {
+        held_ = true;
+        return;
+      }
+    }
+  }
+  ~HashSlot() {
+    if (held_) {
+      inFlight_.fetch_sub(1);
+    }
+  }
+  HashSlot(const HashSlot&) = delete;
+  HashSlot& operator=(const HashSlot&) = delete;
+  explicit operator bool() const { return held_; }
+
+ private:
+  std::atomic<std::size_t>& inFlight_;
+  bool held_ = false;
+};
+
+constexpr std::string_view kSignInFailuresByAccount = "signin-account";
+constexpr std::string_view kSignInFailuresByAddress = "signin-address";
+constexpr std::string_view kAccountsByAddress = "create-address";
+constexpr Seconds kEventsKept = Seconds{24} * 60 * 60;
+constexpr Seconds kHousekeepingInterval = Seconds{10} * 60;
+
 std::optional<std::string> queryItem(const HttpRequest& request, std::string_view name) {
   for (const auto& [key, value] : request.query) {
     if (key == name) {
@@ -97,6 +144,15 @@ Service::Service(Store& store, Options options) : store_(store), options_(std::m
     options_.log = [](std::string_view line) { std::cerr << "lumarin-service: " << line << "\n"; };
   }
   decoyHash_ = crypto::hashPassword("decoy password", options_.passwordIterations);
+  hashLimit_ = options_.limits.concurrentHashes != 0
+                   ? options_.limits.concurrentHashes
+                   : std::max<std::size_t>(1, std::thread::hardware_concurrency() / 2);
+}
+
+// The oldest last use a token may have and still work: one unused for the whole lifetime no
+// longer does.
+Seconds Service::tokenCutoff(Seconds at) const {
+  return at - options_.limits.tokenIdleLifetime + 1;
 }
 
 Seconds Service::now() const {
@@ -109,12 +165,14 @@ Seconds Service::now() const {
 }
 
 HttpResponse Service::storageFailure(const Error& error) const {
+  metrics_.recordStoreError();
   options_.log(error.message);
   return errorResponse(503, "the service's storage is unavailable; try again later");
 }
 
 // The browser gets a page, not JSON, when the database fails during sign-in.
 HttpResponse Service::pageStorageFailure(const Error& error) const {
+  metrics_.recordStoreError();
   options_.log(error.message);
   return htmlResponse(503, renderNoticePage("Sign-in is unavailable right now",
                                             "The service cannot reach its records. Try again in "
@@ -168,6 +226,24 @@ HttpResponse Service::route(const HttpRequest& request) const {
   if (path == "/api/me") {
     return method == "GET" ? me(request) : methodNotAllowed("GET");
   }
+  if (path == kDevicesPath) {
+    return method == "GET" ? devices(request) : methodNotAllowed("GET");
+  }
+  if (path.starts_with(std::string(kDevicesPath) + "/")) {
+    return method == "DELETE" ? signOutDevice(request) : methodNotAllowed("DELETE");
+  }
+  if (path == "/healthz") {
+    return method == "GET" ? health() : methodNotAllowed("GET");
+  }
+  if (path == "/metrics") {
+    if (method != "GET") {
+      return methodNotAllowed("GET");
+    }
+    HttpResponse response;
+    response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    response.body = metrics_.render();
+    return response;
+  }
   using PostHandler = HttpResponse (Service::*)(const HttpRequest&) const;
   static const std::pair<std::string_view, PostHandler> kPosts[] = {
       {"/api/app/token", &Service::token},
@@ -215,32 +291,99 @@ HttpResponse Service::connectSubmit(const HttpRequest& request) const {
     return retry(400, "Enter a valid e-mail address.");
   }
 
-  std::int64_t accountId = 0;
-  if (form->action == "create") {
+  const Seconds at = now();
+  housekeeping(at);
+  const auto& limits = options_.limits;
+  const std::string address = request.clientAddress.empty() ? "-" : request.clientAddress;
+  // Failures are counted under a hash of the address, known account or not, so the counts
+  // say nothing about which addresses have accounts and hold no address in plain text.
+  const std::string accountKey = crypto::sha256Hex(*email);
+  auto throttled = [&](Seconds wait, std::string_view reason, std::string message) {
+    metrics_.recordThrottled(reason);
+    auto response = retry(429, std::move(message));
+    retryAfter(response, wait);
+    return response;
+  };
+  {
+    auto byAccount =
+        signInWait(kSignInFailuresByAccount, accountKey, limits.signInFailuresPerAccount, at);
+    auto byAddress =
+        signInWait(kSignInFailuresByAddress, address, limits.signInFailuresPerAddress, at);
+    if (!byAccount) {
+      return pageStorageFailure(byAccount.error());
+    }
+    if (!byAddress) {
+      return pageStorageFailure(byAddress.error());
+    }
+    const Seconds wait = std::max(byAccount.value(), byAddress.value());
+    if (wait > 0) {
+      return throttled(wait, "signin",
+                       "Too many sign-in attempts have failed, so sign-in is paused for a while "
+                       "to keep the account safe. Try again " +
+                           waitInWords(wait) + ".");
+    }
+  }
+  const bool creating = form->action == "create";
+  if (creating) {
     if (form->password.size() < kMinPassword) {
       return retry(400, "Choose a password of at least 8 characters.");
     }
+    auto made = store_.usage(kAccountsByAddress, address, at - limits.accountWindow);
+    if (!made) {
+      return pageStorageFailure(made.error());
+    }
+    if (made->count >= limits.accountsPerAddress) {
+      const Seconds wait = made->oldest + limits.accountWindow - at;
+      return throttled(wait, "create",
+                       "Too many accounts have been created from your network recently. Try "
+                       "again " +
+                           waitInWords(wait) + ".");
+    }
+  }
+  HashSlot slot(hashesInFlight_, hashLimit_);
+  if (!slot) {
+    metrics_.recordThrottled("hashing");
+    auto response = htmlResponse(
+        503, renderNoticePage("Sign-in is busy right now",
+                              "The service is checking many sign-ins at the moment. Go back and "
+                              "try again in a few seconds; nothing was changed."));
+    retryAfter(response, 1);
+    return response;
+  }
+
+  auto account = store_.accountByEmail(*email);
+  if (!account) {
+    return pageStorageFailure(account.error());
+  }
+  const auto& stored = account.value();
+  // Both paths cost one hash: a wrong password, an unknown address and an address that exists
+  // when creating all look and take the same.
+  auto refuse = [&] {
+    recordSignInFailure(accountKey, address, at);
+    return retry(401, "The e-mail address or the password is not right.");
+  };
+  std::int64_t accountId = 0;
+  if (creating && !stored) {
     const auto hash = crypto::hashPassword(form->password, options_.passwordIterations);
-    auto created = store_.createAccount(*email, hash, "free", now());
+    auto created = store_.createAccount(*email, hash, "free", at);
     if (!created) {
       if (created.error().code == Store::kDuplicate) {
-        return retry(409, "An account with this e-mail address exists. Sign in instead.");
+        return refuse();  // made by someone else a moment ago
       }
       return pageStorageFailure(created.error());
     }
+    (void)store_.recordEvent(kAccountsByAddress, address, 0, at);
     accountId = created.value();
   } else {
-    auto account = store_.accountByEmail(*email);
-    if (!account) {
-      return pageStorageFailure(account.error());
-    }
-    const auto& stored = account.value();
+    // Signing in, or "creating" an account that exists: that is a sign-in with the password
+    // given, so the answer does not tell whether the address was taken.
     const bool ok = crypto::verifyPassword(
         form->password, stored ? stored->passwordHash : std::string_view(decoyHash_));
     if (!stored || !ok) {
-      return retry(401, "The e-mail address or the password is not right.");
+      return refuse();
     }
     accountId = stored->id;
+    (void)store_.clearEvents(kSignInFailuresByAccount, accountKey);
   }
 
   // The code travels through the browser and the program's URL scheme; only its hash is kept.
@@ -287,7 +430,8 @@ HttpResponse Service::token(const HttpRequest& request) const {
   if (auto saved = store_.saveToken(tokenHash, grant->accountId, parsed->deviceId, now()); !saved) {
     return storageFailure(saved.error());
   }
-  auto account = store_.accountForToken(tokenHash);
+  const Seconds at = now();
+  auto account = store_.accountForToken(tokenHash, at, tokenCutoff(at));
   if (!account) {
     return storageFailure(account.error());
   }
@@ -300,11 +444,15 @@ HttpResponse Service::token(const HttpRequest& request) const {
 }
 
 Service::Caller Service::authenticate(const HttpRequest& request) const {
+  if (request.authenticated) {
+    return Caller{request.authenticated, {}};
+  }
   const auto token = bearerToken(request.authorization);
   if (!token) {
     return Caller{std::nullopt, unauthorized()};
   }
-  auto account = store_.accountForToken(crypto::sha256Hex(*token));
+  const Seconds at = now();
+  auto account = store_.accountForToken(crypto::sha256Hex(*token), at, tokenCutoff(at));
   if (!account) {
     return Caller{std::nullopt, storageFailure(account.error())};
   }
@@ -384,7 +532,25 @@ HttpResponse Service::report(std::string_view kind, const HttpRequest& request) 
   if (!upload) {
     return errorResponse(400, upload.error().message);
   }
-  Report stored{0, std::string(kind), std::nullopt, upload->installId, upload->json, now()};
+  const Seconds at = now();
+  housekeeping(at);
+  const auto& limits = options_.limits;
+  const std::string address = request.clientAddress.empty() ? "-" : request.clientAddress;
+  const std::string byInstall = "upload:" + std::string(kind) + ":install";
+  const std::string byAddress = "upload:" + std::string(kind) + ":address";
+  // Uploads without an identifier share only the address's budget, or one sender without an
+  // identifier would use up everybody's.
+  if (!upload->installId.empty()) {
+    if (auto refused = uploadRefusal(kind, byInstall, upload->installId, limits.uploadsPerInstall,
+                                     limits.uploadBytesPerInstall, request.body.size(), at)) {
+      return *refused;
+    }
+  }
+  if (auto refused = uploadRefusal(kind, byAddress, address, limits.uploadsPerAddress,
+                                   limits.uploadBytesPerAddress, request.body.size(), at)) {
+    return *refused;
+  }
+  Report stored{0, std::string(kind), std::nullopt, upload->installId, upload->json, at};
   // Statistics may come signed in. A token that is no longer valid does not turn the upload
   // away: the program would drop the batch on a 401 and the events are anonymous anyway.
   if (kind == "improve" && !request.authorization.empty()) {
@@ -398,7 +564,169 @@ HttpResponse Service::report(std::string_view kind, const HttpRequest& request) 
   if (auto added = store_.addReport(stored); !added) {
     return storageFailure(added.error());
   }
+  const auto size = static_cast<std::int64_t>(request.body.size());
+  if (!upload->installId.empty()) {
+    (void)store_.recordEvent(byInstall, upload->installId, size, at);
+  }
+  (void)store_.recordEvent(byAddress, address, size, at);
+  if (!stored.accountId) {
+    if (auto trimmed = store_.trimAnonymousReports(limits.maxAnonymousReports); !trimmed) {
+      return storageFailure(trimmed.error());
+    }
+  }
   return jsonResponse(200, Json::object());
+}
+
+std::optional<HttpResponse> Service::uploadRefusal(std::string_view kind, std::string_view scope,
+                                                   std::string_view key, int count,
+                                                   std::int64_t bytes, std::size_t size,
+                                                   Seconds at) const {
+  const auto window = options_.limits.uploadWindow;
+  auto used = store_.usage(scope, key, at - window);
+  if (!used) {
+    return storageFailure(used.error());
+  }
+  if (used->count < count && used->bytes + static_cast<std::int64_t>(size) <= bytes) {
+    return std::nullopt;
+  }
+  metrics_.recordThrottled("upload");
+  const bool perInstall = scope.ends_with(":install");
+  // Nothing counted yet means this one upload is over the byte budget on its own.
+  const Seconds wait = used->count == 0 ? window : used->oldest + window - at;
+  auto response = errorResponse(
+      429, "upload quota reached: at most " + std::to_string(count) + " " + std::string(kind) +
+               " uploads and " + std::to_string(bytes) + " bytes per hour from one " +
+               (perInstall ? "installation" : "address") + "; try again " + waitInWords(wait));
+  retryAfter(response, wait);
+  return response;
+}
+
+Result<Seconds> Service::signInWait(std::string_view scope, std::string_view key, int limit,
+                                    Seconds at) const {
+  const auto& limits = options_.limits;
+  auto failures = store_.usage(scope, key, at - limits.signInWindow);
+  if (!failures) {
+    return failures.error();
+  }
+  if (failures->count < limit) {
+    return Seconds{0};
+  }
+  // Each failure past the limit doubles the pause, up to the whole window.
+  const auto doublings = std::min<std::int64_t>(failures->count - limit, 20);
+  const Seconds delay =
+      std::min<Seconds>(limits.signInFirstDelay * (Seconds{1} << doublings), limits.signInWindow);
+  return std::max<Seconds>(failures->newest + delay - at, 0);
+}
+
+void Service::recordSignInFailure(std::string_view accountKey, std::string_view address,
+                                  Seconds at) const {
+  // A failure to count is logged but does not change the answer the user sees.
+  if (auto counted = store_.recordEvent(kSignInFailuresByAccount, accountKey, 0, at); !counted) {
+    metrics_.recordStoreError();
+    options_.log(counted.error().message);
+  }
+  if (auto counted = store_.recordEvent(kSignInFailuresByAddress, address, 0, at); !counted) {
+    metrics_.recordStoreError();
+    options_.log(counted.error().message);
+  }
+}
+
+// Old counted events and tokens unused past their lifetime would only pile up; one request in
+// a while clears them.
+void Service::housekeeping(Seconds at) const {
+  auto last = lastHousekeeping_.load();
+  if (at - last < kHousekeepingInterval || !lastHousekeeping_.compare_exchange_strong(last, at)) {
+    return;
+  }
+  (void)store_.purgeEvents(at - kEventsKept);
+  (void)store_.purgeStaleTokens(tokenCutoff(at));
+}
+
+bool Service::needsAuthorisationFirst(const HttpRequest& head) const {
+  const std::string_view path = head.path;
+  return (path == "/api/sync/lumarin" && head.method == "PUT") ||
+         (path == "/api/app/logout" && head.method == "POST") ||
+         (path.starts_with(kDevicesPath) && head.method == "DELETE");
+}
+
+std::optional<HttpResponse> Service::screen(HttpRequest& head) const {
+  try {
+    auto caller = authenticate(head);
+    if (!caller.account) {
+      return caller.denied;
+    }
+    head.authenticated = std::move(caller.account);
+    return std::nullopt;
+  } catch (const std::exception& e) {
+    options_.log(std::string("internal error: ") + e.what());
+    return errorResponse(500, "internal error");
+  }
+}
+
+std::string Service::routeLabel(std::string_view method, std::string_view path) {
+  (void)method;
+  static constexpr std::string_view kExact[] = {
+      "/app/connect",      "/api/app/token", "/api/app/logout", "/api/me",
+      "/api/sync/lumarin", "/api/improve",   "/api/crash",      "/api/testlog",
+      "/healthz",          "/metrics",       kDevicesPath,      kUpdateFeedPath};
+  for (const auto known : kExact) {
+    if (path == known) {
+      return std::string(known);
+    }
+  }
+  if (path.starts_with(std::string(kDevicesPath) + "/")) {
+    return std::string(kDevicesPath) + "/{id}";
+  }
+  if (path.starts_with(kUpdateArchivePrefix)) {
+    return std::string(kUpdateArchivePrefix) + "{archive}";
+  }
+  return "other";
+}
+
+HttpResponse Service::devices(const HttpRequest& request) const {
+  auto caller = authenticate(request);
+  if (!caller.account) {
+    return caller.denied;
+  }
+  auto list = store_.devices(caller.account->id, tokenCutoff(now()));
+  if (!list) {
+    return storageFailure(list.error());
+  }
+  Json out = Json::array();
+  for (const auto& device : list.value()) {
+    out.push_back(Json{{"deviceId", device.deviceId},
+                       {"createdAt", device.createdAt},
+                       {"lastUsedAt", device.lastUsedAt}});
+  }
+  return jsonResponse(200, Json{{"devices", std::move(out)}});
+}
+
+HttpResponse Service::signOutDevice(const HttpRequest& request) const {
+  const auto deviceId = parseDevicePath(request.path);
+  if (!deviceId) {
+    return errorResponse(404, "no such device");
+  }
+  auto caller = authenticate(request);
+  if (!caller.account) {
+    return caller.denied;
+  }
+  auto revoked = store_.revokeDevice(caller.account->id, *deviceId);
+  if (!revoked) {
+    return storageFailure(revoked.error());
+  }
+  if (revoked.value() == 0) {
+    return errorResponse(404, "no such device");
+  }
+  return jsonResponse(200, Json{{"signedOut", revoked.value()}});
+}
+
+HttpResponse Service::health() const {
+  if (auto reachable = store_.ping(); !reachable) {
+    metrics_.recordStoreError();
+    options_.log(reachable.error().message);
+    return errorResponse(503, "the store cannot be reached");
+  }
+  return jsonResponse(200, Json{{"status", "ok"}});
 }
 
 HttpResponse Service::updateFeed() const {

@@ -1,6 +1,8 @@
 #include "service/SqliteStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace lumarin::service {
 
@@ -53,7 +55,19 @@ CREATE TABLE IF NOT EXISTS releases (
   published_at INTEGER NOT NULL,
   archive BLOB NOT NULL
 );
+CREATE TABLE IF NOT EXISTS limit_events (
+  scope TEXT NOT NULL,
+  key TEXT NOT NULL,
+  bytes INTEGER NOT NULL,
+  at INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS limit_events_key ON limit_events (scope, key, at);
+CREATE INDEX IF NOT EXISTS limit_events_at ON limit_events (at);
+CREATE INDEX IF NOT EXISTS tokens_account ON tokens (account_id);
 )sql";
+
+// Last use moves in steps of this much, so a client's every request is not also a write.
+constexpr Seconds kTouchStep = 60;
 
 // Bound as a BLOB rather than as text: archives are bytes, not UTF-8.
 struct BlobParam {
@@ -141,6 +155,14 @@ Account readAccount(const Statement& s) {
 }  // namespace
 
 Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+  // The file holds password hashes and everyone's settings: only its owner may read it. SQLite
+  // gives its journal files the mode of the database file, so creating that one is enough.
+  if (path != ":memory:" && !path.empty() && !path.starts_with("file:")) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -161,6 +183,16 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
     Error error{"cannot prepare " + path + ": " + (message ? message : "unknown error")};
     sqlite3_free(message);
     return error;
+  }
+  // Databases made before tokens expired have no last-use column; their tokens count as last
+  // used when they were made.
+  {
+    Statement has(db, "SELECT 1 FROM pragma_table_info('tokens') WHERE name = 'last_used_at'");
+    if (has.step() == SQLITE_DONE &&
+        sqlite3_exec(db, "ALTER TABLE tokens ADD COLUMN last_used_at INTEGER", nullptr, nullptr,
+                     nullptr) != SQLITE_OK) {
+      return store->lastError("add the tokens' last use");
+    }
   }
   return store;
 }
@@ -266,20 +298,154 @@ Status SqliteStore::saveToken(std::string_view tokenHash, std::int64_t accountId
   return success();
 }
 
-Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tokenHash) {
+Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tokenHash, Seconds now,
+                                                            Seconds unusedSince) {
   std::lock_guard lock(mutex_);
   Statement s(db_,
-              "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at FROM tokens t "
+              "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at, "
+              "COALESCE(t.last_used_at, t.created_at) FROM tokens t "
               "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = ?");
   s.bind(tokenHash);
   const int rc = s.step();
-  if (rc == SQLITE_ROW) {
-    return std::optional<Account>(readAccount(s));
-  }
   if (rc == SQLITE_DONE) {
     return std::optional<Account>();
   }
-  return lastError("find token");
+  if (rc != SQLITE_ROW) {
+    return lastError("find token");
+  }
+  const Seconds lastUsed = s.integer(5);
+  if (lastUsed < unusedSince) {
+    return std::optional<Account>();
+  }
+  auto account = readAccount(s);
+  if (now - lastUsed >= kTouchStep) {
+    Statement touch(db_, "UPDATE tokens SET last_used_at = ? WHERE token_hash = ?");
+    touch.bind(now, tokenHash);
+    if (touch.step() != SQLITE_DONE) {
+      return lastError("note the token's use");
+    }
+  }
+  return std::optional<Account>(std::move(account));
+}
+
+Result<std::vector<Device>> SqliteStore::devices(std::int64_t accountId, Seconds unusedSince) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT device_id, MIN(created_at), MAX(COALESCE(last_used_at, created_at)) "
+              "FROM tokens WHERE account_id = ? AND COALESCE(last_used_at, created_at) >= ? "
+              "GROUP BY device_id ORDER BY MIN(created_at), device_id");
+  s.bind(accountId, unusedSince);
+  std::vector<Device> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    out.push_back(Device{s.text(0), s.integer(1), s.integer(2)});
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list devices");
+  }
+  return out;
+}
+
+Result<int> SqliteStore::revokeDevice(std::int64_t accountId, std::string_view deviceId) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM tokens WHERE account_id = ? AND device_id = ?");
+  s.bind(accountId, deviceId);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("sign out a device");
+  }
+  return sqlite3_changes(db_);
+}
+
+Result<int> SqliteStore::purgeStaleTokens(Seconds unusedSince) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < ?");
+  s.bind(unusedSince);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("purge tokens");
+  }
+  return sqlite3_changes(db_);
+}
+
+Status SqliteStore::recordEvent(std::string_view scope, std::string_view key, std::int64_t bytes,
+                                Seconds at) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "INSERT INTO limit_events (scope, key, bytes, at) VALUES (?, ?, ?, ?)");
+  s.bind(scope, key, bytes, at);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("count an event");
+  }
+  return success();
+}
+
+Result<Usage> SqliteStore::usage(std::string_view scope, std::string_view key, Seconds since) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT COUNT(*), COALESCE(SUM(bytes), 0), COALESCE(MIN(at), 0), "
+              "COALESCE(MAX(at), 0) FROM limit_events WHERE scope = ? AND key = ? AND at >= ?");
+  s.bind(scope, key, since);
+  if (s.step() != SQLITE_ROW) {
+    return lastError("count events");
+  }
+  return Usage{s.integer(0), s.integer(1), s.integer(2), s.integer(3)};
+}
+
+Status SqliteStore::clearEvents(std::string_view scope, std::string_view key) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM limit_events WHERE scope = ? AND key = ?");
+  s.bind(scope, key);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("clear events");
+  }
+  return success();
+}
+
+Result<int> SqliteStore::purgeEvents(Seconds before) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "DELETE FROM limit_events WHERE at < ?");
+  s.bind(before);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("purge events");
+  }
+  return sqlite3_changes(db_);
+}
+
+Result<std::vector<UsageRow>> SqliteStore::usageSince(Seconds since) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "SELECT scope, key, COUNT(*), SUM(bytes), MIN(at), MAX(at) FROM limit_events "
+              "WHERE at >= ? GROUP BY scope, key ORDER BY scope, key");
+  s.bind(since);
+  std::vector<UsageRow> out;
+  int rc = 0;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    out.push_back(UsageRow{s.text(0), s.text(1),
+                           Usage{s.integer(2), s.integer(3), s.integer(4), s.integer(5)}});
+  }
+  if (rc != SQLITE_DONE) {
+    return lastError("list usage");
+  }
+  return out;
+}
+
+Status SqliteStore::ping() {
+  std::lock_guard lock(mutex_);
+  Statement s(db_, "SELECT COUNT(*) FROM accounts WHERE id = 0");
+  if (s.step() != SQLITE_ROW) {
+    return lastError("check the database");
+  }
+  return success();
+}
+
+Result<int> SqliteStore::trimAnonymousReports(std::int64_t keep) {
+  std::lock_guard lock(mutex_);
+  Statement s(db_,
+              "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE account_id IS NULL "
+              "ORDER BY id DESC LIMIT -1 OFFSET ?)");
+  s.bind(keep);
+  if (s.step() != SQLITE_DONE) {
+    return lastError("trim reports");
+  }
+  return sqlite3_changes(db_);
 }
 
 Result<bool> SqliteStore::revokeToken(std::string_view tokenHash) {

@@ -55,6 +55,27 @@ struct Report {
   Seconds receivedAt = 0;
 };
 
+// Events counted for limits (failed sign-ins, accounts made, uploads) within a time window.
+struct Usage {
+  std::int64_t count = 0;
+  std::int64_t bytes = 0;
+  Seconds oldest = 0;  // of the events counted; 0 when there are none
+  Seconds newest = 0;
+};
+
+struct UsageRow {
+  std::string scope;
+  std::string key;
+  Usage usage;
+};
+
+// A device signed in to an account: the tokens issued to one device identifier.
+struct Device {
+  std::string deviceId;
+  Seconds createdAt = 0;
+  Seconds lastUsedAt = 0;
+};
+
 // One published build of the program, as the update feed lists it. The archive itself is
 // stored beside it and read only when it is downloaded.
 struct Release {
@@ -94,11 +115,34 @@ class Store {
   virtual Result<std::optional<AuthCode>> takeCode(std::string_view codeHash) = 0;
   virtual Result<int> purgeExpiredCodes(Seconds now) = 0;
 
-  // Tokens, likewise only as hashes.
+  // Tokens, likewise only as hashes. A token resolves only when it was last used at or after
+  // `unusedSince`; using it moves its last use to `now` (in steps of a minute, so that a busy
+  // client does not write on every request).
   virtual Status saveToken(std::string_view tokenHash, std::int64_t accountId,
                            std::string_view deviceId, Seconds now) = 0;
-  virtual Result<std::optional<Account>> accountForToken(std::string_view tokenHash) = 0;
+  virtual Result<std::optional<Account>> accountForToken(std::string_view tokenHash, Seconds now,
+                                                         Seconds unusedSince) = 0;
   virtual Result<bool> revokeToken(std::string_view tokenHash) = 0;
+  // The devices of an account with a token still in use since `unusedSince`, oldest first;
+  // revoking one removes every token of that device identifier and answers how many.
+  virtual Result<std::vector<Device>> devices(std::int64_t accountId, Seconds unusedSince) = 0;
+  virtual Result<int> revokeDevice(std::int64_t accountId, std::string_view deviceId) = 0;
+  virtual Result<int> purgeStaleTokens(Seconds unusedSince) = 0;
+
+  // Counted events behind the service's limits, kept in the store so that every service
+  // process on one database sees the same counts. `scope` names the limit ("signin-account",
+  // "upload:crash:install", ...), `key` what it counts for (an address, a hash of an e-mail
+  // address, an installation identifier).
+  virtual Status recordEvent(std::string_view scope, std::string_view key, std::int64_t bytes,
+                             Seconds at) = 0;
+  virtual Result<Usage> usage(std::string_view scope, std::string_view key, Seconds since) = 0;
+  virtual Status clearEvents(std::string_view scope, std::string_view key) = 0;
+  virtual Result<int> purgeEvents(Seconds before) = 0;
+  // Every scope and key with events since `since`, for the admin listing.
+  virtual Result<std::vector<UsageRow>> usageSince(Seconds since) = 0;
+
+  // Answers whether the database can be reached and answers a query.
+  virtual Status ping() = 0;
 
   // The one sync blob of an account. A put stores only when `baseVersion` is the current
   // version (0 when there is none yet) and then moves it to baseVersion + 1.
@@ -108,6 +152,9 @@ class Store {
                                      Seconds now) = 0;
 
   virtual Status addReport(const Report& report) = 0;
+  // Removes the oldest reports without an account until at most `keep` of them are left;
+  // answers how many went.
+  virtual Result<int> trimAnonymousReports(std::int64_t keep) = 0;
 
   // Releases are unique by `version`: adding one again fails with kDuplicate. `release.length`
   // is taken from the archive.

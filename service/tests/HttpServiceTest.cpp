@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <latch>
 #include <mutex>
 #include <sstream>
@@ -260,7 +261,13 @@ TEST_F(ServiceHttpTest, SignInFailuresStayOnThePageWithoutTellingWhichPartWasWro
   EXPECT_NE(wrongPassword.body.find(R"(value="ada@example.com")"), std::string::npos);
   EXPECT_NE(wrongPassword.body.find(std::string(kChallenge)), std::string::npos);
 
-  EXPECT_EQ(submit("ada@example.com", "password1", "create").status, 409);
+  // Creating an account that exists says nothing about it: with its password it signs in, with
+  // another it fails as a sign-in does, on the same page.
+  EXPECT_EQ(submit("ada@example.com", "password1", "create").status, 303);
+  const auto taken = submit("ada@example.com", "password9", "create");
+  EXPECT_EQ(taken.status, 401);
+  EXPECT_NE(taken.body.find(message), std::string::npos);
+  EXPECT_EQ(taken.body.find("exists"), std::string::npos);
   EXPECT_EQ(submit("carol@example.com", "short", "create").status, 400);
   EXPECT_EQ(submit("not-an-address", "password1", "create").status, 400);
   EXPECT_EQ(submit("dan@example.com", "password1", "create", "tooShortChallenge").status, 400);
@@ -297,7 +304,9 @@ TEST_F(ServiceHttpTest, EverythingFromTheUrlIsEscapedOnThePageAndTheStateReturns
                                                            {"state", state},
                                                            {"email", "eve@example.com"},
                                                            {"password", "password1"},
-                                                           {"action", "create"}})});
+                                                           {"action", "create"}}),
+                                                     {},
+                                                     {}});
   ASSERT_EQ(redirect.status, 303);
   std::string location;
   for (const auto& [name, value] : redirect.headers) {
@@ -373,7 +382,7 @@ TEST_F(ServiceHttpTest, OnlyHashesOfTokensAndCodesReachTheDatabase) {
 TEST_F(ServiceHttpTest, ConcurrentPushesOnOneBaseHaveOneWinnerAndTheRestConflict) {
   const auto token = tokenFor("ada@example.com");
   ASSERT_EQ(
-      send("PUT", "/api/sync/lumarin", R"({"blob":"v1","baseVersion":0,"deviceId":"A"})", token)
+      send("PUT", "/api/sync/lumarin", R"({"blob":"[1]","baseVersion":0,"deviceId":"A"})", token)
           .status,
       200);
   constexpr int kClients = 20;
@@ -384,7 +393,7 @@ TEST_F(ServiceHttpTest, ConcurrentPushesOnOneBaseHaveOneWinnerAndTheRestConflict
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&, i] {
       const auto body = json::dump(
-          Json{{"blob", "from " + std::to_string(i)}, {"baseVersion", 1}, {"deviceId", "D"}});
+          Json{{"blob", "[" + std::to_string(i) + "]"}, {"baseVersion", 1}, {"deviceId", "D"}});
       ready.arrive_and_wait();
       replies[i] = send("PUT", "/api/sync/lumarin", body, token);
     });
@@ -397,7 +406,7 @@ TEST_F(ServiceHttpTest, ConcurrentPushesOnOneBaseHaveOneWinnerAndTheRestConflict
   for (int i = 0; i < kClients; ++i) {
     if (replies[i].status == 200) {
       ++wins;
-      winner = "from " + std::to_string(i);
+      winner = "[" + std::to_string(i) + "]";
       EXPECT_EQ(replies[i].json(), (Json{{"version", 2}}));
     } else {
       EXPECT_EQ(replies[i].status, 409) << replies[i].body;
@@ -409,8 +418,10 @@ TEST_F(ServiceHttpTest, ConcurrentPushesOnOneBaseHaveOneWinnerAndTheRestConflict
   EXPECT_EQ(get("/api/sync/lumarin", token).json(), (Json{{"version", 2}, {"blob", winner}}));
 
   // The stale base stays stale; the program recovers by pulling and pushing on version 2.
-  EXPECT_EQ(send("PUT", "/api/sync/lumarin", R"({"blob":"x","baseVersion":1})", token).status, 409);
-  EXPECT_EQ(send("PUT", "/api/sync/lumarin", R"({"blob":"x","baseVersion":2})", token).status, 200);
+  EXPECT_EQ(send("PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":1})", token).status,
+            409);
+  EXPECT_EQ(send("PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":2})", token).status,
+            200);
 }
 
 TEST_F(ServiceHttpTest, AccountPathsNeedAValidBearerToken) {
@@ -450,8 +461,14 @@ TEST_F(ServiceHttpTest, BadRequestsGetClearJsonErrorsAndNeverAServerError) {
       {"POST", "/api/testlog", "\xff\xfe", 400},
       {"POST", "/api/app/token", R"({"code":"c"})", 400},
       {"POST", "/api/app/logout", "{oops", 400},
-      {"PUT", "/api/sync/lumarin", R"({"blob":"x","baseVersion":"1"})", 400},
-      {"PUT", "/api/sync/lumarin", R"({"blob":"x","baseVersion":-3})", 400},
+      {"PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":"1"})", 400},
+      {"PUT", "/api/sync/lumarin", R"({"blob":"{}","baseVersion":-3})", 400},
+      // The blob is the program's settings JSON: other text, or JSON nested too deep, is not.
+      {"PUT", "/api/sync/lumarin", R"({"blob":"not json","baseVersion":0})", 400},
+      {"PUT", "/api/sync/lumarin", R"({"blob":"{\"a\":","baseVersion":0})", 400},
+      {"PUT", "/api/sync/lumarin",
+       json::dump(Json{{"blob", std::string(65, '[') + std::string(65, ']')}, {"baseVersion", 0}}),
+       400},
       {"PUT", "/api/sync/lumarin", R"({"blob":"x\u0000","baseVersion":0})", 400},
   };
   for (const auto& c : cases) {
@@ -480,7 +497,7 @@ TEST_F(ServiceHttpTest, BodiesUpToOneMegabyteAreTakenAndLargerOnesGet413) {
   EXPECT_FALSE(tooLarge.json().value("error", "").empty());
 
   // The handlers hold the same line when driven without the HTTP server's own check.
-  HttpRequest direct{"POST", "/api/crash", {}, "", over};
+  HttpRequest direct{"POST", "/api/crash", {}, "", over, {}, {}};
   EXPECT_EQ(service_->handle(direct).status, 413);
   auto reports = store_->reports().value();
   ASSERT_EQ(reports.size(), 1u);
@@ -555,7 +572,11 @@ TEST_F(ServiceHttpTest, ServesHttpsWithTheGivenCertificate) {
   const auto cert = (dir_ / "cert.pem").string();
   const auto key = (dir_ / "key.pem").string();
   writeSelfSigned(cert, key);
-  HttpServer tls(*service_, HttpServer::Options{4, Service::kMaxBodyBytes, cert, key});
+  HttpServer::Options options;
+  options.threads = 4;
+  options.tlsCertificate = cert;
+  options.tlsKey = key;
+  HttpServer tls(*service_, options);
   auto port = tls.bind("127.0.0.1", 0);
   ASSERT_TRUE(port.ok()) << port.error().message;
   tls.start();
@@ -568,7 +589,9 @@ TEST_F(ServiceHttpTest, ServesHttpsWithTheGivenCertificate) {
   EXPECT_EQ(reply->status, 401);
   tls.stop();
 
-  HttpServer broken(*service_, HttpServer::Options{4, Service::kMaxBodyBytes, key, cert});
+  options.tlsCertificate = key;
+  options.tlsKey = cert;
+  HttpServer broken(*service_, options);
   EXPECT_FALSE(broken.bind("127.0.0.1", 0).ok());
 }
 
@@ -652,7 +675,7 @@ TEST(ServiceHttpPostgresTest, SignInAndContestedPushesOnASharedDatabase) {
 }
 
 // A database that fails every call, as one does when its disk is full or its server is gone.
-class BrokenStore final : public Store {
+class BrokenStore : public Store {
  public:
   static Error broken() { return Error{"database is gone"}; }
   Result<std::int64_t> createAccount(std::string_view, std::string_view, std::string_view,
@@ -666,8 +689,22 @@ class BrokenStore final : public Store {
   Status saveToken(std::string_view, std::int64_t, std::string_view, Seconds) override {
     return broken();
   }
-  Result<std::optional<Account>> accountForToken(std::string_view) override { return broken(); }
+  Result<std::optional<Account>> accountForToken(std::string_view, Seconds, Seconds) override {
+    return broken();
+  }
   Result<bool> revokeToken(std::string_view) override { return broken(); }
+  Result<std::vector<Device>> devices(std::int64_t, Seconds) override { return broken(); }
+  Result<int> revokeDevice(std::int64_t, std::string_view) override { return broken(); }
+  Result<int> purgeStaleTokens(Seconds) override { return broken(); }
+  Status recordEvent(std::string_view, std::string_view, std::int64_t, Seconds) override {
+    return broken();
+  }
+  Result<Usage> usage(std::string_view, std::string_view, Seconds) override { return broken(); }
+  Status clearEvents(std::string_view, std::string_view) override { return broken(); }
+  Result<int> purgeEvents(Seconds) override { return broken(); }
+  Result<std::vector<UsageRow>> usageSince(Seconds) override { return broken(); }
+  Status ping() override { return broken(); }
+  Result<int> trimAnonymousReports(std::int64_t) override { return broken(); }
   Result<std::optional<SyncBlob>> blob(std::int64_t) override { return broken(); }
   Result<PutOutcome> putBlob(std::int64_t, std::int64_t, std::string_view, std::string_view,
                              Seconds) override {
@@ -696,15 +733,15 @@ TEST(ServiceStorageFailureTest, AFailingDatabaseGives503AndALogLineNeverACrash) 
   const std::string signIn = "app=lumarin&challenge=" + std::string(kChallenge) +
                              "&state=s&email=a%40b.c&password=password1&action=";
   const std::vector<HttpRequest> requests = {
-      {"POST", "/app/connect", {}, "", signIn + "signin"},
-      {"POST", "/app/connect", {}, "", signIn + "create"},
-      {"POST", "/api/app/token", {}, "", R"({"code":"c","verifier":"v","deviceId":"d"})"},
-      {"GET", "/api/me", {}, "Bearer t", ""},
-      {"POST", "/api/app/logout", {}, "Bearer t", "{}"},
-      {"GET", "/api/sync/lumarin", {}, "Bearer t", ""},
-      {"PUT", "/api/sync/lumarin", {}, "Bearer t", R"({"blob":"b","baseVersion":0})"},
-      {"POST", "/api/improve", {}, "Bearer t", R"({"events":[]})"},
-      {"POST", "/api/crash", {}, "", "{}"},
+      {"POST", "/app/connect", {}, "", signIn + "signin", {}, {}},
+      {"POST", "/app/connect", {}, "", signIn + "create", {}, {}},
+      {"POST", "/api/app/token", {}, "", R"({"code":"c","verifier":"v","deviceId":"d"})", {}, {}},
+      {"GET", "/api/me", {}, "Bearer t", "", {}, {}},
+      {"POST", "/api/app/logout", {}, "Bearer t", "{}", {}, {}},
+      {"GET", "/api/sync/lumarin", {}, "Bearer t", "", {}, {}},
+      {"PUT", "/api/sync/lumarin", {}, "Bearer t", R"({"blob":"{}","baseVersion":0})", {}, {}},
+      {"POST", "/api/improve", {}, "Bearer t", R"({"events":[]})", {}, {}},
+      {"POST", "/api/crash", {}, "", "{}", {}, {}},
   };
   for (const auto& request : requests) {
     const auto response = service.handle(request);
@@ -726,7 +763,9 @@ TEST(ServiceStorageFailureTest, AFailingDatabaseGives503AndALogLineNeverACrash) 
                    "/app/connect",
                    {{"app", "lumarin"}, {"challenge", std::string(kChallenge)}, {"state", "s"}},
                    "",
-                   ""})
+                   "",
+                   {},
+                   {}})
           .status,
       200);
 
@@ -734,6 +773,80 @@ TEST(ServiceStorageFailureTest, AFailingDatabaseGives503AndALogLineNeverACrash) 
   std::ostringstream err;
   EXPECT_EQ(runAdmin(store, "accounts", out, err), 1);
   EXPECT_NE(err.str().find("database is gone"), std::string::npos);
+}
+
+// A database whose account lookup, the first step once a hashing slot is held, waits until the
+// test lets it go: while it waits, that sign-in holds the slot.
+class HeldLookupStore final : public BrokenStore {
+ public:
+  Result<Usage> usage(std::string_view, std::string_view, Seconds) override { return Usage{}; }
+  Status recordEvent(std::string_view, std::string_view, std::int64_t, Seconds) override {
+    return success();
+  }
+  Result<std::optional<Account>> accountByEmail(std::string_view) override {
+    std::unique_lock lock(mutex_);
+    ++lookups_;
+    changed_.notify_all();
+    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return released_; })) {
+      return Error{"the test never released the lookup"};
+    }
+    return std::optional<Account>{};
+  }
+  bool waitForLookups(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return lookups_ >= count; });
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int lookups_ = 0;
+  bool released_ = false;
+};
+
+TEST(ServiceHashingBoundTest, SignInsPastTheHashesInFlightGet503InsteadOfQueueing) {
+  HeldLookupStore store;
+  Service::Options options;
+  options.now = [] { return Seconds{1'800'000'000}; };
+  options.passwordIterations = 1000;
+  options.limits.concurrentHashes = 1;
+  Service service(store, options);
+  const auto signIn = [&](std::string_view email) {
+    return service.handle(
+        HttpRequest{"POST",
+                    "/app/connect",
+                    {},
+                    "",
+                    "app=lumarin&challenge=" + std::string(kChallenge) +
+                        "&state=s&password=password1&action=signin&email=" + std::string(email),
+                    {},
+                    {}});
+  };
+
+  HttpResponse first;
+  std::thread holder([&] { first = signIn("a%40b.c"); });
+  ASSERT_TRUE(store.waitForLookups(1));
+  // The one slot is taken: the next attempt is told to come back, without a lookup or a hash.
+  const auto busy = signIn("c%40d.e");
+  EXPECT_EQ(busy.status, 503);
+  const auto retry = std::find_if(busy.headers.begin(), busy.headers.end(),
+                                  [](const auto& h) { return h.first == "Retry-After"; });
+  ASSERT_NE(retry, busy.headers.end());
+  EXPECT_GE(std::stoi(retry->second), 1);
+  EXPECT_NE(busy.body.find("try again in a few seconds"), std::string::npos) << busy.body;
+  EXPECT_EQ(service.metrics().throttled("hashing"), 1);
+
+  store.release();
+  holder.join();
+  EXPECT_EQ(first.status, 401);
+  // The slot is given back whatever the outcome: the next attempt is checked again.
+  EXPECT_EQ(signIn("c%40d.e").status, 401);
+  EXPECT_EQ(service.metrics().throttled("hashing"), 1);
 }
 
 }  // namespace

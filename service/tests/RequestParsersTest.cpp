@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/Json.h"
 #include "service/RequestParsers.h"
 
 namespace lumarin::service {
@@ -24,23 +25,50 @@ TEST(ServiceRequestParsersTest, TokenRequestNeedsThreeNonEmptyStrings) {
   }
 }
 
-TEST(ServiceRequestParsersTest, SyncPutTakesAnIntegerBaseAndAnOpaqueBlob) {
+TEST(ServiceRequestParsersTest, SyncPutTakesAnIntegerBaseAndAJsonBlob) {
   auto ok = parseSyncPut(R"({"blob":"{\"a\":1}","baseVersion":7,"deviceId":"D"})");
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok->blob, R"({"a":1})");
   EXPECT_EQ(ok->baseVersion, 7);
 
-  auto noDevice = parseSyncPut(R"({"blob":"","baseVersion":0})");
+  auto noDevice = parseSyncPut(R"({"blob":"[]","baseVersion":0})");
   ASSERT_TRUE(noDevice.ok());
   EXPECT_EQ(noDevice->deviceId, "");
 
-  for (const char* body : {R"({"blob":"x","baseVersion":"1"})", R"({"blob":"x","baseVersion":1.5})",
-                           R"({"blob":"x","baseVersion":-1})", R"({"blob":{},"baseVersion":1})",
-                           R"({"baseVersion":1})", R"({"blob":"x"})",
-                           R"({"blob":"x","baseVersion":18446744073709551615})",
-                           R"({"blob":"x","baseVersion":1,"deviceId":7})"}) {
+  for (const char* body :
+       {R"({"blob":"{}","baseVersion":"1"})", R"({"blob":"{}","baseVersion":1.5})",
+        R"({"blob":"{}","baseVersion":-1})", R"({"blob":{},"baseVersion":1})",
+        R"({"baseVersion":1})", R"({"blob":"{}"})",
+        R"({"blob":"{}","baseVersion":18446744073709551615})",
+        R"({"blob":"{}","baseVersion":1,"deviceId":7})"}) {
     EXPECT_FALSE(parseSyncPut(body).ok()) << body;
   }
+}
+
+TEST(ServiceRequestParsersTest, SyncBlobsMustBeJsonAtMostSixtyFourLevelsDeep) {
+  const auto put = [](const std::string& blob) {
+    return parseSyncPut(json::dump(json::Json{{"blob", blob}, {"baseVersion", 0}}));
+  };
+  // Not JSON at all, cut short, empty, or JSON followed by something else.
+  for (const std::string blob : {"not json", "{\"a\":", "", "{} {}", "{\"a\":1,}"}) {
+    auto refused = put(blob);
+    ASSERT_FALSE(refused.ok()) << blob;
+    EXPECT_EQ(refused.error().code, kBadRequest);
+    EXPECT_NE(refused.error().message.find("\"blob\" must be JSON"), std::string::npos)
+        << refused.error().message;
+  }
+  // Exactly 64 levels are a blob; 65, or the 300,000 that crashed a client, are not.
+  EXPECT_TRUE(put(std::string(64, '[') + std::string(64, ']')).ok());
+  for (const std::size_t depth : {65U, 300000U}) {
+    auto deep =
+        put("{\"monitoredApps\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
+    ASSERT_FALSE(deep.ok()) << depth;
+    EXPECT_EQ(deep.error().code, kBadRequest);
+    EXPECT_NE(deep.error().message.find("deeper than 64"), std::string::npos)
+        << deep.error().message;
+  }
+  // Brackets inside the blob's strings are text, not depth.
+  EXPECT_TRUE(put("{\"name\":\"" + std::string(100, '[') + "\"}").ok());
 }
 
 TEST(ServiceRequestParsersTest, ReportsAreObjectsWithTheMembersTheProgramTypesChecked) {

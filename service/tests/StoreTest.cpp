@@ -64,11 +64,11 @@ TEST_P(ServiceStoreTest, AccountsAreUniqueByEmailAndTokensResolveUntilRevoked) {
   EXPECT_FALSE(store_->accountByEmail("bob@example.com").value().has_value());
 
   ASSERT_TRUE(store_->saveToken("t-hash", id, "DEVICE", 1002).ok());
-  EXPECT_EQ(store_->accountForToken("t-hash").value()->email, "ada@example.com");
-  EXPECT_FALSE(store_->accountForToken("other").value().has_value());
+  EXPECT_EQ(store_->accountForToken("t-hash", 1003, 0).value()->email, "ada@example.com");
+  EXPECT_FALSE(store_->accountForToken("other", 1003, 0).value().has_value());
   EXPECT_TRUE(store_->revokeToken("t-hash").value());
   EXPECT_FALSE(store_->revokeToken("t-hash").value());
-  EXPECT_FALSE(store_->accountForToken("t-hash").value().has_value());
+  EXPECT_FALSE(store_->accountForToken("t-hash", 1003, 0).value().has_value());
 }
 
 TEST_P(ServiceStoreTest, CodeIsTakenOnceAndExpiredOnesArePurgedAtTheirExpiry) {

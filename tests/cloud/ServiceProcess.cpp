@@ -141,14 +141,20 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-ServiceProcess::ServiceProcess(const std::filesystem::path& dir) {
+ServiceProcess::ServiceProcess(const std::filesystem::path& dir,
+                               const std::vector<std::string>& options) {
   const std::string db = (dir / "service.db").string();
   for (int attempt = 0; attempt < 10 && !process_.running(); ++attempt) {
     const int port = freeLoopbackPort();
-    if (port > 0 &&
-        process_.start({LUMARIN_SERVICE_EXECUTABLE, "--listen", "127.0.0.1:" + std::to_string(port),
-                        "--db", db, "--threads", "8"},
-                       "listening on")) {
+    std::vector<std::string> argv = {LUMARIN_SERVICE_EXECUTABLE,
+                                     "--listen",
+                                     "127.0.0.1:" + std::to_string(port),
+                                     "--db",
+                                     db,
+                                     "--threads",
+                                     "8"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    if (port > 0 && process_.start(argv, "listening on")) {
       port_ = port;
     }
   }

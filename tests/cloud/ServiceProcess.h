@@ -40,10 +40,12 @@ int freeLoopbackPort();
 // virtual time cannot move.
 HttpResponse roundTrip(HttpClient& client, HttpRequest request);
 
-// The real lumarin-service on a free loopback port, its SQLite database in `dir`.
+// The real lumarin-service on a free loopback port, its SQLite database in `dir`; `options`
+// are added to its command line (limits a test needs other than the defaults).
 class ServiceProcess {
  public:
-  explicit ServiceProcess(const std::filesystem::path& dir);
+  explicit ServiceProcess(const std::filesystem::path& dir,
+                          const std::vector<std::string>& options = {});
 
   bool running() const { return process_.running(); }
   int port() const { return port_; }
