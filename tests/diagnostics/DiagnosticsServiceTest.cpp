@@ -302,7 +302,8 @@ TEST_F(CrashedProgramTest, ACrashReachesTheServiceOnceAtTheNextLaunch) {
   EXPECT_NE((*report)["terminationReason"].get<std::string>().find("sent by process " +
                                                                    std::to_string(::getpid())),
             std::string::npos);
-  auto stack = json::parse((*report)["callStack"].get<std::string>());
+  // A call-stack tree nests two levels per frame, deeper than the cap of documents we read.
+  auto stack = json::parse((*report)["callStack"].get<std::string>(), 512);
   ASSERT_TRUE(stack.ok());
   EXPECT_FALSE((*stack)["callStacks"][0]["callStackRootFrames"].empty());
   // Nothing that went up names the user's home directory.
