@@ -19,35 +19,36 @@ CocoaRect flipped(const QRect& rect, double flipY) {
 
 QtScreens::QtScreens() : context_(std::make_unique<QObject>()) {
   reread();
-  watchScreens();
-  QObject::connect(qGuiApp, &QGuiApplication::screenAdded, context_.get(), [this](QScreen*) {
-    watchScreens();
+  for (QScreen* screen : QGuiApplication::screens()) {
+    watch(screen);
+  }
+  QObject::connect(qGuiApp, &QGuiApplication::screenAdded, context_.get(), [this](QScreen* screen) {
+    watch(screen);
     reread();
   });
-  QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, context_.get(), [this](QScreen*) {
-    reread();
-  });
+  QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, context_.get(),
+                   [this](QScreen*) { reread(); });
   QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, context_.get(),
                    [this](QScreen*) { reread(); });
 }
 
 QtScreens::~QtScreens() = default;
 
-void QtScreens::watchScreens() {
-  for (QScreen* screen : QGuiApplication::screens()) {
-    // A unique connection per screen: screens added later are watched once too.
-    QObject::connect(screen, &QScreen::geometryChanged, context_.get(),
-                     [this](const QRect&) { reread(); }, Qt::UniqueConnection);
-    QObject::connect(screen, &QScreen::availableGeometryChanged, context_.get(),
-                     [this](const QRect&) { reread(); }, Qt::UniqueConnection);
-  }
+void QtScreens::watch(QScreen* screen) {
+  // Each screen is connected once: when it is listed at the start or when it is added (Qt
+  // refuses unique connections to functors, so uniqueness cannot be left to it). Its
+  // connections go with it when it is removed.
+  QObject::connect(screen, &QScreen::geometryChanged, context_.get(),
+                   [this](const QRect&) { reread(); });
+  QObject::connect(screen, &QScreen::availableGeometryChanged, context_.get(),
+                   [this](const QRect&) { reread(); });
 }
 
 void QtScreens::reread() {
   std::vector<ScreenInfo> list;
   QScreen* primary = QGuiApplication::primaryScreen();
-  const double flipY = primary != nullptr ? primary->geometry().y() + primary->geometry().height()
-                                          : 0.0;
+  const double flipY =
+      primary != nullptr ? primary->geometry().y() + primary->geometry().height() : 0.0;
   std::vector<QScreen*> ordered;
   if (primary != nullptr) {
     ordered.push_back(primary);

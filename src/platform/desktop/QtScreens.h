@@ -8,6 +8,7 @@
 #include "platform/Screens.h"
 
 class QObject;
+class QScreen;
 
 namespace lumarin {
 
@@ -30,7 +31,7 @@ class QtScreens final : public Screens {
 
  private:
   void reread();
-  void watchScreens();
+  void watch(QScreen* screen);
 
   mutable std::mutex lock_;
   std::vector<ScreenInfo> screens_;  // under lock_
