@@ -132,6 +132,20 @@ TEST_F(DesktopWorkspaceTest, PickedFilesAndIconsComeFromTheEntries) {
   ASSERT_EQ(installed.size(), 1u);
   EXPECT_EQ(installed.front().id, "org.example.Red.desktop");
   EXPECT_EQ(desktop.entries().size(), 2u);
+
+  // An icon no theme has is drawn rather than left blank: a dimmed item must not vanish.
+  entry("org.example.Odd.desktop", "Name=Odd\nExec=odd\nIcon=org.example.no-such-icon\n");
+  const auto odd = desktop.urlForApplication("org.example.Odd.desktop");
+  ASSERT_TRUE(odd);
+  const Image drawn = desktop.iconForFile(*odd);
+  ASSERT_FALSE(drawn.isEmpty());
+  int opaque = 0;
+  for (int y = 0; y < drawn.pixelHeight; ++y) {
+    for (int x = 0; x < drawn.pixelWidth; ++x) {
+      opaque += drawn.pixel(x, y).a == 255 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(opaque, drawn.pixelWidth * drawn.pixelHeight / 2);
 }
 
 }  // namespace

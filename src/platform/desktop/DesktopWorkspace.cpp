@@ -7,8 +7,10 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFont>
 #include <QIcon>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QUrl>
 #include <QVariantMap>
@@ -193,16 +195,39 @@ Image iconImage(const QIcon& icon) {
                     Size{32, 32});
 }
 
-// The generic application icon of the theme, else a blank square: every file has an icon.
-Image genericIcon() {
-  Image image = iconImage(QIcon::fromTheme(QStringLiteral("application-x-executable")));
-  if (image.isEmpty()) {
-    image.pixelWidth = 64;
-    image.pixelHeight = 64;
-    image.pointSize = Size{32, 32};
-    image.rgba.assign(64 * 64 * 4, 0);
+// A theme icon by name, or its symbolic form (some themes carry only that).
+QIcon themeIcon(const QString& name) {
+  QIcon icon = QIcon::fromTheme(name);
+  return icon.isNull() ? QIcon::fromTheme(name + QStringLiteral("-symbolic")) : icon;
+}
+
+// Drawn when the theme has no icon at all (no theme set, or a minimal one): a grey rounded
+// square with the app's initial. A blank picture would make a dimmed item vanish from the tray.
+Image drawnIcon(const std::string& name) {
+  QImage image(64, 64, QImage::Format_RGBA8888_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x77, 0x7d, 0x85));
+  painter.drawRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
+  const QString initial = QString::fromStdString(name).left(1).toUpper();
+  if (!initial.isEmpty()) {
+    QFont font = painter.font();
+    font.setPixelSize(36);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(4, 4, 56, 56), Qt::AlignCenter, initial);
   }
-  return image;
+  painter.end();
+  return fromQImage(image, Size{32, 32});
+}
+
+// The generic application icon of the theme, else a drawn one: every file has an icon.
+Image genericIcon(const std::string& name) {
+  Image image = iconImage(themeIcon(QStringLiteral("application-x-executable")));
+  return image.isEmpty() ? drawnIcon(name) : image;
 }
 
 }  // namespace
@@ -321,15 +346,18 @@ std::optional<BundleDescription> DesktopWorkspace::bundleAtURL(const std::string
 
 Image DesktopWorkspace::iconForFile(const std::string& url) const {
   const auto found = entryAtURL(url);
-  if (!found || found->icon.empty()) {
-    return genericIcon();
+  if (!found) {
+    return genericIcon({});
+  }
+  if (found->icon.empty()) {
+    return genericIcon(found->name);
   }
   QIcon icon;
   const QString name = QString::fromStdString(found->icon);
   if (found->icon.starts_with('/')) {
     icon = QIcon(name);
   } else {
-    icon = QIcon::fromTheme(name);
+    icon = themeIcon(name);
     if (icon.isNull()) {
       for (const char* ext : {".png", ".svg", ".xpm"}) {
         const QString file = QStringLiteral("/usr/share/pixmaps/") + name + QLatin1String(ext);
@@ -341,7 +369,7 @@ Image DesktopWorkspace::iconForFile(const std::string& url) const {
     }
   }
   Image image = iconImage(icon);
-  return image.isEmpty() ? genericIcon() : image;
+  return image.isEmpty() ? genericIcon(found->name) : image;
 }
 
 bool DesktopWorkspace::launch(const DesktopEntry& entry) {
