@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnectionInterface>
+#include <QDBusVariant>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <fstream>
@@ -110,6 +111,24 @@ class DesktopRunTest : public ::testing::Test {
     return senderOutput_.find(word) != std::string::npos;
   }
 
+  // The titles of the registered tray items, as the tray host reads them.
+  QString trayTitles() {
+    QStringList titles;
+    for (const QString& entry : desktop_.registeredItems()) {
+      const auto slash = entry.indexOf('/');
+      const QString service = slash < 0 ? entry : entry.left(slash);
+      const QString path = slash < 0 ? QStringLiteral("/StatusNotifierItem") : entry.mid(slash);
+      QDBusMessage get =
+          QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+      get << QString("org.kde.StatusNotifierItem") << QString("Title");
+      const QDBusMessage reply = desktop_.client().call(get, QDBus::Block, 5000);
+      if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+        titles << reply.arguments()[0].value<QDBusVariant>().variant().toString();
+      }
+    }
+    return titles.join('\n');
+  }
+
   json::Json report(const std::string& name) const {
     std::ifstream in(home_ / name);
     std::stringstream text;
@@ -188,6 +207,12 @@ TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
   ASSERT_TRUE(test::waitUntil([this] { return desktop_.registeredItems().size() >= 3; }))
       << lumarin.readAllStandardError().toStdString();
   ASSERT_TRUE(test::waitUntil([this] { return senderSaid("announced"); }));
+  // The sender having spoken is not yet the program having heard: the items show the badges.
+  ASSERT_TRUE(test::waitUntil([this] {
+    const QString titles = trayTitles();
+    return titles.contains(QString::fromUtf8("Chat — 3")) &&
+           titles.contains(QString::fromUtf8("Mail — 12"));
+  })) << trayTitles().toStdString();
   lumarin.terminate();
   ASSERT_TRUE(lumarin.waitForFinished(30000));
   EXPECT_EQ(lumarin.exitStatus(), QProcess::NormalExit);

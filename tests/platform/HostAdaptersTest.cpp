@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/host/FlockInstanceLock.h"
@@ -87,11 +89,39 @@ TEST(TerminationSignalsTest, SigtermBecomesOneCallback) {
       cv.notify_all();
     });
     ::raise(SIGTERM);
-    ::raise(SIGINT);
     std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return !received.empty(); });
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return !received.empty(); }));
   }
   EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
+}
+
+// A second signal while the first one's quit is under way ends the process at once, by that
+// signal, without a second callback.
+TEST(TerminationSignalsDeathTest, ASecondSignalWhileQuittingEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::mutex mutex;
+        std::condition_variable cv;
+        int calls = 0;
+        TerminationSignals signals([&](int) {
+          std::lock_guard lock(mutex);
+          ++calls;
+          cv.notify_all();
+        });
+        ::raise(SIGTERM);
+        std::unique_lock lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return calls == 1; })) {
+          std::_Exit(3);
+        }
+        lock.unlock();
+        ::raise(SIGINT);
+        // The watcher ends the process; a second callback or none would show as these.
+        lock.lock();
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return calls > 1; });
+        std::_Exit(calls > 1 ? 4 : 5);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
 }
 
 }  // namespace
