@@ -69,7 +69,10 @@ struct PlatformAssembly::Host {
                      systemLog),
         debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID), clock()),
         guard(instanceLock, paths, process),
-        loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()),
+        // Started at login in the mode it runs in: desktop mode starts desktop mode.
+        loginItems(
+            paths.configurationDirectory() / "autostart", bundle.executablePath(),
+            options.desktop ? std::vector<std::string>{"--desktop"} : std::vector<std::string>{}),
         secrets("com.kestova.Lumarin",
                 paths.applicationSupportDirectory() / bundleID / "secrets.json"),
         crashCatcher(

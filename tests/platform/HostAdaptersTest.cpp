@@ -70,6 +70,12 @@ TEST(XdgLoginItemsTest, RegisteringWritesAQuotedAutostartEntryAndUnregisteringRe
   EXPECT_TRUE(items.unregisterMainApp());
   EXPECT_FALSE(items.isRegistered());
   EXPECT_TRUE(items.unregisterMainApp());  // nothing to remove is fine
+  // Desktop mode starts desktop mode at login.
+  XdgLoginItems desktop(dir / "autostart", "/usr/bin/lumarin", {"--desktop"});
+  ASSERT_TRUE(desktop.registerMainApp());
+  EXPECT_NE(test::readFile(desktop.entryFile()).find("Exec=\"/usr/bin/lumarin\" --desktop\n"),
+            std::string::npos)
+      << test::readFile(desktop.entryFile());
   // A directory that cannot be created is a failure with a description.
   test::writeFile(dir / "file", "x");
   XdgLoginItems broken(dir / "file" / "autostart", "/bin/true");
