@@ -277,14 +277,14 @@ struct DesktopAssembly::Parts {
     windows.attach(delegate);
     appShell.setActivationPolicy(ActivationPolicy::accessory);
     statusBar.setMenuPresenter(
-        [this](const std::string& owner, const Menu& menu, MenuHandlers handlers) {
-          present(owner, menu, std::move(handlers));
+        [this](const std::string& owner, const Menu& menu, const MenuHandlers& handlers) {
+          present(owner, menu, handlers);
         });
   }
 
   // A menu the program pops up itself (an item's right click), drawn by Qt at the pointer and
   // kept for the report with what became of it.
-  void present(const std::string& owner, const Menu& menu, MenuHandlers handlers) {
+  void present(const std::string& owner, const Menu& menu, const MenuHandlers& handlers) {
     const std::size_t index = shownMenus.size();
     json::OrderedJson entry;
     entry["at"] = rounded(toSeconds(p.clock->monotonicNow() - startedAt));

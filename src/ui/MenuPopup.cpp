@@ -41,7 +41,8 @@ QIcon iconOf(const Image& image) {
   if (image.isEmpty()) {
     return {};
   }
-  const QImage picture(image.rgba.data(), image.pixelWidth, image.pixelHeight, image.pixelWidth * 4,
+  const QImage picture(image.rgba.data(), image.pixelWidth, image.pixelHeight,
+                       static_cast<qsizetype>(image.pixelWidth) * 4,
                        QImage::Format_RGBA8888_Premultiplied);
   QPixmap pixmap = QPixmap::fromImage(picture.copy());
   pixmap.setDevicePixelRatio(image.scale());

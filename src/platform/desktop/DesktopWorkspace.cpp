@@ -68,7 +68,9 @@ std::string resolveInPath(const std::string& program) {
   std::stringstream path(environment("PATH").value_or("/usr/local/bin:/usr/bin:/bin"));
   std::string dir;
   while (std::getline(path, dir, ':')) {
-    const std::string candidate = dir + "/" + program;
+    std::string candidate = std::move(dir);
+    candidate += '/';
+    candidate += program;
     if (::access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
