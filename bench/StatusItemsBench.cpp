@@ -67,8 +67,8 @@ struct Desktop {
   AppItemsRevision revision;
   std::shared_ptr<AppStatusItemsController> controller =
       std::make_shared<AppStatusItemsController>(AppStatusItemsController::Dependencies{
-          settings, monitor, mac.statusBar, mac.events, scheduler, mac.workspace, mac.accessibility,
-          scanner, defaults, icons, l10n, log, systemLog, revision});
+          settings, monitor, mac.statusBar, mac.events, scheduler, mac.workspace,
+          &mac.accessibility, &scanner, defaults, icons, l10n, log, systemLog, revision});
 };
 
 // One reconciliation: every item updated (picture drawn at display scale, tooltip, title) and

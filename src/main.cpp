@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "app/CommandLine.h"
@@ -14,6 +16,7 @@
 #include "platform/host/TerminationSignals.h"
 #include "platform/sim/Scenario.h"
 #include "root/ApplicationAssembly.h"
+#include "root/DesktopAssembly.h"
 #include "root/PlatformAssembly.h"
 
 namespace {
@@ -43,6 +46,66 @@ Result<sim::Scenario> loadScenario(const Options& options) {
   return sim::parseScenario(text.str(), *options.scenario);
 }
 
+bool sessionBusSocketExists() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && *runtime != '\0' &&
+         std::filesystem::exists(std::filesystem::path(runtime) / "bus");
+}
+
+bool hasEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// The program on this machine's desktop. Without a display or a session bus it says which is
+// missing, in one line, before Qt could abort over it.
+int runDesktop(const Options& options, int argc, char** argv) {
+  if (!hasEnvironment("DISPLAY") && !hasEnvironment("WAYLAND_DISPLAY")) {
+    std::fprintf(stderr,
+                 "lumarin: --desktop needs a display, and neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set\n");
+    return 1;
+  }
+  if (!hasEnvironment("DBUS_SESSION_BUS_ADDRESS") && !sessionBusSocketExists()) {
+    std::fprintf(stderr,
+                 "lumarin: --desktop needs a session bus, and DBUS_SESSION_BUS_ADDRESS "
+                 "is not set\n");
+    return 1;
+  }
+  const sim::Scenario none;
+  PlatformAssembly platform(options, none);
+  const QtMessagesInLog qtMessages(platform.debugLog());
+  const StartOutcome start = platform.runEntryPoint();
+  if (start == StartOutcome::lockRefused) {
+    return 1;
+  }
+  if (start == StartOutcome::duplicate) {
+    if (options.openURL && !platform.forwardURL(*options.openURL)) {
+      std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");
+      return 1;
+    }
+    return 0;
+  }
+  platform.catchCrashes();
+  std::unique_ptr<DesktopAssembly> desktop;
+  const auto display =
+      platform.startDesktopApplication(argc, argv, [&desktop](const std::string& url) {
+        return desktop != nullptr && desktop->deliverLink(url);
+      });
+  if (!display) {
+    std::fprintf(stderr, "lumarin: %s\n", display.error().message.c_str());
+    return 1;
+  }
+  desktop = std::make_unique<DesktopAssembly>(platform, options);
+  RunLoop& runLoop = platform.runLoop();
+  TerminationSignals terminationSignals([&runLoop](int) { runLoop.stop(); });
+  desktop->launch();
+  runLoop.run();
+  const int status = desktop->finish();
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
 int run(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   auto parsed = parseCommandLine(arguments);
@@ -54,6 +117,9 @@ int run(int argc, char** argv) {
   if (options.help) {
     std::fputs(usage().c_str(), stdout);
     return 0;
+  }
+  if (options.desktop && !options.version) {
+    return runDesktop(options, argc, argv);
   }
   if (options.version) {
     const HostBundle bundle;

@@ -162,7 +162,7 @@ void AppDelegate::decideOnboarding() {
     platform_.scheduler->mainQueue().post(weakBind(shared_from_this(), [](AppDelegate& self) {
       self.showSettings(SettingsTab::permissions);
     }));
-  } else if (!platform_.accessibility->isProcessTrusted()) {
+  } else if (platform_.accessibility != nullptr && !platform_.accessibility->isProcessTrusted()) {
     showOnboarding(true, nullptr);
   }
 }
@@ -182,10 +182,11 @@ void AppDelegate::installEditMenu() {
 void AppDelegate::createStatusItems() {
   statusItemController_ = std::make_shared<StatusItemController>(StatusItemController::Dependencies{
       services_.settings, services_.l10n, services_.dockMonitor, *platform_.statusBar,
-      *platform_.accessibility, *platform_.workspace, *platform_.appShell, *platform_.panels,
-      *platform_.notifications, *platform_.scheduler, *platform_.defaults, *platform_.bundle,
+      platform_.accessibility, *platform_.workspace, *platform_.appShell, *platform_.panels,
+      platform_.notifications, *platform_.scheduler, *platform_.defaults, *platform_.bundle,
       *platform_.processInfo, *platform_.systemLog, services_.appIcons,
-      platform_.bundle->bundleIdentifier().value_or("com.kestova.Lumarin")});
+      platform_.bundle->bundleIdentifier().value_or("com.kestova.Lumarin"),
+      services_.applicationsDirectory, services_.offersHUD, services_.offersControlCenter});
   statusItemController_->setOnShowSettings(
       weakBind(shared_from_this(),
                [](AppDelegate& self, std::optional<SettingsTab> tab) { self.showSettings(tab); }));
@@ -206,12 +207,15 @@ void AppDelegate::createStatusItems() {
   appItemsController_ =
       std::make_shared<AppStatusItemsController>(AppStatusItemsController::Dependencies{
           services_.settings, services_.dockMonitor, *platform_.statusBar, *platform_.events,
-          *platform_.scheduler, *platform_.workspace, *platform_.accessibility, services_.scanner,
+          *platform_.scheduler, *platform_.workspace, platform_.accessibility, services_.scanner,
           *platform_.defaults, services_.appIcons, services_.l10n, log_, *platform_.systemLog,
           services_.revision});
   appItemsController_->setOnShowSettings(weakBind(
       shared_from_this(), [](AppDelegate& self) { self.showSettings(SettingsTab::apps); }));
   appItemsController_->setStatisticsHook(services_.statistics);
+  if (services_.openOwnItem) {
+    appItemsController_->setOwnItemOpener(services_.openOwnItem);
+  }
   if (services_.badgeHistory != nullptr) {
     BadgeHistory* history = services_.badgeHistory;
     appItemsController_->setWatchedObserver(
@@ -222,6 +226,10 @@ void AppDelegate::createStatusItems() {
 }
 
 void AppDelegate::registerHotKeys() {
+  if (platform_.hotKeys == nullptr) {
+    log_.log("hotkey: this platform offers no system-wide shortcuts; none registered");
+    return;
+  }
   hotKey_ = std::make_shared<GlobalHotKey>(*platform_.hotKeys, log_);
   hotKey_->setStatisticsHook(services_.statistics);
   hotKey_->setOnTrigger(

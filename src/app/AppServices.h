@@ -33,7 +33,7 @@ struct AppServices {
   L10n& l10n;
   std::shared_ptr<BadgeSource> dockMonitor;
   AppIcons& appIcons;
-  StatusItemScanner& scanner;
+  StatusItemScanner* scanner;  // null where the platform has no menu bar to scan
   AppItemsRevision& revision;
   BadgeHistory* badgeHistory = nullptr;  // only in runs that write a report
   StatusItemCapture* capture = nullptr;
@@ -54,6 +54,14 @@ struct AppServices {
   std::function<void(const std::string&, const Properties&)> statistics = nullptr;
   // Opens the settings window, on a tab or on the one shown last.
   std::function<void(std::optional<SettingsTab>)> showSettings = nullptr;
+
+  // What the platform offers beyond the badges (the desktop has no HUD yet and no Control
+  // Center), where "Other App…" browses, and how a single click on an app's item opens the
+  // app's own item where the menu bar scan cannot (null: the scan does it).
+  bool offersHUD = true;
+  bool offersControlCenter = true;
+  std::string applicationsDirectory = "/Applications";
+  std::function<bool(const std::string& appID)> openOwnItem = nullptr;
 };
 
 }  // namespace lumarin

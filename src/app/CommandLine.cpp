@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 namespace lumarin {
 
@@ -42,10 +43,14 @@ bool isSchemeLink(const std::string& text) {
 std::string usage() {
   return "usage: lumarin [--scenario FILE] [--headless] [--virtual-time] [--run-for SECONDS]\n"
          "               [--report FILE] [--snapshot DIR] [--story] [--open-url URL | lumarin:…]\n"
+         "       lumarin --desktop [--run-for SECONDS] [--report FILE] [--snapshot DIR] [--story]\n"
+         "  --desktop           run on this desktop: launcher badges, tray items (default: the\n"
+         "                      simulated Mac)\n"
          "  --scenario FILE     run on the simulated Mac this file describes (default: built in)\n"
          "  --headless          run without a display (offscreen windows)\n"
          "  --virtual-time      drive the program in virtual time, as fast as possible\n"
-         "  --run-for SECONDS   quit normally after SECONDS of (virtual) time\n"
+         "  --run-for SECONDS   quit normally after SECONDS of (virtual) time; real seconds on\n"
+         "                      the desktop\n"
          "  --report FILE       at the end, write what the simulated desktop saw as JSON\n"
          "  --snapshot DIR      at the end, write the pictures the program drew as PNG files\n"
          "  --story             at the end, tell what happened on the simulated desktop\n"
@@ -81,7 +86,7 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
     };
 
     if (arg == "--headless" || arg == "--virtual-time" || arg == "--help" || arg == "-h" ||
-        arg == "--version" || arg == "--story") {
+        arg == "--version" || arg == "--story" || arg == "--desktop") {
       if (auto ok = noValue(arg); !ok) {
         return ok.error();
       }
@@ -93,6 +98,8 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
         options.version = true;
       } else if (arg == "--story") {
         options.story = true;
+      } else if (arg == "--desktop") {
+        options.desktop = true;
       } else {
         options.help = true;
       }
@@ -131,6 +138,19 @@ Result<Options> parseCommandLine(const std::vector<std::string>& arguments) {
       options.openURL = arg;
     } else {
       return Error{"unknown option \"" + arguments[i] + "\"", 2};
+    }
+  }
+  if (options.desktop) {
+    // These describe the simulated Mac and its clock; the desktop is real and runs in real time.
+    for (const auto& [given, name] : {std::pair{options.scenario.has_value(), "--scenario"},
+                                      std::pair{options.virtualTime, "--virtual-time"},
+                                      std::pair{options.headless, "--headless"}}) {
+      if (given) {
+        return Error{std::string(name) +
+                         " describes the simulated Mac and cannot be used with --desktop, which "
+                         "runs on this machine's real desktop",
+                     2};
+      }
     }
   }
   return options;

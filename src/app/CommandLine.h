@@ -17,7 +17,8 @@ struct Options {
   std::optional<std::string> report;    // where to write what the simulated desktop saw
   std::optional<std::string> snapshot;  // a directory for pictures of what the program drew
   std::optional<std::string> openURL;   // a link of the program's scheme to hand over
-  bool story = false;  // at the end, tell what happened, a line per event, on stdout
+  bool story = false;    // at the end, tell what happened, a line per event, on stdout
+  bool desktop = false;  // on this machine's freedesktop desktop instead of the simulated Mac
   bool help = false;
   bool version = false;
 };

@@ -52,7 +52,22 @@ void StatusItemController::start() {
   readingSubscription_ = deps_.monitor->isReading().observe(
       weakBind(shared_from_this(), [](StatusItemController& self, bool) { self.refreshIcon(); }));
   auto weak = weak_from_this();
-  trustSubscription_ = deps_.notifications.observe(
+  if (deps_.statusBar.presentsContextMenus()) {
+    auto rebuild = [weak](const auto&) {
+      if (auto self = weak.lock()) {
+        self->attachMenuSoon();
+      }
+    };
+    menuSubscriptions_.push_back(deps_.settings.monitoredApps().observe(rebuild));
+    menuSubscriptions_.push_back(deps_.settings.languageCode().observe(rebuild));
+    menuSubscriptions_.push_back(deps_.settings.mirrorHUDFollowsControlCenter().observe(rebuild));
+    menuSubscriptions_.push_back(deps_.monitor->items().observe(rebuild));
+    attachMenu();
+  }
+  if (deps_.notifications == nullptr) {
+    return;
+  }
+  trustSubscription_ = deps_.notifications->observe(
       kTrustNotification, [weak](const DistributedNotifications::UserInfo&) {
         auto self = weak.lock();
         if (!self) {
@@ -71,7 +86,7 @@ void StatusItemController::refreshIcon() {
   if (!statusItem_) {
     return;
   }
-  const bool alert = !deps_.accessibility.isProcessTrusted();
+  const bool alert = !trusted();
   auto& button = statusItem_->button();
   button.setImage(MenuBarIcon::image(alert).lazy());
   AlertBadge::update(button, alert, kIconSize, deps_.scheduler.clock(),
@@ -80,10 +95,35 @@ void StatusItemController::refreshIcon() {
                           : std::string("Lumarin"));
   if (deps_.processInfo.environmentValue("LUMARIN_DEBUG")) {
     const auto window = button.window();
-    deps_.systemLog.log(std::string("Lumarin[debug] item=main visible=") +
-                        (statusItem_->isVisible() ? "1" : "0") +
-                        " frame=" + describeRect(window ? window->frame : CocoaRect()));
+    // Appended piece by piece: GCC 12 at -O2 warns (array-bounds) on the chained operator+.
+    std::string line = "Lumarin[debug] item=main visible=";
+    line += statusItem_->isVisible() ? "1" : "0";
+    line += " frame=";
+    line += describeRect(window ? window->frame : CocoaRect());
+    deps_.systemLog.log(line);
   }
+}
+
+bool StatusItemController::trusted() const {
+  return deps_.accessibility == nullptr || deps_.accessibility->isProcessTrusted();
+}
+
+void StatusItemController::attachMenuSoon() {
+  if (menuAttachPending_) {
+    return;
+  }
+  menuAttachPending_ = true;
+  deps_.scheduler.mainQueue().post(weakBind(shared_from_this(), [](StatusItemController& self) {
+    self.menuAttachPending_ = false;
+    self.attachMenu();
+  }));
+}
+
+void StatusItemController::attachMenu() {
+  MenuHandlers handlers;
+  handlers.chose = weakBind(shared_from_this(), [](StatusItemController& self,
+                                                   const MenuItem& entry) { self.perform(entry); });
+  statusItem_->setMenu(buildMenu(), std::move(handlers));
 }
 
 void StatusItemController::handleClick() {
@@ -102,7 +142,7 @@ Menu StatusItemController::buildMenu() {
   refreshIcon();
   const L10n& l10n = deps_.l10n;
   Menu menu;
-  if (!deps_.accessibility.isProcessTrusted()) {
+  if (!trusted()) {
     menu.items.push_back(MenuItem::command(l10n.string("menu.needPerm"), "showOnboarding"));
     menu.items.push_back(MenuItem::separator());
   }
@@ -112,13 +152,17 @@ Menu StatusItemController::buildMenu() {
   add.submenu = addAppMenu();
   menu.items.push_back(add);
   menu.items.push_back(MenuItem::separator());
-  menu.items.push_back(
-      MenuItem::command(l10n.string("menu.mirrorHUD"), "showMirrorHUD", "m", kHUDModifiers));
-  MenuItem follow =
-      MenuItem::command(l10n.string("menu.mirrorHUDFollowCC"), "toggleMirrorHUDFollowCC");
-  follow.checked = *deps_.settings.mirrorHUDFollowsControlCenter();
-  menu.items.push_back(follow);
-  menu.items.push_back(MenuItem::separator());
+  if (deps_.offersHUD) {
+    menu.items.push_back(
+        MenuItem::command(l10n.string("menu.mirrorHUD"), "showMirrorHUD", "m", kHUDModifiers));
+    if (deps_.offersControlCenter) {
+      MenuItem follow =
+          MenuItem::command(l10n.string("menu.mirrorHUDFollowCC"), "toggleMirrorHUDFollowCC");
+      follow.checked = *deps_.settings.mirrorHUDFollowsControlCenter();
+      menu.items.push_back(follow);
+    }
+    menu.items.push_back(MenuItem::separator());
+  }
   menu.items.push_back(MenuItem::command(l10n.string("menu.settings"), "showSettings", ","));
   menu.items.push_back(MenuItem::command(l10n.string("menu.guide"), "showOnboarding"));
   menu.items.push_back(MenuItem::separator());
@@ -190,7 +234,7 @@ void StatusItemController::perform(const MenuItem& entry) {
 
 void StatusItemController::browseApp() {
   OpenPanelRequest request;
-  request.directory = "/Applications";
+  request.directory = deps_.applicationsDirectory;
   request.message = deps_.l10n.string("menu.addAppBrowseMsg");
   deps_.appShell.activateIgnoringOtherApps();
   deps_.panels.runOpenPanel(

@@ -48,11 +48,13 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
     const L10n& l10n;
     std::shared_ptr<BadgeSource> monitor;
     StatusBar& statusBar;
-    Accessibility& accessibility;
+    // Null where the platform asks no accessibility permission (the desktop): no alert then.
+    Accessibility* accessibility;
     Workspace& workspace;
     AppShell& appShell;
     Panels& panels;
-    DistributedNotifications& notifications;
+    // Null without a notification centre to hear trust changes from.
+    DistributedNotifications* notifications;
     Scheduler& scheduler;
     UserDefaults& defaults;
     const Bundle& bundle;
@@ -60,6 +62,11 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
     SystemLog& systemLog;
     AppIcons& appIcons;
     std::string ownBundleID;
+    // Where "Other App…" starts browsing.
+    std::string applicationsDirectory = "/Applications";
+    // Whether the menu offers the HUD (and following Control Center, where there is one).
+    bool offersHUD = true;
+    bool offersControlCenter = true;
   };
 
   explicit StatusItemController(Dependencies dependencies);
@@ -90,6 +97,11 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
 
  private:
   void handleClick();
+  // Where the status bar reads an item's menu before the click (a desktop tray), the menu
+  // stays attached and is rebuilt, once per main-queue turn, whenever what it shows changes.
+  void attachMenuSoon();
+  void attachMenu();
+  bool trusted() const;
   std::shared_ptr<Menu> addAppMenu();
   void browseApp();
 
@@ -97,6 +109,8 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
   std::shared_ptr<StatusItem> statusItem_;
   Subscription readingSubscription_;
   Subscription trustSubscription_;
+  std::vector<Subscription> menuSubscriptions_;
+  bool menuAttachPending_ = false;
   std::function<void(std::optional<SettingsTab>)> onShowSettings_;
   std::function<void()> onShowOnboarding_;
   std::function<void(const std::string&)> onToggleHUD_;

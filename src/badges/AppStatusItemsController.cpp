@@ -128,6 +128,10 @@ void AppStatusItemsController::update(StatusItem& item, const MonitoredApp& app)
   const bool inDock = dock != dockItems.end();
   const bool hasBadge = inDock && dock->second.badge.has_value();
   StatusBarButton& button = item.button();
+  if (deps_.statusBar.presentsContextMenus()) {
+    // The tray asks for the menu before the click: it always holds the current one.
+    item.setContextMenu(itemMenu(app), itemMenuHandlers());
+  }
   if (app.visibility == IconVisibility::hide && !hasBadge) {
     // Hidden, yet still in the menu bar at length 0, so it comes back at the same place.
     item.setVisible(true);
@@ -245,11 +249,26 @@ void AppStatusItemsController::singleClick(const MonitoredApp& app) {
     if (!self) {
       return;
     }
+    if (self->ownItemOpener_) {
+      const bool opened = self->ownItemOpener_(app.bundleID);
+      self->deps_.debugLog.log("appitem: singleClick " + app.bundleID +
+                               " ownStatusItem=" + (opened ? "true" : "false"));
+      if (!opened) {
+        self->deps_.scheduler.mainQueue().post([weak, app] {
+          if (auto strong = weak.lock()) {
+            strong->activate(app);
+          }
+        });
+      }
+      return;
+    }
     std::optional<ExternalStatusItem> own;
-    for (auto& item : self->deps_.scanner.scan()) {
-      if (item.bundleID == app.bundleID && item.frame.minX() >= 0) {
-        own = std::move(item);
-        break;
+    if (self->deps_.scanner != nullptr) {
+      for (auto& item : self->deps_.scanner->scan()) {
+        if (item.bundleID == app.bundleID && item.frame.minX() >= 0) {
+          own = std::move(item);
+          break;
+        }
       }
     }
     self->deps_.debugLog.log("appitem: singleClick " + app.bundleID +
@@ -257,11 +276,11 @@ void AppStatusItemsController::singleClick(const MonitoredApp& app) {
     if (own) {
       // Opens the app's own menu; a failure (or an item without an element to press) is not
       // worth telling anyone about.
-      if (own->element) {
+      if (own->element && self->deps_.accessibility != nullptr) {
         background.post([weak, element = *own->element] {
           if (auto strong = weak.lock()) {
-            strong->deps_.accessibility.setMessagingTimeout(element, kPressTimeout);
-            (void)strong->deps_.accessibility.performAction(element, "AXPress");
+            strong->deps_.accessibility->setMessagingTimeout(element, kPressTimeout);
+            (void)strong->deps_.accessibility->performAction(element, "AXPress");
           }
         });
       }
@@ -291,7 +310,7 @@ void AppStatusItemsController::activate(const MonitoredApp& app) {
   }
 }
 
-void AppStatusItemsController::showItemMenu(StatusBarButton& button, const MonitoredApp& app) {
+Menu AppStatusItemsController::itemMenu(const MonitoredApp& app) const {
   const std::string id = app.id.toString();
   Menu menu;
   MenuItem open = MenuItem::command(deps_.l10n.format("item.open", {app.name}), "open");
@@ -310,14 +329,21 @@ void AppStatusItemsController::showItemMenu(StatusBarButton& button, const Monit
   MenuItem remove = MenuItem::command(deps_.l10n.string("item.remove"), "remove");
   remove.representedObject = id;
   menu.items.push_back(remove);
+  return menu;
+}
 
+MenuHandlers AppStatusItemsController::itemMenuHandlers() {
   MenuHandlers handlers;
   handlers.chose =
       weakBind(shared_from_this(), [](AppStatusItemsController& self, const MenuItem& chosen) {
         const auto* object = std::get_if<std::string>(&chosen.representedObject);
         self.chooseFromItemMenu(chosen.action, object ? *object : std::string());
       });
-  button.popUpMenu(menu, std::move(handlers));
+  return handlers;
+}
+
+void AppStatusItemsController::showItemMenu(StatusBarButton& button, const MonitoredApp& app) {
+  button.popUpMenu(itemMenu(app), itemMenuHandlers());
 }
 
 void AppStatusItemsController::chooseFromItemMenu(const std::string& action,

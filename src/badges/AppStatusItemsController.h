@@ -14,6 +14,7 @@
 #include "base/StyledText.h"
 #include "base/Uuid.h"
 #include "model/MonitoredApp.h"
+#include "platform/Menu.h"
 #include "platform/Scheduler.h"
 
 namespace lumarin {
@@ -60,8 +61,10 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
     Events& events;
     Scheduler& scheduler;
     Workspace& workspace;
-    Accessibility& accessibility;
-    StatusItemScanner& scanner;
+    // Both null where the platform has no accessibility (the desktop): an app's own item is
+    // then opened through `setOwnItemOpener`.
+    Accessibility* accessibility;
+    StatusItemScanner* scanner;
     UserDefaults& defaults;
     AppIcons& appIcons;
     const L10n& l10n;
@@ -95,11 +98,19 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
     watchedObserver_ = std::move(observer);
   }
   bool hasPendingSingleClick() const { return pendingSingleClick_.has_value(); }
+  // How a single click opens the app's own item where the menu bar scan does not reach it (a
+  // tray item's `Activate` on the desktop): true when the app had one and it was opened. Runs
+  // on the user-initiated global queue. Without one, the scan and AXPress do it.
+  void setOwnItemOpener(std::function<bool(const std::string& appID)> opener) {
+    ownItemOpener_ = std::move(opener);
+  }
 
  private:
   void seedPosition(const std::string& autosaveName);
   void update(StatusItem& item, const MonitoredApp& app);
   void showItemMenu(StatusBarButton& button, const MonitoredApp& app);
+  Menu itemMenu(const MonitoredApp& app) const;
+  MenuHandlers itemMenuHandlers();
   void chooseFromItemMenu(const std::string& action, const std::string& object);
   void singleClick(const MonitoredApp& app);
   void activate(const MonitoredApp& app);
@@ -120,6 +131,7 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
   std::map<std::string, std::string> lastReportedBadgeState_;
   StatisticsHook statistics_;
   std::function<void(const std::set<std::string>&)> watchedObserver_;
+  std::function<bool(const std::string&)> ownItemOpener_;
 };
 
 }  // namespace lumarin

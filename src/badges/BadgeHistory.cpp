@@ -26,10 +26,12 @@ void BadgeHistory::record(const std::map<std::string, DockItem>& items) {
     if (entry.inDock) {
       entry.isRunning = it->second.isRunning;
       entry.badge = it->second.badge;
+      entry.sender = it->second.sender;
     }
     auto& list = entries_[id];
     const bool same = !list.empty() && list.back().inDock == entry.inDock &&
-                      list.back().isRunning == entry.isRunning && list.back().badge == entry.badge;
+                      list.back().isRunning == entry.isRunning &&
+                      list.back().badge == entry.badge && list.back().sender == entry.sender;
     if (!same) {
       list.push_back(entry);
     }
@@ -48,6 +50,9 @@ std::string BadgeHistory::toJson() const {
       j["label"] = e.badge ? json::OrderedJson(e.badge->label) : json::OrderedJson();
       j["count"] =
           e.badge && e.badge->count ? json::OrderedJson(*e.badge->count) : json::OrderedJson();
+      if (!e.sender.empty()) {
+        j["sender"] = e.sender;
+      }
       array.push_back(j);
     }
     out[id] = array;

@@ -24,6 +24,7 @@ class BadgeHistory {
     bool inDock = false;
     bool isRunning = false;
     std::optional<BadgeValue> badge;
+    std::string sender;  // empty where badges have no sender (the Dock)
     bool operator==(const Entry&) const = default;
   };
 

@@ -13,13 +13,16 @@ struct BadgeValue {
   bool operator==(const BadgeValue&) const = default;
 };
 
-// One application tile of the Dock. Equality ignores `name`: a change of title alone is not a
-// change worth publishing.
+// One application tile of the Dock (on the desktop: one app the launcher protocol told of).
+// Equality ignores `name` and `sender`: a change of title alone, or of who repeated the same
+// badge, is not a change worth publishing.
 struct DockItem {
   std::string bundleID;
   std::string name;
   bool isRunning = false;
   std::optional<BadgeValue> badge;
+  // The bus name the badge came from, on the desktop; empty on the Mac.
+  std::string sender;
 
   bool operator==(const DockItem& other) const {
     return bundleID == other.bundleID && isRunning == other.isRunning && badge == other.badge;

@@ -113,11 +113,15 @@ struct ApplicationAssembly::Parts {
         hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory,
             statistics()),
         windows(WindowsAssembly::Dependencies{
-            p, mac, settings, l10n, appIcons, *dockMonitor, &account, &sync, &diagnostics.tester(),
-            hud, capture.get(), options.report.has_value() || options.story}),
+            p, [world = &mac.world] { return world->darkMenuBar(); }, settings, l10n, appIcons,
+            *dockMonitor, &account, &sync, &diagnostics.tester(), &hud,
+            [this](const std::filesystem::path& directory) {
+              (void)hud.writeSnapshots(directory, this->mac.world);
+            },
+            capture.get(), options.report.has_value() || options.story}),
         delegate(std::make_shared<AppDelegate>(
             p, assembly.debugLog(),
-            AppServices{settings, l10n, dockMonitor, appIcons, scanner, revision, &badgeHistory,
+            AppServices{settings, l10n, dockMonitor, appIcons, &scanner, revision, &badgeHistory,
                         capture.get(), &account, &sync, hud.controller(), &diagnostics.improve(),
                         &diagnostics.crashReporter(), &diagnostics.tester(),
                         windows.showOnboarding(), makeUpdater(assembly.debugLog()), statistics(),

@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <cstdlib>
 #include <thread>
 
@@ -67,7 +69,10 @@ struct PlatformAssembly::Host {
                      systemLog),
         debugLog(DebugLog::directoryFor(paths.applicationSupportDirectory(), bundleID), clock()),
         guard(instanceLock, paths, process),
-        loginItems(paths.configurationDirectory() / "autostart", bundle.executablePath()),
+        // Started at login in the mode it runs in: desktop mode starts desktop mode.
+        loginItems(
+            paths.configurationDirectory() / "autostart", bundle.executablePath(),
+            options.desktop ? std::vector<std::string>{"--desktop"} : std::vector<std::string>{}),
         secrets("com.kestova.Lumarin",
                 paths.applicationSupportDirectory() / bundleID / "secrets.json", true,
                 [this](std::string_view line) { debugLog.log(line); }),
@@ -172,25 +177,7 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  h.application = std::make_unique<QApplication>(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  QApplication::setApplicationName("Lumarin");
-  // The frameworks' own texts follow the language the entry point chose.
-  h.frameworkLocalization = std::make_unique<QtFrameworkLocalization>();
-  h.frameworkLocalization->useLanguage(h.frameworkLanguage.code());
-
-  Scheduler* scheduler = nullptr;
-  if (h.virtualScheduler) {
-    scheduler = h.virtualScheduler.get();
-    // The web service answers from real threads.
-    h.virtualScheduler->setWaitsForOtherThreads(true);
-    h.runLoop = std::make_unique<VirtualRunLoop>(*h.virtualScheduler);
-  } else {
-    h.hostScheduler = std::make_unique<HostScheduler>(h.hostClock);
-    scheduler = h.hostScheduler.get();
-    h.runLoop = std::make_unique<QtRunLoop>();
-  }
-  platform_.scheduler = scheduler;
+  Scheduler* scheduler = startQt(argc, argv);
 
   // The simulated Mac, laid out from the scenario; its calls cost virtual time, or real time.
   h.mac = std::make_unique<sim::SimulatedMac>(*scheduler, *platform_.defaults);
@@ -207,8 +194,6 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
   world.setProgramProcess(h.process.processIdentifier(), "Lumarin");
   h.mac->build(scenario_);
   h.mac->provide(platform_);
-  h.crashCatcher.setDeliveryQueue(scheduler->globalQueue(QoS::utility));
-  h.crashCatcher.setLog([&h](const std::string& line) { h.debugLog.log(line); });
   h.mac->diagnostics.setUpstream(&h.crashCatcher);
   h.mac->browser.setHttpClient(platform_.http);
   // With a session bus, other processes of the user see the program's notifications (the HUD
@@ -231,6 +216,60 @@ void PlatformAssembly::startApplication(int& argc, char** argv) {
     }
   }
   h.timeline = std::make_unique<sim::Timeline>(scenario_, world, *scheduler, h.mac->interaction());
+}
+
+Scheduler* PlatformAssembly::startQt(int& argc, char** argv) {
+  Host& h = *host_;
+  h.application = std::make_unique<QApplication>(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setApplicationName("Lumarin");
+  // The frameworks' own texts follow the language the entry point chose.
+  h.frameworkLocalization = std::make_unique<QtFrameworkLocalization>();
+  h.frameworkLocalization->useLanguage(h.frameworkLanguage.code());
+
+  Scheduler* scheduler = nullptr;
+  if (h.virtualScheduler) {
+    scheduler = h.virtualScheduler.get();
+    // The web service answers from real threads.
+    h.virtualScheduler->setWaitsForOtherThreads(true);
+    h.runLoop = std::make_unique<VirtualRunLoop>(*h.virtualScheduler);
+  } else {
+    h.hostScheduler = std::make_unique<HostScheduler>(h.hostClock);
+    scheduler = h.hostScheduler.get();
+    h.runLoop = std::make_unique<QtRunLoop>();
+  }
+  platform_.scheduler = scheduler;
+  h.crashCatcher.setDeliveryQueue(scheduler->globalQueue(QoS::utility));
+  h.crashCatcher.setLog([&h](const std::string& line) { h.debugLog.log(line); });
+  return scheduler;
+}
+
+Status PlatformAssembly::startDesktopApplication(int& argc, char** argv,
+                                                 std::function<bool(const std::string&)> links) {
+  Host& h = *host_;
+  // The display the environment names, falling back to none so that Qt reports a display it
+  // cannot open to us instead of aborting.
+  if (!h.process.environmentValue("QT_QPA_PLATFORM")) {
+    const bool wayland = h.process.environmentValue("WAYLAND_DISPLAY").has_value();
+    ::setenv("QT_QPA_PLATFORM", wayland ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+  }
+  (void)startQt(argc, argv);
+  if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+    return Error{"--desktop cannot open the display " +
+                     h.process.environmentValue("DISPLAY").value_or(
+                         h.process.environmentValue("WAYLAND_DISPLAY").value_or("")),
+                 1};
+  }
+  if (!QDBusConnection::sessionBus().isConnected()) {
+    return Error{"--desktop cannot reach the session bus: " +
+                     QDBusConnection::sessionBus().lastError().message().toStdString(),
+                 1};
+  }
+  platform_.diagnostics = &h.crashCatcher;
+  if (!h.urlChannel.listen(h.urlSocket(), std::move(links))) {
+    h.systemLog.log("Lumarin: cannot listen for links at " + h.urlSocket().string());
+  }
+  return success();
 }
 
 void PlatformAssembly::catchCrashes() { host_->crashCatcher.install(); }

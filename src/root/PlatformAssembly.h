@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "app/CommandLine.h"
 #include "app/EntryPoint.h"
+#include "base/Result.h"
 #include "platform/Platform.h"
 
 class QApplication;
@@ -39,6 +41,12 @@ class PlatformAssembly {
   // The application object, the scheduler and run loop, and the simulated Mac with its
   // timeline. `argc` and `argv` must outlive the assembly (Qt keeps them).
   void startApplication(int& argc, char** argv);
+  // For the desktop (`--desktop`) instead: the application object, the scheduler and run loop
+  // on the real display, and the channel that links of the program's scheme arrive on
+  // (`links` takes each on the main queue). The desktop's ports are the caller's to make. An
+  // error, in words, when the display cannot be opened or the session bus reached.
+  Status startDesktopApplication(int& argc, char** argv,
+                                 std::function<bool(const std::string&)> links);
   // From here on a crash of this process is recorded and reported at the next launch.
   void catchCrashes();
   // A second process started with a link hands it to the running instance; false when none
@@ -60,6 +68,8 @@ class PlatformAssembly {
   const sim::Scenario& scenario() const { return scenario_; }
 
  private:
+  Scheduler* startQt(int& argc, char** argv);
+
   struct Host;
   const Options& options_;
   const sim::Scenario& scenario_;

@@ -15,7 +15,6 @@
 #include "platform/Platform.h"
 #include "platform/host/HostMemory.h"
 #include "platform/sim/Scenario.h"
-#include "platform/sim/SimulatedMac.h"
 #include "root/HUDAssembly.h"
 #include "settings/SettingsWindowController.h"
 #include "settings/WindowHistory.h"
@@ -52,7 +51,7 @@ WindowsAssembly::~WindowsAssembly() {
 void WindowsAssembly::requestScreenRecording() {
   if (deps_.capture != nullptr) {
     deps_.capture->requestAccess();
-  } else {
+  } else if (deps_.platform.screenCapture != nullptr) {
     (void)deps_.platform.screenCapture->requestAccess();
   }
 }
@@ -61,8 +60,6 @@ SettingsWindowController& WindowsAssembly::settingsController() {
   if (!settings_) {
     const Platform& p = deps_.platform;
     std::weak_ptr<AppDelegate> weak = delegate_;
-    HUDAssembly& hud = deps_.hud;
-    sim::SimulatedMac& mac = deps_.mac;
     SettingsContext context = makeSettingsContext(p, deps_.settings, deps_.l10n, deps_.appIcons,
                                                   deps_.dockMonitor.items());
     context.account = deps_.account;
@@ -77,7 +74,9 @@ SettingsWindowController& WindowsAssembly::settingsController() {
         delegate->toggleHUD(trigger);
       }
     };
-    context.requestAccessibility = [&hud] { hud.permissions().requestOrOpenSettings(); };
+    if (HUDAssembly* hud = deps_.hud) {
+      context.requestAccessibility = [hud] { hud->permissions().requestOrOpenSettings(); };
+    }
     context.requestScreenRecording = [this] { requestScreenRecording(); };
     context.liveAppearance =
         [weak](const Uuid& id) -> std::pair<std::optional<LazyImage>, std::optional<StyledText>> {
@@ -89,14 +88,17 @@ SettingsWindowController& WindowsAssembly::settingsController() {
     };
     settings_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
         std::move(context), *p.processInfo, p.screens,
-        mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, history_.get(),
+        deps_.darkMenuBar() ? Appearance::dark : Appearance::light, history_.get(),
         // The snapshot run's HUD: opened as "Show now" opens it, drawn, and closed again.
-        [&hud, &mac, weak](const std::filesystem::path& directory) {
+        [snapshot = deps_.hudSnapshot, weak](const std::filesystem::path& directory) {
+          if (!snapshot) {
+            return;
+          }
           const auto delegate = weak.lock();
           if (delegate) {
             delegate->toggleHUD("menu");
           }
-          (void)hud.writeSnapshots(directory, mac.world);
+          snapshot(directory);
           if (delegate) {
             delegate->toggleHUD("menu");
           }
@@ -114,12 +116,15 @@ std::function<void(bool, std::function<void()>)> WindowsAssembly::showOnboarding
   return [this](bool startAtPermissions, std::function<void()> onFinished) {
     const Platform& p = deps_.platform;
     if (!onboarding_) {
-      HUDAssembly& hud = deps_.hud;
+      std::function<void()> requestAccessibility;
+      if (HUDAssembly* hud = deps_.hud) {
+        requestAccessibility = [hud] { hud->permissions().requestOrOpenSettings(); };
+      }
       onboarding_ = std::make_unique<OnboardingController>(OnboardingController::Dependencies{
           deps_.settings, deps_.l10n, *p.scheduler, p.accessibility, p.screenCapture,
-          *p.processInfo, p.appShell, [&hud] { hud.permissions().requestOrOpenSettings(); },
+          *p.processInfo, p.appShell, std::move(requestAccessibility),
           [this] { requestScreenRecording(); },
-          deps_.mac.world.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
+          deps_.darkMenuBar() ? Appearance::dark : Appearance::light, p.screens});
       onboarding_->setOnClosed(
           [this](bool) { history_->windowClosed("onboarding", onboardingFrame_); });
     }

@@ -27,7 +27,6 @@ class WindowHistory;
 struct Platform;
 
 namespace sim {
-struct SimulatedMac;
 struct ScenarioEvent;
 }  // namespace sim
 
@@ -38,7 +37,8 @@ class WindowsAssembly {
  public:
   struct Dependencies {
     const Platform& platform;
-    sim::SimulatedMac& mac;
+    // Whether the menu bar (or panel) the windows open from is dark, when they are made.
+    std::function<bool()> darkMenuBar;
     AppSettings& settings;
     L10n& l10n;
     AppIcons& appIcons;
@@ -46,7 +46,10 @@ class WindowsAssembly {
     CloudAccount* account;
     CloudSync* sync;
     TesterMode* tester;
-    HUDAssembly& hud;
+    // The HUD, for the accessibility request and the HUD's picture; null where there is none.
+    HUDAssembly* hud;
+    // Writes the HUD's picture into a directory (the settings window's snapshot run).
+    std::function<void(const std::filesystem::path&)> hudSnapshot;
     StatusItemCapture* capture;
     bool recording;  // runs that write a report or tell a story
   };

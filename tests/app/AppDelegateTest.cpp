@@ -27,7 +27,7 @@ class AppDelegateTest : public test::DesktopFixture {
 
   std::shared_ptr<AppDelegate> makeDelegate() {
     return std::make_shared<AppDelegate>(
-        platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
+        platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, &scanner_, revision_});
   }
 
   sim::World& world_ = mac_.world;
@@ -139,7 +139,7 @@ TEST_F(AppDelegateTest, LaunchRefreshesAStoredAccountAndStartsTheSync) {
   auto launch = [&] {
     auto delegate =
         std::make_shared<AppDelegate>(platform_, log_,
-                                      AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                      AppServices{settings_, l10n_, monitor_, icons_, &scanner_,
                                                   revision_, nullptr, nullptr, &account, &sync});
     delegate->applicationDidFinishLaunching();
     scheduler_.runUntilIdle();
@@ -154,7 +154,7 @@ TEST_F(AppDelegateTest, LaunchRefreshesAStoredAccountAndStartsTheSync) {
       CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
   auto delegate =
       std::make_shared<AppDelegate>(platform_, log_,
-                                    AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                    AppServices{settings_, l10n_, monitor_, icons_, &scanner_,
                                                 revision_, nullptr, nullptr, &stored, nullptr});
   delegate->applicationDidFinishLaunching();
   scheduler_.runUntilIdle();
@@ -215,7 +215,7 @@ TEST_F(AppDelegateTest, GetURLEventsCompleteAPendingSignInAndOpenTheAccountTab) 
       CloudAccount::Dependencies{http, secrets, mac_.workspace, scheduler_, log_, config});
   auto delegate =
       std::make_shared<AppDelegate>(platform_, log_,
-                                    AppServices{settings_, l10n_, monitor_, icons_, scanner_,
+                                    AppServices{settings_, l10n_, monitor_, icons_, &scanner_,
                                                 revision_, nullptr, nullptr, &account, nullptr});
   delegate->applicationDidFinishLaunching();
   scheduler_.runUntilIdle();
@@ -249,7 +249,7 @@ TEST_F(AppDelegateTest, TerminationWritesItsLine) {
 TEST_F(AppDelegateTest, LaunchShowsOnboardingOnlyWhenTheFirstRunOrThePermissionAsks) {
   std::vector<std::string> shown;
   auto launch = [&] {
-    AppServices services{settings_, l10n_, monitor_, icons_, scanner_, revision_};
+    AppServices services{settings_, l10n_, monitor_, icons_, &scanner_, revision_};
     services.showOnboarding = [&shown](bool atPermissions, const std::function<void()>& done) {
       shown.push_back(atPermissions ? "permissions" : "start");
       if (done) {

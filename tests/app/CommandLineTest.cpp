@@ -41,5 +41,27 @@ TEST(CommandLineTest, RefusesUnknownOptionsAndBadValuesWithStatus2) {
   }
 }
 
+TEST(CommandLineTest, DesktopTakesTheRunOptionsButNotTheSimulatedMacs) {
+  auto options = parseCommandLine(
+      {"--desktop", "--run-for", "3", "--report", "r.json", "--snapshot", "shots", "--story"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->desktop);
+  EXPECT_EQ(options->runFor, 3.0);
+  EXPECT_EQ(options->report, "r.json");
+  EXPECT_FALSE(parseCommandLine({})->desktop);
+  // Whatever the order, an option of the simulated Mac is refused with the reason.
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--desktop", "--scenario", "s.json"},
+                                             {"--virtual-time", "--desktop"},
+                                             {"--desktop", "--headless"},
+                                             {"--desktop=1"}}) {
+    auto result = parseCommandLine(args);
+    ASSERT_FALSE(result) << args[0];
+    EXPECT_EQ(result.error().code, 2);
+  }
+  EXPECT_NE(parseCommandLine({"--headless", "--desktop"}).error().message.find("--headless"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace lumarin

@@ -66,7 +66,7 @@ TEST_F(GlobalHotKeyTest, TakenShortcutIsLoggedAndReportedAndTheOtherStillWorks) 
 TEST_F(GlobalHotKeyTest, TheDelegateRegistersBothAndRoutesThePresses) {
   settings_.setHasCompletedOnboarding(true);
   auto delegate = std::make_shared<AppDelegate>(
-      platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, scanner_, revision_});
+      platform_, log_, AppServices{settings_, l10n_, monitor_, icons_, &scanner_, revision_});
   delegate->applicationDidFinishLaunching();
   // Control-Option-Command-M is taken here; Control-Option-Command-Comma opens the settings.
   EXPECT_EQ(logLines("hotkey: register id=2 failed status=-9878").size(), 1u);

@@ -43,8 +43,8 @@ class StatusItemControllerTest : public test::DesktopFixture {
 
   std::shared_ptr<StatusItemController> start() {
     auto controller = std::make_shared<StatusItemController>(StatusItemController::Dependencies{
-        settings_, l10n_, monitor_, mac_.statusBar, mac_.accessibility, mac_.workspace,
-        mac_.appShell, mac_.panels, mac_.notifications, scheduler_, defaults_, bundle_, process_,
+        settings_, l10n_, monitor_, mac_.statusBar, &mac_.accessibility, mac_.workspace,
+        mac_.appShell, mac_.panels, &mac_.notifications, scheduler_, defaults_, bundle_, process_,
         systemLog_, icons_, "com.kestova.Lumarin"});
     controller->setOnShowSettings([this](std::optional<SettingsTab> tab) {
       requests_.push_back(tab ? std::string(settingsTabName(*tab)) : "settings");
@@ -85,9 +85,9 @@ TEST_F(StatusItemControllerTest, SeedsItsPositionBeforeTheItemExistsAndKeepsASto
 
   defaults_.set(StatusItemController::kPositionKey, 120.0);
   auto second = std::make_shared<StatusItemController>(StatusItemController::Dependencies{
-      settings_, l10n_, monitor_, mac_.statusBar, mac_.accessibility, mac_.workspace, mac_.appShell,
-      mac_.panels, mac_.notifications, scheduler_, defaults_, bundle_, process_, systemLog_, icons_,
-      "com.kestova.Lumarin"});
+      settings_, l10n_, monitor_, mac_.statusBar, &mac_.accessibility, mac_.workspace,
+      mac_.appShell, mac_.panels, &mac_.notifications, scheduler_, defaults_, bundle_, process_,
+      systemLog_, icons_, "com.kestova.Lumarin"});
   second->start();
   EXPECT_EQ(defaults_.number(StatusItemController::kPositionKey), 120);
 }

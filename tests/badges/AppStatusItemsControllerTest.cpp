@@ -31,7 +31,7 @@ class AppStatusItemsControllerTest : public test::DesktopFixture {
     auto controller =
         std::make_shared<AppStatusItemsController>(AppStatusItemsController::Dependencies{
             settings_, monitor_, mac_.statusBar, mac_.events, scheduler_, mac_.workspace,
-            mac_.accessibility, scanner_, defaults_, icons_, l10n_, log_, systemLog_, revision_});
+            &mac_.accessibility, &scanner_, defaults_, icons_, l10n_, log_, systemLog_, revision_});
     controller->setStatisticsHook([this](const std::string& name, const Properties& props) {
       statistics_.push_back(name + " " + std::get<std::string>(props.at("app")) + " " +
                             (std::get<bool>(props.at("ok")) ? "true" : "false") + " " +

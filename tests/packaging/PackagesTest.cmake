@@ -38,7 +38,7 @@ foreach(file usr/bin/lumarin usr/bin/lumarin-service usr/share/applications/luma
 endforeach()
 
 file(READ "${root}/usr/share/applications/lumarin.desktop" desktop)
-if(NOT desktop MATCHES "MimeType=x-scheme-handler/lumarin;" OR NOT desktop MATCHES "Exec=lumarin %u")
+if(NOT desktop MATCHES "MimeType=x-scheme-handler/lumarin;" OR NOT desktop MATCHES "Exec=lumarin --desktop %u")
   message(FATAL_ERROR "the desktop entry does not hand lumarin: links to the program:\n${desktop}")
 endif()
 

@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/host/FlockInstanceLock.h"
@@ -102,6 +104,12 @@ TEST(XdgLoginItemsTest, RegisteringWritesAQuotedAutostartEntryAndUnregisteringRe
   EXPECT_TRUE(items.unregisterMainApp());
   EXPECT_FALSE(items.isRegistered());
   EXPECT_TRUE(items.unregisterMainApp());  // nothing to remove is fine
+  // Desktop mode starts desktop mode at login.
+  XdgLoginItems desktop(dir / "autostart", "/usr/bin/lumarin", {"--desktop"});
+  ASSERT_TRUE(desktop.registerMainApp());
+  EXPECT_NE(test::readFile(desktop.entryFile()).find("Exec=\"/usr/bin/lumarin\" --desktop\n"),
+            std::string::npos)
+      << test::readFile(desktop.entryFile());
   // A directory that cannot be created is a failure with a description.
   test::writeFile(dir / "file", "x");
   XdgLoginItems broken(dir / "file" / "autostart", "/bin/true");
@@ -121,12 +129,40 @@ TEST(TerminationSignalsTest, SigtermBecomesOneCallback) {
       cv.notify_all();
     });
     ::raise(SIGTERM);
-    ::raise(SIGINT);
     std::unique_lock lock(mutex);
     ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return !received.empty(); }))
         << "no termination signal arrived";
   }
   EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
+}
+
+// A second signal while the first one's quit is under way ends the process at once, by that
+// signal, without a second callback.
+TEST(TerminationSignalsDeathTest, ASecondSignalWhileQuittingEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::mutex mutex;
+        std::condition_variable cv;
+        int calls = 0;
+        TerminationSignals signals([&](int) {
+          std::lock_guard lock(mutex);
+          ++calls;
+          cv.notify_all();
+        });
+        ::raise(SIGTERM);
+        std::unique_lock lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return calls == 1; })) {
+          std::_Exit(3);
+        }
+        lock.unlock();
+        ::raise(SIGINT);
+        // The watcher ends the process; a second callback or none would show as these.
+        lock.lock();
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return calls > 1; });
+        std::_Exit(calls > 1 ? 4 : 5);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
 }
 
 }  // namespace

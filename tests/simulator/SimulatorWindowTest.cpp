@@ -51,7 +51,7 @@ class SimulatorWindowTest : public test::DesktopFixture {
                     .l10n = l10n_,
                     .dockMonitor = monitor_,
                     .appIcons = icons_,
-                    .scanner = scanner_,
+                    .scanner = &scanner_,
                     .revision = revision_,
                     .showSettings = [this](std::optional<SettingsTab> tab) {
                       settingsWindow().show(tab);

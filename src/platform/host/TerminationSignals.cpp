@@ -46,10 +46,14 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
       if (n <= 0 || byte == 0) {
         return;  // closed, or the destructor's wake-up
       }
-      if (!delivered) {
-        delivered = true;
-        onSignal_(byte);
+      if (delivered) {
+        // Asked again while the first request is still being honoured: the user means now.
+        ::signal(byte, SIG_DFL);
+        ::raise(byte);
+        return;
       }
+      delivered = true;
+      onSignal_(byte);
     }
   });
 }

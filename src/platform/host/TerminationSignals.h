@@ -6,7 +6,8 @@
 namespace lumarin {
 
 // Turns SIGINT and SIGTERM into a normal quit: the handler only writes to a pipe; a watcher
-// thread reads it and calls `onSignal` (once), from which the caller stops its run loop.
+// thread reads it and calls `onSignal` (once), from which the caller stops its run loop. A
+// second signal while that quit is under way ends the process at once, by the signal.
 // One instance per process.
 class TerminationSignals {
  public:

@@ -7,8 +7,10 @@
 namespace lumarin {
 
 XdgLoginItems::XdgLoginItems(std::filesystem::path autostartDirectory,
-                             std::filesystem::path executable)
-    : directory_(std::move(autostartDirectory)), executable_(std::move(executable)) {}
+                             std::filesystem::path executable, std::vector<std::string> options)
+    : directory_(std::move(autostartDirectory)),
+      executable_(std::move(executable)),
+      options_(std::move(options)) {}
 
 std::string XdgLoginItems::execValue(const std::filesystem::path& executable) {
   std::string out = "\"";
@@ -36,8 +38,11 @@ Status XdgLoginItems::registerMainApp() {
            "Name=Lumarin\n"
            "Comment=Notification badges and every menu bar item in your menu bar\n"
            "Exec="
-        << execValue(executable_)
-        << "\n"
+        << execValue(executable_);
+    for (const auto& option : options_) {
+      out << ' ' << option;
+    }
+    out << "\n"
            "Terminal=false\n"
            "NoDisplay=true\n"
            "X-GNOME-Autostart-enabled=true\n";

@@ -91,11 +91,18 @@ class Narrator {
         names_.emplace(text(tile, "app"), text(tile, "title"));
       }
     }
+    // A desktop run names the apps the user monitors, running or not.
+    for (const auto& app : report_.value("monitoredApps", Json::array())) {
+      names_.emplace(text(app, "bundleID"), text(app, "name"));
+    }
     for (const auto& menu : report_.value("openedMenus", Json::array())) {
       names_.emplace(text(menu, "process"), text(menu, "item"));
     }
     names_["com.kestova.Lumarin"] = "Lumarin";
   }
+
+  // A run on the desktop rather than the simulated Mac.
+  bool desktop() const { return text(report_, "platform") == "desktop"; }
 
   std::vector<std::string> tell() {
     timeline();
@@ -211,6 +218,14 @@ class Narrator {
           continue;
         }
         last = label;
+        if (desktop()) {
+          // The launcher told us, and the tray item followed.
+          add(number(entry, "at"),
+              label.empty()
+                  ? name(it.key()) + "'s badge cleared: its tray item shows none"
+                  : name(it.key()) + "'s badge " + label + ": its tray item shows " + label);
+          continue;
+        }
         add(number(entry, "at"), label.empty()
                                      ? name(it.key()) + "'s menu bar item shows no badge"
                                      : name(it.key()) + " shows " + label + " in the menu bar");

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/Menu.h"
+
+namespace lumarin {
+
+// Pops a menu value up as a real Qt menu at a point of the screen (Qt's global coordinates):
+// titles, separators, check marks, disabled entries, icons, key equivalents and submenus. A
+// chosen entry reaches `handlers.chose`; `handlers.didClose` follows once the menu is gone,
+// with or without a choice. The menu deletes itself. Main thread.
+void popUpMenu(const Menu& menu, MenuHandlers handlers, int x, int y);
+
+}  // namespace lumarin
