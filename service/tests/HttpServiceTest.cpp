@@ -269,6 +269,9 @@ TEST_F(ServiceHttpTest, SignInFailuresStayOnThePageWithoutTellingWhichPartWasWro
   EXPECT_NE(taken.body.find(message), std::string::npos);
   EXPECT_EQ(taken.body.find("exists"), std::string::npos);
   EXPECT_EQ(submit("carol@example.com", "short", "create").status, 400);
+  // Seven characters are one too few; eight are enough.
+  EXPECT_EQ(submit("carol@example.com", "1234567", "create").status, 400);
+  EXPECT_EQ(submit("erin@example.com", "12345678", "create").status, 303);
   EXPECT_EQ(submit("not-an-address", "password1", "create").status, 400);
   EXPECT_EQ(submit("dan@example.com", "password1", "create", "tooShortChallenge").status, 400);
   EXPECT_EQ(submit("dan@example.com", "password1", "create", kChallenge, "").status, 400);

@@ -106,6 +106,15 @@ TEST(UpdateFeedTest, NewestUpdateIsTheNewestBuildAboveTheRunningOne) {
   EXPECT_EQ(newestUpdate(feed.value(), "1.10", "42")->version, "43");
   EXPECT_FALSE(newestUpdate(feed.value(), "1.10.1", "43").has_value());
   EXPECT_FALSE(newestUpdate(feed.value(), "2.0", "1").has_value());
+  // The feed's order means nothing: the newest first or last is still the newest.
+  for (const auto& items : {item("43", "1.10.1") + item("41", "1.9") + item("42", "1.10"),
+                            item("42", "1.10") + item("41", "1.9") + item("43", "1.10.1")}) {
+    auto shuffled = parseUpdateFeed(feedWith(items));
+    ASSERT_TRUE(shuffled.ok());
+    const auto newest = newestUpdate(shuffled.value(), "1.9", "41");
+    ASSERT_TRUE(newest);
+    EXPECT_EQ(newest->version, "43");
+  }
   // Same short version: the build number decides.
   UpdateFeedItem rebuilt;
   rebuilt.version = "44";

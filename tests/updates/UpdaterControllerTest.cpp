@@ -190,6 +190,20 @@ TEST_F(UpdaterControllerTest, ARestartWaitsForTheRestOfTheDay) {
   EXPECT_EQ(feedRequests(), before + 1);
 }
 
+TEST_F(UpdaterControllerTest, ALastCheckInTheFutureCountsAsNow) {
+  // The clock was set back a month after the last check: the next check is a day away, not
+  // a month and a day.
+  const double now =
+      std::chrono::duration<double>(scheduler_.clock().wallNow().time_since_epoch()).count();
+  defaults_.set(UpdaterController::kLastCheckKey, Date{now + 30 * 86400.0});
+  scriptFeed(feed(""));
+  auto updater = make();
+  scheduler_.advanceBy(24h - 1s);
+  EXPECT_EQ(feedRequests(), 0U);
+  scheduler_.advanceBy(1s);
+  EXPECT_EQ(feedRequests(), 1U);
+}
+
 TEST_F(UpdaterControllerTest, TheSwitchIsStoredOnlyInTheDefaultsAndTakesEffectAtOnce) {
   auto updater = make();
   updater->setAutomaticallyChecksForUpdates(false);
