@@ -148,14 +148,14 @@ TEST_F(AppSettingsTest, SeedingAddsMailAndMessagesFromTheDockOnce) {
   s->setDockSnapshotProvider([&] { return dock; });
   s->seedDefaultAppsIfNeeded();  // the Dock cannot be read: try again later
   EXPECT_FALSE(defaults_.contains("didSeedApps"));
-  dock = {DockItem{"com.apple.finder", "Finder", true, std::nullopt},
-          DockItem{"com.apple.mail", "Mail", true, std::nullopt}};
+  dock = {DockItem{"com.apple.finder", "Finder", true, std::nullopt, {}},
+          DockItem{"com.apple.mail", "Mail", true, std::nullopt, {}}};
   s->seedDefaultAppsIfNeeded();
   ASSERT_EQ(s->monitoredApps()->size(), 1u);
   EXPECT_EQ(s->monitoredApps()->at(0).name, "Mail");
   EXPECT_EQ(defaults_.boolean("didSeedApps"), true);
   s->remove(s->monitoredApps()->at(0).id);
-  dock.push_back(DockItem{"com.apple.MobileSMS", "Messages", true, std::nullopt});
+  dock.push_back(DockItem{"com.apple.MobileSMS", "Messages", true, std::nullopt, {}});
   s->seedDefaultAppsIfNeeded();  // seeded once: nothing comes back
   EXPECT_TRUE(s->monitoredApps()->empty());
 }
