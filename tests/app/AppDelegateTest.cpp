@@ -175,7 +175,7 @@ TEST_F(AppDelegateTest, StatisticsOfASignedInAccountGoWithoutItsToken) {
   ASSERT_TRUE(account.token());
   auto improve = std::make_shared<ImproveReporter>(ImproveReporter::Dependencies{
       scheduler_, defaults_, http, bundle_, process_, dir_ / "support", config.baseURL});
-  AppServices services{settings_, l10n_,   monitor_, icons_,   scanner_,
+  AppServices services{settings_, l10n_,   monitor_, icons_,   &scanner_,
                        revision_, nullptr, nullptr,  &account, nullptr};
   services.improve = improve.get();
   auto delegate = std::make_shared<AppDelegate>(platform_, log_, services);
