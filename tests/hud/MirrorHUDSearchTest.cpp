@@ -1,8 +1,8 @@
-#include "hud/MirrorHUDSearch.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "hud/MirrorHUDSearch.h"
 
 namespace lumarin {
 namespace {
@@ -63,10 +63,8 @@ TEST(MirrorHUDSearchTest, FocusMovesInReadingOrderAcrossRightAlignedRows) {
 }
 
 TEST(MirrorHUDSearchTest, TypingFiltersFocusesTheFirstMatchAndARefreshKeepsBoth) {
-  auto tiles = makeTiles({{"Alpha", "Memory"},
-                          {"Alpha", "Disk"},
-                          {"Beta", "Weather"},
-                          {"Gamma Monitor", "CPU"}});
+  auto tiles = makeTiles(
+      {{"Alpha", "Memory"}, {"Alpha", "Disk"}, {"Beta", "Weather"}, {"Gamma Monitor", "CPU"}});
   MirrorHUDSearch search("en");
   search.setTiles(tiles.tiles, tiles.targets);
   search.type("m");
