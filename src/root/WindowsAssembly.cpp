@@ -1,6 +1,7 @@
 #include "root/WindowsAssembly.h"
 
 #include <QApplication>
+#include <utility>
 
 #include "app/AppDelegate.h"
 #include "badges/AppStatusItemsController.h"
@@ -37,7 +38,7 @@ std::optional<SettingsTab> tabNamed(const std::string& name) {
 }  // namespace
 
 WindowsAssembly::WindowsAssembly(Dependencies dependencies)
-    : deps_(dependencies),
+    : deps_(std::move(dependencies)),
       history_(std::make_unique<WindowHistory>(
           *deps_.platform.clock,
           WindowHistory::SettingsSources{deps_.settings, deps_.sync, deps_.tester},

@@ -220,10 +220,16 @@ class Narrator {
         last = label;
         if (desktop()) {
           // The launcher told us, and the tray item followed.
-          add(number(entry, "at"),
-              label.empty()
-                  ? name(it.key()) + "'s badge cleared: its tray item shows none"
-                  : name(it.key()) + "'s badge " + label + ": its tray item shows " + label);
+          std::string line = name(it.key());
+          if (label.empty()) {
+            line += "'s badge cleared: its tray item shows none";
+          } else {
+            line += "'s badge ";
+            line += label;
+            line += ": its tray item shows ";
+            line += label;
+          }
+          add(number(entry, "at"), std::move(line));
           continue;
         }
         add(number(entry, "at"), label.empty()
