@@ -1,11 +1,15 @@
 #include "hud/MirrorHUDView.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QToolTip>
+#include <algorithm>
 
 #include "badges/AppIcons.h"
 #include "gfx/Drawing.h"
@@ -52,6 +56,104 @@ QImage tinted(const Image& image, const QColor& color) {
 
 }  // namespace
 
+// A tile of the view, or its search line (empty id), for assistive technology. Qt owns it once
+// registered; the view deletes it when its tile goes.
+class MirrorHUDChildAccessible final : public QAccessibleInterface {
+ public:
+  MirrorHUDChildAccessible(MirrorHUDView* view, std::string id) : view_(view), id_(std::move(id)) {}
+
+  bool isValid() const override { return !view_.isNull(); }
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    return view_ ? QAccessible::queryAccessibleInterface(view_.data()) : nullptr;
+  }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int childCount() const override { return 0; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QString text(QAccessible::Text kind) const override {
+    if (!view_) {
+      return {};
+    }
+    if (kind == QAccessible::Name) {
+      return view_->accessibleName(id_);
+    }
+    if (kind == QAccessible::Value && id_.empty()) {
+      return QString::fromStdString(view_->searchText_);
+    }
+    return {};
+  }
+  void setText(QAccessible::Text, const QString&) override {}
+  QRect rect() const override {
+    if (!view_) {
+      return {};
+    }
+    QRectF local = view_->searchRowRect();
+    if (!id_.empty()) {
+      local = {};
+      for (const auto& [id, cell] : view_->cellRects()) {
+        if (id == id_) {
+          local = cell;
+        }
+      }
+    }
+    return QRect(view_->mapToGlobal(local.topLeft().toPoint()), local.size().toSize());
+  }
+  QAccessible::Role role() const override {
+    return id_.empty() ? QAccessible::EditableText : QAccessible::Button;
+  }
+  QAccessible::State state() const override {
+    QAccessible::State state;
+    state.focusable = true;
+    state.focused = view_ && (id_.empty() ? !view_->focusedID_ : view_->focusedID_ == id_);
+    return state;
+  }
+
+ private:
+  QPointer<MirrorHUDView> view_;
+  std::string id_;
+};
+
+// The view: its children are what MirrorHUDView::accessibleChildIDs lists.
+class MirrorHUDViewAccessible final : public QAccessibleWidget {
+ public:
+  explicit MirrorHUDViewAccessible(MirrorHUDView* view)
+      : QAccessibleWidget(view, QAccessible::Grouping) {}
+
+  int childCount() const override { return static_cast<int>(view()->accessibleChildIDs().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const auto ids = view()->accessibleChildIDs();
+    if (index < 0 || static_cast<std::size_t>(index) >= ids.size()) {
+      return nullptr;
+    }
+    return view()->accessibleChild(ids[static_cast<std::size_t>(index)]);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    const int count = childCount();
+    for (int i = 0; i < count; ++i) {
+      if (this->child(i) == child) {
+        return i;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  MirrorHUDView* view() const { return static_cast<MirrorHUDView*>(widget()); }
+};
+
+namespace {
+
+QAccessibleInterface* hudAccessibleFactory(const QString&, QObject* object) {
+  if (auto* view = dynamic_cast<MirrorHUDView*>(object)) {
+    return new MirrorHUDViewAccessible(view);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 MirrorHUDView::MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n,
                              ClickHandler onClick, std::function<void()> onPermissionTap,
                              QWidget* parent)
@@ -60,11 +162,74 @@ MirrorHUDView::MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10
       l10n_(l10n),
       onClick_(std::move(onClick)),
       onPermissionTap_(std::move(onPermissionTap)) {
+  static const bool accessible = [] {
+    QAccessible::installFactory(&hudAccessibleFactory);
+    return true;
+  }();
+  (void)accessible;
   setMouseTracking(true);
   setAttribute(Qt::WA_TranslucentBackground);
   tilesSubscription_ = model_->tiles().observe([this](const auto&) { reload(); });
   permissionSubscription_ = model_->accessibilityMissing().observe([this](bool) { reload(); });
   reload();
+}
+
+MirrorHUDView::~MirrorHUDView() {
+  for (const auto& [id, accessibleID] : accessibleIDs_) {
+    QAccessible::deleteAccessibleInterface(accessibleID);
+  }
+}
+
+std::vector<std::string> MirrorHUDView::accessibleChildIDs() const {
+  std::vector<std::string> ids;
+  if (!searchText_.empty()) {
+    ids.emplace_back();
+  }
+  for (auto& id : shownIDs()) {
+    ids.push_back(std::move(id));
+  }
+  return ids;
+}
+
+QAccessibleInterface* MirrorHUDView::accessibleChild(const std::string& id) {
+  if (auto known = accessibleIDs_.find(id); known != accessibleIDs_.end()) {
+    if (auto* child = QAccessible::accessibleInterface(known->second)) {
+      return child;
+    }
+  }
+  auto* child = new MirrorHUDChildAccessible(this, id);
+  accessibleIDs_[id] = QAccessible::registerAccessibleInterface(child);
+  return child;
+}
+
+QString MirrorHUDView::accessibleName(const std::string& id) const {
+  if (id.empty()) {
+    return QString::fromStdString(l10n_.string("mirror.hud.search"));
+  }
+  std::string name;
+  for (const auto& tile : tiles_) {
+    if (tile.id == id) {
+      name = tile.title;
+    }
+  }
+  // The item's own title after its app's name, when it has one of its own.
+  const auto& targets = model_->targetsByID();
+  if (auto target = targets.find(id); target != targets.end()) {
+    if (const auto* item = std::get_if<ExternalStatusItem>(&target->second);
+        item != nullptr && item->windowTitle && !item->windowTitle->empty() &&
+        *item->windowTitle != name) {
+      name += " — " + *item->windowTitle;
+    }
+  }
+  return QString::fromStdString(name);
+}
+
+void MirrorHUDView::announceFocus() {
+  if (!focusedID_ || !QAccessible::isActive()) {
+    return;
+  }
+  QAccessibleEvent event(accessibleChild(*focusedID_), QAccessible::Focus);
+  QAccessible::updateAccessibility(&event);
 }
 
 void MirrorHUDView::reload() {
@@ -76,6 +241,18 @@ void MirrorHUDView::reload() {
   }
   permissionMissing_ = *model_->accessibilityMissing();
   hovered_.reset();
+  for (auto it = accessibleIDs_.begin(); it != accessibleIDs_.end();) {
+    const bool stays = it->first.empty()
+                           ? !searchText_.empty()
+                           : std::any_of(tiles_.begin(), tiles_.end(),
+                                         [&](const auto& t) { return t.id == it->first; });
+    if (stays) {
+      ++it;
+    } else {
+      QAccessible::deleteAccessibleInterface(it->second);
+      it = accessibleIDs_.erase(it);
+    }
+  }
   const Size size = L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty());
   setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
   update();
@@ -88,10 +265,19 @@ void MirrorHUDView::setDisplayScale(double scale) {
 
 void MirrorHUDView::setSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
                               const std::optional<std::string>& focusedID) {
+  const bool focusMoved = focusedID != focusedID_;
+  const bool textChanged = text != searchText_;
   searchText_ = text;
   searchVisible_ = std::set<std::string>(visibleIDs.begin(), visibleIDs.end());
   focusedID_ = focusedID;
   reload();
+  if (textChanged && !searchText_.empty() && QAccessible::isActive()) {
+    QAccessibleValueChangeEvent event(accessibleChild(""), QString::fromStdString(searchText_));
+    QAccessible::updateAccessibility(&event);
+  }
+  if (focusMoved) {
+    announceFocus();
+  }
 }
 
 std::vector<std::string> MirrorHUDView::shownIDs() const {

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -10,6 +11,8 @@
 
 #include "base/Signal.h"
 #include "hud/MirrorModel.h"
+
+class QAccessibleInterface;
 
 namespace lumarin {
 
@@ -26,6 +29,9 @@ class MirrorHUDView : public QWidget {
 
   MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n, ClickHandler onClick,
                 std::function<void()> onPermissionTap, QWidget* parent = nullptr);
+  ~MirrorHUDView() override;
+  MirrorHUDView(const MirrorHUDView&) = delete;
+  MirrorHUDView& operator=(const MirrorHUDView&) = delete;
 
   QSize sizeHint() const override;
   // Where each tile's cell stands, by tile id (for tests and the outside-click check).
@@ -43,6 +49,9 @@ class MirrorHUDView : public QWidget {
   // The ids of the shown tiles, in reading order (rows top to bottom, each left to right).
   std::vector<std::string> shownIDs() const;
   const std::optional<std::string>& focusedID() const { return focusedID_; }
+  // For assistive technology the view has a child per shown tile, in reading order (a button
+  // named after its app and item, focused with the keyboard's focus), after the search line
+  // (an editable text holding the filter) while filtering. The focused tile is announced.
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -66,6 +75,16 @@ class MirrorHUDView : public QWidget {
   std::string searchText_;
   std::set<std::string> searchVisible_;
   std::optional<std::string> focusedID_;
+  // The tiles' accessible interfaces, made on first use and kept (Qt owns them) until their
+  // tile goes; by tile id.
+  friend class MirrorHUDViewAccessible;
+  friend class MirrorHUDChildAccessible;
+  // The child for a tile id ("" for the search line), made and registered on first use.
+  QAccessibleInterface* accessibleChild(const std::string& id);
+  std::vector<std::string> accessibleChildIDs() const;
+  QString accessibleName(const std::string& id) const;
+  void announceFocus();
+  std::map<std::string, unsigned> accessibleIDs_;
   Subscription tilesSubscription_;
   Subscription permissionSubscription_;
 };
