@@ -3,6 +3,7 @@
 #include "badges/AppStatusItemsController.h"
 #include "badges/BadgeRenderer.h"
 #include "platform/StatusBar.h"
+#include "platform/Workspace.h"
 #include "support/DesktopFixture.h"
 
 namespace lumarin {
@@ -221,6 +222,61 @@ TEST_F(AppStatusItemsControllerTest, SingleClickPressesTheAppsOwnMenuBarItem) {
   EXPECT_EQ(actions[0].title, "Slack");
   EXPECT_TRUE(mac_.workspace.activations().empty());
   EXPECT_EQ(logLines("ownStatusItem=true").size(), 1u);
+}
+
+// The simulated Mac's workspace, except that no application can be found on disk any more: an
+// app whose bundle was deleted while it runs.
+class BundlesGoneWorkspace final : public Workspace {
+ public:
+  explicit BundlesGoneWorkspace(Workspace& real) : real_(real) {}
+  std::vector<RunningApplication> runningApplications() const override {
+    return real_.runningApplications();
+  }
+  std::optional<std::string> urlForApplication(const std::string&) const override {
+    return std::nullopt;
+  }
+  std::optional<BundleDescription> bundleAtURL(const std::string& url) const override {
+    return real_.bundleAtURL(url);
+  }
+  Image iconForFile(const std::string& url) const override { return real_.iconForFile(url); }
+  bool openApplication(const std::string& url) override { return real_.openApplication(url); }
+  bool activate(int pid) override { return real_.activate(pid); }
+  bool openURL(const std::string& url) override { return real_.openURL(url); }
+  bool accessibilityDisplayShouldReduceMotion() const override {
+    return real_.accessibilityDisplayShouldReduceMotion();
+  }
+  Subscription observeLaunches(std::function<void(const RunningApplication&)> handler) override {
+    return real_.observeLaunches(std::move(handler));
+  }
+  Subscription observeTerminations(
+      std::function<void(const RunningApplication&)> handler) override {
+    return real_.observeTerminations(std::move(handler));
+  }
+
+ private:
+  Workspace& real_;
+};
+
+TEST_F(AppStatusItemsControllerTest, ASingleClickActivatesTheRunningAppWhenItsBundleIsGone) {
+  settings_.add("com.apple.mail", "Mail");
+  BundlesGoneWorkspace workspace(mac_.workspace);
+  auto controller =
+      std::make_shared<AppStatusItemsController>(AppStatusItemsController::Dependencies{
+          settings_, monitor_, mac_.statusBar, mac_.events, scheduler_, workspace,
+          &mac_.accessibility, &scanner_, defaults_, icons_, l10n_, log_, systemLog_, revision_});
+  controller->start();
+  monitor_->start();
+  controller->reconcile();
+  scheduler_.runUntilIdle();
+  ASSERT_TRUE(mac_.statusBar.click("com.apple.mail", false, 1, 0));
+  scheduler_.advanceBy(400ms);
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(logLines("appitem: activate com.apple.mail url=nil").size(), 1u);
+  const auto activations = mac_.workspace.activations();
+  ASSERT_EQ(activations.size(), 1u);
+  EXPECT_EQ(activations[0].bundleID, "com.apple.mail");
+  EXPECT_EQ(activations[0].via, "activate");
+  EXPECT_FALSE(activations[0].launched);
 }
 
 TEST_F(AppStatusItemsControllerTest, ModifiedAndContextClicks) {
