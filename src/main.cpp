@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "app/CommandLine.h"
@@ -57,6 +58,24 @@ bool hasEnvironment(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
+// The entry point's answer as the process's: none when this process goes on as the instance,
+// else its exit status (1 for a refused lock; for another instance running, 0 once the link,
+// if any, went to it, as the system sends it the get-URL event).
+std::optional<int> statusUnlessStarted(PlatformAssembly& platform, const Options& options) {
+  const StartOutcome start = platform.runEntryPoint();
+  if (start == StartOutcome::lockRefused) {
+    return 1;
+  }
+  if (start == StartOutcome::duplicate) {
+    if (options.openURL && !platform.forwardURL(*options.openURL)) {
+      std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");
+      return 1;
+    }
+    return 0;
+  }
+  return std::nullopt;
+}
+
 // The program on this machine's desktop. Without a display or a session bus it says which is
 // missing, in one line, before Qt could abort over it.
 int runDesktop(const Options& options, int argc, char** argv) {
@@ -75,16 +94,8 @@ int runDesktop(const Options& options, int argc, char** argv) {
   const sim::Scenario none;
   PlatformAssembly platform(options, none);
   const QtMessagesInLog qtMessages(platform.debugLog());
-  const StartOutcome start = platform.runEntryPoint();
-  if (start == StartOutcome::lockRefused) {
-    return 1;
-  }
-  if (start == StartOutcome::duplicate) {
-    if (options.openURL && !platform.forwardURL(*options.openURL)) {
-      std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");
-      return 1;
-    }
-    return 0;
+  if (const auto status = statusUnlessStarted(platform, options)) {
+    return *status;
   }
   platform.catchCrashes();
   std::unique_ptr<DesktopAssembly> desktop;
@@ -135,17 +146,8 @@ int run(int argc, char** argv) {
 
   PlatformAssembly platform(options, *scenario);
   const QtMessagesInLog qtMessages(platform.debugLog());
-  const StartOutcome start = platform.runEntryPoint();
-  if (start == StartOutcome::lockRefused) {
-    return 1;
-  }
-  if (start == StartOutcome::duplicate) {
-    // Another instance runs: a link goes to it, as the system sends it the get-URL event.
-    if (options.openURL && !platform.forwardURL(*options.openURL)) {
-      std::fprintf(stderr, "lumarin: the running Lumarin did not take the link\n");
-      return 1;
-    }
-    return 0;
+  if (const auto status = statusUnlessStarted(platform, options)) {
+    return *status;
   }
   platform.catchCrashes();
   platform.startApplication(argc, argv);

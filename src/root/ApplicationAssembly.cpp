@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "app/AppDelegate.h"
@@ -46,11 +45,11 @@
 #include "platform/sim/Report.h"
 #include "platform/sim/SimMenuBarRenderer.h"
 #include "platform/sim/SimulatedMac.h"
-#include "platform/sim/Story.h"
 #include "platform/sim/Timeline.h"
 #include "root/DiagnosticsAssembly.h"
 #include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
+#include "root/RunEnding.h"
 #include "root/WindowsAssembly.h"
 #include "simulator/SimulatorWindow.h"
 #include "updates/QtUpdateUserDriver.h"
@@ -58,17 +57,6 @@
 #include "updates/UpdaterController.h"
 
 namespace lumarin {
-
-namespace {
-
-bool writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  return static_cast<bool>(out);
-}
-
-}  // namespace
 
 struct ApplicationAssembly::Parts {
   Parts(PlatformAssembly& assembly, const Options& options)
@@ -297,29 +285,9 @@ int ApplicationAssembly::finish() {
                               {"diagnostics", parts.diagnostics.historyJson()},
                               {"windows", parts.windows.historyJson()}});
   }
-  if (options_.report && !writeFile(*options_.report, report)) {
-    std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
-    return 1;
-  }
-  if (options_.snapshot) {
-    if (auto status = parts.writeSnapshots(*options_.snapshot); !status) {
-      std::fprintf(stderr, "lumarin: %s\n", status.error().message.c_str());
-      return 1;
-    }
-  }
-  if (options_.story) {
-    for (const auto& line : sim::narrate(json::parse(report).valueOr(json::Json::object()))) {
-      std::printf("%s\n", line.c_str());
-    }
-    if (options_.report) {
-      std::printf("\nThe whole run: %s\n", options_.report->c_str());
-    }
-    if (options_.snapshot) {
-      std::printf("What Lumarin drew: %s (menubar.png, hud.png, desktop.png, …)\n",
-                  options_.snapshot->c_str());
-    }
-  }
-  return 0;
+  return endRun(
+      options_, report, [&parts, this] { return parts.writeSnapshots(*options_.snapshot); },
+      "menubar.png, hud.png, desktop.png, …");
 }
 
 Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& directory) {

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 #include "app/AppDelegate.h"
@@ -39,9 +38,9 @@
 #include "platform/desktop/SniStatusBar.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
-#include "platform/sim/Story.h"
 #include "root/DiagnosticsAssembly.h"
 #include "root/PlatformAssembly.h"
+#include "root/RunEnding.h"
 #include "root/WindowsAssembly.h"
 #include "ui/MenuPopup.h"
 #include "updates/QtUpdateUserDriver.h"
@@ -51,13 +50,6 @@
 namespace lumarin {
 
 namespace {
-
-bool writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  return static_cast<bool>(out);
-}
 
 double rounded(double seconds) { return std::round(seconds * 1000) / 1000; }
 
@@ -479,32 +471,13 @@ int DesktopAssembly::finish() {
   Parts& parts = *parts_;
   parts.delegate->applicationWillTerminate();
   const std::string report = options_.report || options_.story ? parts.report() : std::string();
-  const Status pictures = options_.snapshot ? parts.writeSnapshots(*options_.snapshot) : success();
+  Status pictures = options_.snapshot ? parts.writeSnapshots(*options_.snapshot) : success();
   // The tray forgets the items now rather than when the connection drops.
   for (const auto& item : parts.statusBar.items()) {
     parts.statusBar.removeStatusItem(item);
   }
-  if (options_.report && !writeFile(*options_.report, report)) {
-    std::fprintf(stderr, "lumarin: could not write the report to %s\n", options_.report->c_str());
-    return 1;
-  }
-  if (!pictures) {
-    std::fprintf(stderr, "lumarin: %s\n", pictures.error().message.c_str());
-    return 1;
-  }
-  if (options_.story) {
-    for (const auto& line : sim::narrate(json::parse(report).valueOr(json::Json::object()))) {
-      std::printf("%s\n", line.c_str());
-    }
-    if (options_.report) {
-      std::printf("\nThe whole run: %s\n", options_.report->c_str());
-    }
-    if (options_.snapshot) {
-      std::printf("What Lumarin drew: %s (statusItems/, apps/, catalogue/)\n",
-                  options_.snapshot->c_str());
-    }
-  }
-  return 0;
+  return endRun(
+      options_, report, [&pictures] { return pictures; }, "statusItems/, apps/, catalogue/");
 }
 
 }  // namespace lumarin
