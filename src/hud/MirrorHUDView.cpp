@@ -267,8 +267,12 @@ void MirrorHUDView::setSearch(const std::string& text, const std::vector<std::st
                               const std::optional<std::string>& focusedID) {
   const bool focusMoved = focusedID != focusedID_;
   const bool textChanged = text != searchText_;
+  std::set<std::string> visible(visibleIDs.begin(), visibleIDs.end());
+  if (!focusMoved && !textChanged && visible == searchVisible_) {
+    return;  // what the model's publication already reloaded the view with
+  }
   searchText_ = text;
-  searchVisible_ = std::set<std::string>(visibleIDs.begin(), visibleIDs.end());
+  searchVisible_ = std::move(visible);
   focusedID_ = focusedID;
   reload();
   if (textChanged && !searchText_.empty() && QAccessible::isActive()) {
