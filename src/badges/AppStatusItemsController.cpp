@@ -128,6 +128,7 @@ void AppStatusItemsController::update(StatusItem& item, const MonitoredApp& app)
   const bool inDock = dock != dockItems.end();
   const bool hasBadge = inDock && dock->second.badge.has_value();
   StatusBarButton& button = item.button();
+  button.setAccessibilityLabel(app.name);
   if (deps_.statusBar.presentsContextMenus()) {
     // The tray asks for the menu before the click: it always holds the current one.
     item.setContextMenu(itemMenu(app), itemMenuHandlers());

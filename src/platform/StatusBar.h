@@ -79,6 +79,10 @@ class StatusBarButton {
   virtual const std::optional<std::string>& toolTip() const = 0;
   virtual void setIdentifier(const std::string& identifier) = 0;
   virtual const std::string& identifier() const = 0;
+  // The name assistive technology (and a tray host listing hidden items) gives the button,
+  // whatever it shows (NSAccessibility's label).
+  virtual void setAccessibilityLabel(const std::string& label) = 0;
+  virtual const std::string& accessibilityLabel() const = 0;
   // The action sent, with the button, on the mouse-ups `mask` names.
   virtual void setAction(std::function<void(StatusBarButton&)> action, unsigned mask) = 0;
   // Clicks the button: opens the item's menu when one is attached, else sends the action.

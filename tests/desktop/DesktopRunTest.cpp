@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <fstream>
@@ -15,28 +19,42 @@
 #include "TrayDesktop.h"
 #include "base/Json.h"
 #include "model/MonitoredApp.h"
+#include "platform/desktop/DBusTypes.h"
 #include "support/TempDir.h"
 
 namespace lumarin {
 namespace {
 
-// Announces badges the way apps do through the launcher library: nothing until someone owns
-// com.canonical.Unity, then the full state; stays on the bus until it is ended.
+// Announces badges through the launcher library apps link (libunity, through GObject
+// introspection): it says nothing until someone owns com.canonical.Unity, then sends the full
+// state, and afterwards only what changed. Lines on its input change a count ("count APP N")
+// or hide it ("hide APP"); it stays on the bus until it is ended.
 constexpr const char* kSender = R"PY(
 import sys
-from gi.repository import Gio, GLib
-bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-def announce(*_):
-    for app, count in (("org.example.Chat.desktop", 3), ("org.example.Mail.desktop", 12)):
-        bus.emit_signal(None, "/com/canonical/unity/launcherentry/1",
-                        "com.canonical.Unity.LauncherEntry", "Update",
-                        GLib.Variant("(sa{sv})", ("application://" + app,
-                                     {"count": GLib.Variant("x", count),
-                                      "count-visible": GLib.Variant("b", True)})))
-    bus.flush_sync(None)
-    print("announced", flush=True)
-Gio.bus_watch_name_on_connection(bus, "com.canonical.Unity", Gio.BusNameWatcherFlags.NONE,
-                                 announce, None)
+import gi
+gi.require_version("Unity", "7.0")
+from gi.repository import GLib, Unity
+entries = {}
+def entry(app):
+    if app not in entries:
+        entries[app] = Unity.LauncherEntry.get_for_desktop_id(app)
+    return entries[app]
+for app, count in (("org.example.Chat.desktop", 3), ("org.example.Mail.desktop", 12)):
+    entry(app).set_property("count", count)
+    entry(app).set_property("count_visible", True)
+def command(channel, condition):
+    line = channel.readline()
+    if not line:
+        return False
+    words = line.split()
+    if words[0] == "count":
+        entry(words[1]).set_property("count", int(words[2]))
+        entry(words[1]).set_property("count_visible", True)
+    elif words[0] == "hide":
+        entry(words[1]).set_property("count_visible", False)
+    print("done " + line.strip(), flush=True)
+    return True
+GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN | GLib.IO_HUP, command)
 print("ready", flush=True)
 GLib.MainLoop().run()
 )PY";
@@ -47,6 +65,11 @@ class DesktopRunTest : public ::testing::Test {
     if (const std::string missing = test::TrayDesktop::missingPrograms(); !missing.empty()) {
       GTEST_SKIP() << missing;
     }
+    if (QProcess::execute("/usr/bin/python3",
+                          {"-c", "import gi; gi.require_version('Unity', '7.0')"}) != 0) {
+      GTEST_SKIP() << "the launcher library for Python (gir1.2-unity-7.0) is not installed";
+    }
+    dbus::registerTypes();
     std::string why;
     ASSERT_TRUE(desktop_.start(why)) << why;
     ASSERT_TRUE(desktop_.startPanel(why)) << why;
@@ -111,22 +134,48 @@ class DesktopRunTest : public ::testing::Test {
     return senderOutput_.find(word) != std::string::npos;
   }
 
-  // The titles of the registered tray items, as the tray host reads them.
+  // A property of a registered tray item ("service/path" as the watcher lists it), as the tray
+  // host reads it.
+  QVariant itemProperty(const QString& entry, const char* name,
+                        const char* interface = "org.kde.StatusNotifierItem",
+                        const QString& objectPath = {}) {
+    const auto slash = entry.indexOf('/');
+    const QString service = slash < 0 ? entry : entry.left(slash);
+    const QString path = !objectPath.isEmpty() ? objectPath
+                         : slash < 0           ? QStringLiteral("/StatusNotifierItem")
+                                               : entry.mid(slash);
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+    get << QString(interface) << QString(name);
+    const QDBusMessage reply = desktop_.client().call(get, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+      return {};
+    }
+    return reply.arguments()[0].value<QDBusVariant>().variant();
+  }
+
+  // The titles of the registered tray items.
   QString trayTitles() {
     QStringList titles;
     for (const QString& entry : desktop_.registeredItems()) {
-      const auto slash = entry.indexOf('/');
-      const QString service = slash < 0 ? entry : entry.left(slash);
-      const QString path = slash < 0 ? QStringLiteral("/StatusNotifierItem") : entry.mid(slash);
-      QDBusMessage get =
-          QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
-      get << QString("org.kde.StatusNotifierItem") << QString("Title");
-      const QDBusMessage reply = desktop_.client().call(get, QDBus::Block, 5000);
-      if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-        titles << reply.arguments()[0].value<QDBusVariant>().variant().toString();
-      }
+      titles << itemProperty(entry, "Title").toString();
     }
     return titles.join('\n');
+  }
+
+  // The registered item whose title starts with `title`, or an empty string.
+  QString itemTitled(const QString& title) {
+    for (const QString& entry : desktop_.registeredItems()) {
+      if (itemProperty(entry, "Title").toString().startsWith(title)) {
+        return entry;
+      }
+    }
+    return {};
+  }
+
+  void tellSender(const std::string& line) {
+    sender_.write(QByteArray::fromStdString(line + "\n"));
+    ASSERT_TRUE(test::waitUntil([&] { return senderSaid(("done " + line).c_str()); }));
   }
 
   json::Json report(const std::string& name) const {
@@ -182,18 +231,34 @@ TEST_F(DesktopRunTest, ARunOfThreeSecondsReportsTheBadgesAndTheTrayItems) {
   QProcess lumarin;
   lumarin.setProcessEnvironment(environment());
   const std::string reportPath = (home_ / "run.json").string();
-  lumarin.start(LUMARIN_EXECUTABLE, {"--desktop", "--run-for", "3", "--report",
-                                     QString::fromStdString(reportPath), "--story"});
+  const auto pictures = home_ / "pictures";
+  lumarin.start(LUMARIN_EXECUTABLE,
+                {"--desktop", "--run-for", "3", "--report", QString::fromStdString(reportPath),
+                 "--snapshot", QString::fromStdString(pictures.string()), "--story"});
   ASSERT_TRUE(lumarin.waitForFinished(60000));
   const std::string errors = lumarin.readAllStandardError().toStdString();
   EXPECT_EQ(lumarin.exitStatus(), QProcess::NormalExit) << errors;
   EXPECT_EQ(lumarin.exitCode(), 0) << errors;
-  expectDesktopReport(report("run.json"));
+  const auto run = report("run.json");
+  expectDesktopReport(run);
   const std::string story = lumarin.readAllStandardOutput().toStdString();
   EXPECT_NE(story.find("Chat's badge 3: its tray item shows 3"), std::string::npos) << story;
-  // Ended: its items are gone from the tray.
+  // The pictures: each app's item by desktop file ID, and each tray item the report names.
+  for (const char* app : {"org.example.Chat.desktop", "org.example.Mail.desktop"}) {
+    EXPECT_FALSE(
+        QImage(QString::fromStdString((pictures / "apps" / (std::string(app) + ".png")).string()))
+            .isNull())
+        << app;
+  }
+  for (const auto& item : run["statusItems"]) {
+    const std::string picture = item.value("picture", std::string());
+    ASSERT_FALSE(picture.empty()) << item.dump();
+    EXPECT_FALSE(QImage(QString::fromStdString((pictures / picture).string())).isNull()) << picture;
+  }
+  // Ended: its items are gone from the tray and the launcher name is free again.
   EXPECT_TRUE(test::waitUntil([this] { return desktop_.registeredItems().isEmpty(); }))
       << desktop_.registeredItems().join(",").toStdString();
+  EXPECT_FALSE(desktop_.client().interface()->isServiceRegistered("com.canonical.Unity").value());
 }
 
 TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
@@ -206,7 +271,6 @@ TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
   // Up and told of the badges: its three items are in the tray and the sender has spoken.
   ASSERT_TRUE(test::waitUntil([this] { return desktop_.registeredItems().size() >= 3; }))
       << lumarin.readAllStandardError().toStdString();
-  ASSERT_TRUE(test::waitUntil([this] { return senderSaid("announced"); }));
   // The sender having spoken is not yet the program having heard: the items show the badges.
   ASSERT_TRUE(test::waitUntil([this] {
     const QString titles = trayTitles();
@@ -218,6 +282,93 @@ TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
   EXPECT_EQ(lumarin.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
   expectDesktopReport(report("ended.json"));
+}
+
+// The entry titled `label` anywhere in a dbusmenu layout, or -1.
+int entryLabelled(const dbus::MenuLayoutItem& item, const QString& label) {
+  if (item.properties.value("label").toString() == label) {
+    return item.id;
+  }
+  for (const auto& child : item.children) {
+    if (const int id = entryLabelled(child, label); id >= 0) {
+      return id;
+    }
+  }
+  return -1;
+}
+
+TEST_F(DesktopRunTest, HideWhenIdleChosenInTheTrayMenuHidesTheItemOnceItsBadgeGoes) {
+  startSender();
+  QProcess lumarin;
+  lumarin.setProcessEnvironment(environment());
+  lumarin.start(LUMARIN_EXECUTABLE,
+                {"--desktop", "--report", QString::fromStdString((home_ / "hide.json").string())});
+  ASSERT_TRUE(lumarin.waitForStarted(10000));
+  QString chat;
+  ASSERT_TRUE(test::waitUntil([&] {
+    chat = itemTitled(QString::fromUtf8("Chat — 3"));
+    return !chat.isEmpty();
+  })) << trayTitles().toStdString()
+      << lumarin.readAllStandardError().toStdString();
+
+  // A partial update from the library (only the count) reaches the same item.
+  tellSender("count org.example.Chat.desktop 5");
+  ASSERT_TRUE(test::waitUntil([&] {
+    return itemProperty(chat, "Title").toString().startsWith(QString::fromUtf8("Chat — 5"));
+  })) << trayTitles().toStdString();
+
+  // "Hide when idle", chosen through the item's exported menu as a tray host sends it.
+  const QString service = chat.left(chat.indexOf('/'));
+  const QString menuPath = itemProperty(chat, "Menu").value<QDBusObjectPath>().path();
+  ASSERT_FALSE(menuPath.isEmpty());
+  QDBusMessage getLayout =
+      QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "GetLayout");
+  getLayout << 0 << -1 << QStringList{};
+  const QDBusMessage layoutReply = desktop_.client().call(getLayout, QDBus::Block, 5000);
+  ASSERT_EQ(layoutReply.arguments().size(), 2) << layoutReply.errorMessage().toStdString();
+  const auto layout = qdbus_cast<dbus::MenuLayoutItem>(layoutReply.arguments()[1]);
+  const int hide = entryLabelled(layout, "Hide when idle");
+  ASSERT_GE(hide, 0);
+  QDBusMessage event =
+      QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "Event");
+  event << hide << QString("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+  EXPECT_EQ(desktop_.client().call(event, QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+  // Still shown while the badge is there; gone to the host's hidden items when it goes, listed
+  // there under the app's name.
+  EXPECT_EQ(itemProperty(chat, "Status").toString(), "Active");
+  tellSender("hide org.example.Chat.desktop");
+  ASSERT_TRUE(
+      test::waitUntil([&] { return itemProperty(chat, "Status").toString() == "Passive"; }));
+  EXPECT_EQ(itemProperty(chat, "Title").toString(), "Chat");
+  EXPECT_EQ(itemProperty(itemTitled(QString::fromUtf8("Mail — 12")), "Status").toString(),
+            "Active");
+
+  lumarin.terminate();
+  ASSERT_TRUE(lumarin.waitForFinished(30000));
+  EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
+  // The choice is the stored setting.
+  std::ifstream in(home_ / "config" / "com.kestova.Lumarin" / "defaults.json");
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto defaults = json::parse(text.str()).valueOr(json::Json());
+  ASSERT_TRUE(defaults.contains("monitoredApps")) << text.str();
+  const auto decoded = decodeMonitoredApps(
+      QByteArray::fromBase64(
+          QByteArray::fromStdString(defaults["monitoredApps"].value("$data", std::string())))
+          .toStdString());
+  ASSERT_TRUE(decoded) << text.str();
+  for (const auto& app : *decoded) {
+    EXPECT_EQ(app.visibility, app.name == "Chat" ? IconVisibility::hide : IconVisibility::always)
+        << app.name;
+  }
+  const auto report = this->report("hide.json");
+  bool passive = false;
+  for (const auto& item : report["statusItems"]) {
+    passive = passive || (item.value("autosaveName", std::string()).find("org.example.Chat") !=
+                              std::string::npos &&
+                          item.value("status", std::string()) == "Passive");
+  }
+  EXPECT_TRUE(passive) << report["statusItems"].dump();
 }
 
 TEST_F(DesktopRunTest, WithoutADisplayOrABusItSaysWhichAndExits1) {
@@ -239,12 +390,18 @@ TEST_F(DesktopRunTest, WithoutADisplayOrABusItSaysWhichAndExits1) {
   EXPECT_EQ(noBus.exitCode(), 1);
   EXPECT_NE(noBus.readAllStandardError().indexOf("session bus"), -1);
 
-  QProcess simulatedOnly;
-  simulatedOnly.setProcessEnvironment(environment());
-  simulatedOnly.start(LUMARIN_EXECUTABLE, {"--desktop", "--virtual-time"});
-  ASSERT_TRUE(simulatedOnly.waitForFinished(30000));
-  EXPECT_EQ(simulatedOnly.exitCode(), 2);
-  EXPECT_NE(simulatedOnly.readAllStandardError().indexOf("--virtual-time"), -1);
+  // What only the simulated Mac has: the usage, with why, and 2.
+  for (const QStringList& given : {QStringList{"--virtual-time"}, QStringList{"--headless"},
+                                   QStringList{"--scenario", "x.json"}}) {
+    QProcess simulatedOnly;
+    simulatedOnly.setProcessEnvironment(environment());
+    simulatedOnly.start(LUMARIN_EXECUTABLE, QStringList{"--desktop"} + given);
+    ASSERT_TRUE(simulatedOnly.waitForFinished(30000));
+    EXPECT_EQ(simulatedOnly.exitCode(), 2) << given.join(' ').toStdString();
+    const QByteArray said = simulatedOnly.readAllStandardError();
+    EXPECT_NE(said.indexOf(given.front().toUtf8()), -1) << said.toStdString();
+    EXPECT_NE(said.indexOf("usage: lumarin"), -1) << said.toStdString();
+  }
 }
 
 }  // namespace

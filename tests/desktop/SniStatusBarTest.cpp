@@ -250,13 +250,21 @@ TEST_F(SniStatusBarTest, ToolTipAndStatusFollowEachChangeWithOneSignalPerFrame) 
   EXPECT_EQ(statuses.count(), 0u);
   EXPECT_EQ(icons.count(), 1u);  // an unchanged picture says nothing
 
-  // Hidden when idle: length 0 without an image is Passive, so the host hides it.
+  // Hidden when idle: length 0 without an image is Passive, so the host hides it. Hosts list
+  // hidden items by title: without a tooltip or a text it is the accessible name, not the id.
+  item->setAutosaveName("lumarin.app.org.example.Mail.desktop");
+  item->button().setAccessibilityLabel("Mail");
   item->setLength(0);
   item->button().setImage(std::nullopt);
+  item->button().setToolTip(std::nullopt);
   ASSERT_TRUE(waitUntil([&] { return statuses.count() == 1; }));
   EXPECT_EQ(statuses.messages()[0].arguments()[0].toString(), "Passive");
   EXPECT_EQ(property(service, "Status").toString(), "Passive");
   EXPECT_EQ(bar().stateOf(*item)->status, "Passive");
+  EXPECT_EQ(property(service, "Title").toString().toStdString(), "Mail");
+  ASSERT_EQ(toolTips.count(), 2u);
+  item->button().setToolTip("Mail — 3 unread");
+  ASSERT_TRUE(waitUntil([&] { return toolTips.count() == 3; }));
 
   // Back with a badge; then setVisible(false) hides it whatever its length.
   item->setLength(kVariableStatusItemLength);
@@ -280,7 +288,7 @@ TEST_F(SniStatusBarTest, ToolTipAndStatusFollowEachChangeWithOneSignalPerFrame) 
   EXPECT_EQ(statuses.count(), 3u);
   EXPECT_EQ(titles.count(), 0u);
   EXPECT_EQ(property(service, "XAyatanaLabel").toString(), "3");
-  EXPECT_EQ(toolTips.count(), 1u);
+  EXPECT_EQ(toolTips.count(), 3u);
 }
 
 TEST_F(SniStatusBarTest, TheMenuIsExportedAsTheMenuValueWithStableIds) {

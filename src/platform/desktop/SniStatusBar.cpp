@@ -270,6 +270,11 @@ class SniStatusBar::Item final : public StatusItem,
   const std::optional<std::string>& toolTip() const override { return toolTip_; }
   void setIdentifier(const std::string& identifier) override { identifier_ = identifier; }
   const std::string& identifier() const override { return identifier_; }
+  void setAccessibilityLabel(const std::string& label) override {
+    accessibilityLabel_ = label;
+    changed();
+  }
+  const std::string& accessibilityLabel() const override { return accessibilityLabel_; }
   void setAction(std::function<void(StatusBarButton&)> action, unsigned mask) override {
     action_ = std::move(action);
     mask_ = mask;
@@ -335,12 +340,16 @@ class SniStatusBar::Item final : public StatusItem,
     return hidden ? "Passive" : "Active";
   }
 
+  // What hosts list the item as, also while it is hidden and shows nothing: its tooltip, else
+  // its text, else its accessible name, else its id.
   std::string itemTitle() const {
     if (toolTip_ && !toolTip_->empty()) {
       return *toolTip_;
     }
-    const std::string text = titleText();
-    return !text.empty() ? text : id();
+    if (std::string text = titleText(); !text.empty()) {
+      return text;
+    }
+    return !accessibilityLabel_.empty() ? accessibilityLabel_ : id();
   }
 
   std::string id() const {
@@ -623,6 +632,7 @@ class SniStatusBar::Item final : public StatusItem,
   ImagePosition imagePosition_ = ImagePosition::imageOnly;
   std::optional<std::string> toolTip_;
   std::string identifier_;
+  std::string accessibilityLabel_;
   std::function<void(StatusBarButton&)> action_;
   unsigned mask_ = kSendOnLeftMouseUp;
   std::string windowTitle_;

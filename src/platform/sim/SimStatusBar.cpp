@@ -126,6 +126,8 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
   const std::optional<std::string>& toolTip() const override { return toolTip_; }
   void setIdentifier(const std::string& identifier) override { identifier_ = identifier; }
   const std::string& identifier() const override { return identifier_; }
+  void setAccessibilityLabel(const std::string& label) override { accessibilityLabel_ = label; }
+  const std::string& accessibilityLabel() const override { return accessibilityLabel_; }
   void setAction(std::function<void(StatusBarButton&)> action, unsigned mask) override {
     action_ = std::move(action);
     mask_ = mask;
@@ -266,6 +268,7 @@ class SimStatusItem final : public StatusItem, public StatusBarButton {
   ImagePosition imagePosition_ = ImagePosition::imageOnly;
   std::optional<std::string> toolTip_;
   std::string identifier_;
+  std::string accessibilityLabel_;
   std::function<void(StatusBarButton&)> action_;
   unsigned mask_ = kSendOnLeftMouseUp;
   std::optional<Menu> menu_;
