@@ -12,6 +12,7 @@
 #include "menubar/Permissions.h"
 #include "menubar/SkyLight.h"
 #include "platform/Events.h"
+#include "platform/Menu.h"
 #include "platform/Scheduler.h"
 #include "platform/Screens.h"
 #include "platform/Windows.h"
@@ -201,6 +202,11 @@ void MirrorHUDController::installMonitors(bool global) {
         }
         return false;  // swallowed
       }
+      // Return, Delete, the arrows and the digits belong to the panel while it is key.
+      if (const auto key = hudKeyForKeyCode(event.keyCode, event.modifierFlags);
+          key && self->keyPressed(*key)) {
+        return false;
+      }
       return true;
     }
     if (!self->panel_ || event.windowNumber != self->panel_->window().number()) {
@@ -290,11 +296,57 @@ void MirrorHUDController::searchChanged() {
   }
 }
 
+std::optional<HUDKey> hudKeyForKeyCode(int keyCode, unsigned modifierFlags) {
+  HUDKey key;
+  switch (keyCode) {
+    case 36:  // Return
+    case 76:  // keypad Enter
+      key.kind = HUDKey::Kind::activate;
+      key.secondary = (modifierFlags & kModifierShift) != 0;
+      return key;
+    case 51:
+      key.kind = HUDKey::Kind::backspace;
+      return key;
+    case 123:
+      key.kind = HUDKey::Kind::left;
+      return key;
+    case 124:
+      key.kind = HUDKey::Kind::right;
+      return key;
+    case 125:
+      key.kind = HUDKey::Kind::down;
+      return key;
+    case 126:
+      key.kind = HUDKey::Kind::up;
+      return key;
+    case 115:
+      key.kind = HUDKey::Kind::home;
+      return key;
+    case 119:
+      key.kind = HUDKey::Kind::end;
+      return key;
+    default:
+      break;
+  }
+  // The digit row's key codes, 1 to 9 (they follow the ANSI layout's keys, not the digits).
+  static constexpr int kDigits[] = {18, 19, 20, 21, 23, 22, 26, 28, 25};
+  for (int digit = 1; digit <= 9; ++digit) {
+    if (kDigits[digit - 1] == keyCode && (modifierFlags & kModifierShift) == 0) {
+      key.kind = HUDKey::Kind::digit;
+      key.digit = digit;
+      return key;
+    }
+  }
+  return std::nullopt;
+}
+
 bool MirrorHUDController::keyPressed(const HUDKey& key) {
   if (!search_ || !isVisible() || !panel_->canBecomeKey()) {
     return false;
   }
-  const auto click = [this](const std::optional<std::string>& id, bool right) {
+  HUDKeyRecord record;
+  record.key = key;
+  const auto click = [this, &record](const std::optional<std::string>& id, bool right) {
     const auto& targets = deps_.model->targetsByID();
     const auto target = id ? targets.find(*id) : targets.end();
     if (target == targets.end()) {
@@ -302,7 +354,22 @@ bool MirrorHUDController::keyPressed(const HUDKey& key) {
     }
     deps_.debugLog.log("mirror: hud key click " + *id + (right ? " right" : "") + " filter=\"" +
                        search_->text() + "\"");
+    record.reached = *id;
+    for (const auto& tile : search_->visible()) {
+      if (tile.id == *id) {
+        record.reachedTitle = tile.title;
+      }
+    }
     tileClicked(target->second, right, 0);
+  };
+  const auto tell = [this, &record] {
+    if (!onKey_) {
+      return;
+    }
+    record.filter = search_->text();
+    record.visible = search_->visibleIDs();
+    record.total = deps_.model->tiles()->size();
+    onKey_(record);
   };
   const std::size_t before = search_->visible().size();
   const std::string text = search_->text();
@@ -338,9 +405,11 @@ bool MirrorHUDController::keyPressed(const HUDKey& key) {
       break;
     case HUDKey::Kind::activate:
       click(search_->focusedID(), key.secondary);
+      tell();
       return true;
     case HUDKey::Kind::digit:
       click(search_->nthInReadingOrder(static_cast<std::size_t>(std::max(key.digit, 0))), false);
+      tell();
       return true;
   }
   if (search_->text() != text) {
@@ -350,6 +419,7 @@ bool MirrorHUDController::keyPressed(const HUDKey& key) {
                        std::to_string(before) + ")");
   }
   searchChanged();
+  tell();
   return true;
 }
 

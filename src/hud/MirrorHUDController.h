@@ -35,6 +35,22 @@ struct HUDKey {
   bool secondary = false;  // Shift-Return or the menu key: a right click (kind activate)
 };
 
+// The key a key-down with this virtual key code and these modifier flags means in the HUD
+// (Return, keypad Enter, Delete, the arrows, Home, End, 1…9); none for the others (Escape
+// included: the panel's cancel handles it).
+std::optional<HUDKey> hudKeyForKeyCode(int keyCode, unsigned modifierFlags);
+
+// What a key did in the HUD, for the run's report: the key, the filter and how many tiles it
+// left, and the tile a Return or a digit clicked.
+struct HUDKeyRecord {
+  HUDKey key;
+  std::string filter;
+  std::vector<std::string> visible;  // the visible tiles' ids, in the model's order
+  std::size_t total = 0;
+  std::optional<std::string> reached;  // the clicked tile's id
+  std::string reachedTitle;
+};
+
 // The HUD panel: a borderless floating window at the status-window level that takes the
 // keyboard only while `allowsKey`, and is never the main window. Escape reaching it and the
 // cancel command call `onCancel`; without one, Escape is swallowed. Main queue.
@@ -135,6 +151,8 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   void setOnVisibilityChanged(std::function<void(bool)> callback) {
     onVisibilityChanged_ = std::move(callback);
   }
+  // Told of every key the panel took, after it took effect.
+  void setOnKey(std::function<void(const HUDKeyRecord&)> callback) { onKey_ = std::move(callback); }
   // A click on a tile as the view reports it: forwarded to the item, then the panel closes.
   void tileClicked(const MirrorModel::Target& target, bool right, unsigned modifiers);
   MirrorHUDSurface* surface() const { return surface_.get(); }
@@ -164,6 +182,7 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   bool linkedToControlCenter_ = false;
   std::optional<CocoaRect> avoidRect_;
   std::function<void(bool)> onVisibilityChanged_;
+  std::function<void(const HUDKeyRecord&)> onKey_;
   std::optional<CocoaRect> peerFrame_;
   std::string lastHideReason_;
   std::unique_ptr<MirrorHUDSearch> search_;

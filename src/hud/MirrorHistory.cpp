@@ -86,6 +86,44 @@ void MirrorHistory::recordShow(const MirrorController::Record& record) {
   }
 }
 
+void MirrorHistory::recordKey(const HUDKeyRecord& record) {
+  if (recording_) {
+    keys_.emplace_back(now(), record);
+  }
+}
+
+namespace {
+
+std::string keyName(const HUDKey& key) {
+  switch (key.kind) {
+    case HUDKey::Kind::text:
+      return "text";
+    case HUDKey::Kind::backspace:
+      return "backspace";
+    case HUDKey::Kind::escape:
+      return "escape";
+    case HUDKey::Kind::left:
+      return "left";
+    case HUDKey::Kind::right:
+      return "right";
+    case HUDKey::Kind::up:
+      return "up";
+    case HUDKey::Kind::down:
+      return "down";
+    case HUDKey::Kind::home:
+      return "home";
+    case HUDKey::Kind::end:
+      return "end";
+    case HUDKey::Kind::activate:
+      return key.secondary ? "shiftReturn" : "return";
+    case HUDKey::Kind::digit:
+      return std::to_string(key.digit);
+  }
+  return "";
+}
+
+}  // namespace
+
 std::string MirrorHistory::hudJson() const {
   json::OrderedJson shows = json::OrderedJson::array();
   for (const auto& record : shows_) {
@@ -108,7 +146,23 @@ std::string MirrorHistory::hudJson() const {
     }
     opens.push_back(std::move(entry));
   }
-  return json::dump(json::OrderedJson{{"shows", shows}, {"opens", opens}});
+  json::OrderedJson keys = json::OrderedJson::array();
+  for (const auto& [at, record] : keys_) {
+    json::OrderedJson entry{{"at", at}, {"key", keyName(record.key)}};
+    if (record.key.kind == HUDKey::Kind::text) {
+      entry["text"] = record.key.text;
+    }
+    entry["filter"] = record.filter;
+    entry["visible"] = record.visible.size();
+    entry["of"] = record.total;
+    entry["tiles"] = record.visible;
+    if (record.reached) {
+      entry["reached"] = *record.reached;
+      entry["reachedTitle"] = record.reachedTitle;
+    }
+    keys.push_back(std::move(entry));
+  }
+  return json::dump(json::OrderedJson{{"shows", shows}, {"opens", opens}, {"keys", keys}});
 }
 
 }  // namespace lumarin

@@ -9,6 +9,7 @@
 #include "base/Signal.h"
 #include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorController.h"
+#include "hud/MirrorHUDController.h"
 #include "hud/MirrorModel.h"
 #include "platform/Scheduler.h"
 
@@ -33,8 +34,11 @@ class MirrorHistory {
   // hiding of the HUD.
   void recordEvent(const std::string& name, const Properties& properties);
   void recordShow(const MirrorController::Record& record);
+  // A key the HUD took from the keyboard.
+  void recordKey(const HUDKeyRecord& record);
   // {"shows": [{"at", "event" ("show"/"hide"), "trigger" or "reason", "linked", "frame",
-  // "screen", "tiles"}], "opens": [{"at", "event", properties…}]}
+  // "screen", "tiles"}], "opens": [{"at", "event", properties…}], "keys": [{"at", "key",
+  // "text" (typed), "filter", "visible", "of", "tiles", "reached", "reachedTitle"}]}
   std::string hudJson() const;
 
  private:
@@ -67,6 +71,7 @@ class MirrorHistory {
   std::vector<Click> clicks_;
   std::vector<std::pair<double, std::pair<std::string, Properties>>> events_;
   std::vector<MirrorController::Record> shows_;
+  std::vector<std::pair<double, HUDKeyRecord>> keys_;
 };
 
 }  // namespace lumarin

@@ -115,6 +115,9 @@ struct ApplicationAssembly::Parts {
                         windows.showOnboarding(), makeUpdater(assembly.debugLog()), statistics(),
                         windows.showSettings()})) {
     windows.attach(delegate);
+    if (options.snapshot) {
+      hud.keepFilteredPicture();
+    }
     forwarder->setReporter([this](const MirrorClickForwarder::Report& report) {
       mirrorHistory.recordClick(report);
       diagnostics.record("mirror.click", {{"ok", report.ok},
@@ -131,6 +134,13 @@ struct ApplicationAssembly::Parts {
         });
     // A tile click from the scenario goes through the forwarder as the HUD's click would.
     assembly.timeline().setProgramActions([this](const sim::ScenarioEvent& event) {
+      if (event.action == "typeText" && event.item == "hud") {
+        // Typed into the HUD while it is the key panel, as its view passes typing on.
+        HUDKey typed;
+        typed.kind = HUDKey::Kind::text;
+        typed.text = event.title;
+        return hud.controller()->hud().keyPressed(typed);
+      }
       if (event.action != "clickTile") {
         return windows.perform(event);
       }
@@ -287,7 +297,7 @@ int ApplicationAssembly::finish() {
   }
   return endRun(
       options_, report, [&parts, this] { return parts.writeSnapshots(*options_.snapshot); },
-      "menubar.png, hud.png, desktop.png, …");
+      "menubar.png, hud.png, hud-filtered.png, desktop.png, …");
 }
 
 Status ApplicationAssembly::Parts::writeSnapshots(const std::filesystem::path& directory) {

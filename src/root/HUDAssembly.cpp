@@ -56,6 +56,13 @@ HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr
         history.recordEvent(name, properties);
       },
       [&history](const MirrorController::Record& record) { history.recordShow(record); }});
+  hud_->setOnKey([this, &history](const HUDKeyRecord& record) {
+    history.recordKey(record);
+    // The panel as the filter left it, for the pictures (painted now: a click closes it).
+    if (keepsFilteredPicture_ && window_ != nullptr && !record.filter.empty() && !record.reached) {
+      filteredPicture_ = std::make_unique<QImage>(window_->picture(2));
+    }
+  });
 }
 
 HUDAssembly::~HUDAssembly() = default;
@@ -76,6 +83,12 @@ Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
   const auto hudFile = directory / "hud.png";
   if (!hud.save(QString::fromStdString(hudFile.string()))) {
     return Error{"could not write " + hudFile.string(), 1};
+  }
+  if (filteredPicture_) {
+    const auto filteredFile = directory / "hud-filtered.png";
+    if (!filteredPicture_->save(QString::fromStdString(filteredFile.string()))) {
+      return Error{"could not write " + filteredFile.string(), 1};
+    }
   }
 
   const auto screens = world.screens();

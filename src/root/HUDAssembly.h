@@ -47,9 +47,11 @@ class HUDAssembly {
   // The permission requests, shared so the system prompt comes once per launch.
   Permissions& permissions() { return permissions_; }
 
-  // hud.png: the panel as Qt painted it (the last showing's tiles), and desktop.png: the first
-  // screen's top with the menu bar, Control Center's panel, the sibling's HUD and the panel
-  // where they stand.
+  // Keeps the panel's picture whenever a key leaves a filter in it, for hud-filtered.png.
+  void keepFilteredPicture() { keepsFilteredPicture_ = true; }
+  // hud.png: the panel as Qt painted it (the last showing's tiles), hud-filtered.png: the panel
+  // as the last filter typed into it left it, and desktop.png: the first screen's top with the
+  // menu bar, Control Center's panel, the sibling's HUD and the panel where they stand.
   Status writeSnapshots(const std::filesystem::path& directory, const sim::World& world) const;
   // Control Center's panel, the sibling's HUD and the panel where they stand, in the first
   // screen's top-left points (`hud`: the panel's picture, when the caller has it).
@@ -65,6 +67,8 @@ class HUDAssembly {
   MirrorHUDWindow* window_ = nullptr;  // owned by the panel controller
   std::shared_ptr<MirrorHUDController> hud_;
   std::shared_ptr<MirrorController> controller_;
+  bool keepsFilteredPicture_ = false;
+  std::unique_ptr<QImage> filteredPicture_;
 };
 
 }  // namespace lumarin

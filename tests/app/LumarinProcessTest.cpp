@@ -263,13 +263,26 @@ TEST_F(LumarinProcessTest, MirrorTilesAndTheirClicksInTheBuiltInScenario) {
   EXPECT_GT(last["at"].get<double>(), 57);
 
   const auto& clicks = (*report)["forwardedClicks"];
-  ASSERT_EQ(clicks.size(), 4u);
+  ASSERT_EQ(clicks.size(), 5u);
   EXPECT_EQ(clicks[0]["tile"], "own#119");
   EXPECT_EQ(clicks[0]["path"], "ax");
   EXPECT_EQ((*report)["menus"].back()["item"], "Lumarin.ControlItem.Main");
   EXPECT_TRUE(clicks[1]["notchHidden"].get<bool>());
   EXPECT_EQ(clicks[1]["path"], "ax");
   EXPECT_EQ(clicks[3]["path"], "skylight");
+  // From the keyboard: "ist" leaves iStat Menus's three tiles, Right moves to the second and
+  // Return clicks it, through the same forwarding.
+  const auto& keys = (*report)["hud"]["keys"];
+  ASSERT_EQ(keys.size(), 3u) << keys.dump();
+  EXPECT_EQ(keys[0]["key"], "text");
+  EXPECT_EQ(keys[0]["filter"], "ist");
+  EXPECT_EQ(keys[0]["visible"], 3);
+  EXPECT_EQ(keys[0]["tiles"], (json::Json{"316#2", "316#1", "316#0"}));
+  EXPECT_EQ(keys[1]["key"], "right");
+  EXPECT_EQ(keys[2]["key"], "return");
+  EXPECT_EQ(keys[2]["reachedTitle"], "iStat Menus");
+  EXPECT_EQ(clicks[4]["tile"], keys[2]["reached"]);
+  EXPECT_TRUE(clicks[4]["ok"].get<bool>());
   std::set<std::string> via;
   for (const auto& menu : (*report)["openedMenus"]) {
     via.insert(menu["via"].get<std::string>());
@@ -351,7 +364,9 @@ TEST_F(LumarinProcessTest, TheStoryOfTheBuiltInScenarioTellsWhatTheReportHolds) 
   EXPECT_EQ(count("the HUD opens with "), shows);
   EXPECT_EQ(count("the HUD closes: "), (*report)["hud"]["shows"].size() - shows);
   EXPECT_EQ(count("'s tile opened its menu"), (*report)["forwardedClicks"].size());
-  EXPECT_EQ(count(" (the item is behind the notch)"), 2u);
+  EXPECT_EQ(count(" (the item is behind the notch)"), 3u);
+  EXPECT_NE(story.find("0:27.3  the user types 'ist' — 3 of 25 items\n"), std::string::npos);
+  EXPECT_NE(story.find("0:27.7  the HUD's Return reaches iStat Menus\n"), std::string::npos);
   EXPECT_NE(story.find("0:05.0  Mail shows 4 in the menu bar\n"), std::string::npos);
   EXPECT_NE(story.find("0:24.7  a click on Dropbox's tile opened its menu\n"), std::string::npos);
   EXPECT_NE(story.find("the HUD closes: Escape\n"), std::string::npos);

@@ -14,6 +14,7 @@
 #include "hud/MirrorHUDView.h"
 #include "hud/MirrorHUDWindow.h"
 #include "menubar/Permissions.h"
+#include "platform/Menu.h"
 #include "platform/Windows.h"
 
 namespace lumarin {
@@ -284,6 +285,58 @@ TEST_F(MirrorControllerTest, TypingFiltersTheKeyPanelAndEscapeClearsBeforeItClos
   scheduler_.runUntilIdle();
   EXPECT_FALSE(hud_->isVisible());
   EXPECT_EQ(hud_->lastHideReason(), "esc");
+}
+
+TEST_F(MirrorControllerTest, SystemKeyDownsMoveAndPressTheFocusAndEachKeyIsTold) {
+  // The digit row's key codes do not follow the digits.
+  const std::vector<std::pair<int, int>> digits = {{18, 1}, {19, 2}, {20, 3}, {21, 4}, {23, 5},
+                                                   {22, 6}, {26, 7}, {28, 8}, {25, 9}};
+  for (const auto& [code, digit] : digits) {
+    const auto key = hudKeyForKeyCode(code, 0);
+    ASSERT_TRUE(key && key->kind == HUDKey::Kind::digit) << code;
+    EXPECT_EQ(key->digit, digit) << code;
+  }
+  EXPECT_FALSE(hudKeyForKeyCode(18, kModifierShift).has_value());  // "!", not 1
+  EXPECT_TRUE(hudKeyForKeyCode(76, 0)->kind == HUDKey::Kind::activate);
+  EXPECT_FALSE(hudKeyForKeyCode(MirrorHUDPanel::kEscapeKeyCode, 0).has_value());
+
+  start();
+  refresh();
+  std::vector<HUDKeyRecord> told;
+  hud_->setOnKey([&told](const HUDKeyRecord& record) { told.push_back(record); });
+  controller_->toggleHUD("hotkey");
+  const auto first = hud_->search()->focusedID();
+  EXPECT_TRUE(mac_.events.userKeyDown(124, 0));  // Right
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].key.kind, HUDKey::Kind::right);
+  EXPECT_EQ(told[0].visible.size(), model()->tiles()->size());
+  const auto focused = hud_->search()->focusedID();
+  ASSERT_TRUE(focused.has_value());
+  EXPECT_NE(focused, first);
+  // Shift-Return: a right click on the focused tile, and the panel closes.
+  EXPECT_TRUE(mac_.events.userKeyDown(36, kModifierShift));
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_TRUE(told[1].key.secondary);
+  EXPECT_EQ(told[1].reached, focused);
+  EXPECT_FALSE(hud_->isVisible());
+  EXPECT_EQ(hud_->lastHideReason(), "tile-click");
+
+  // "2" clicks the second tile in reading order.
+  controller_->toggleHUD("hotkey");
+  const auto second = hud_->search()->nthInReadingOrder(2);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_TRUE(mac_.events.userKeyDown(19, 0));
+  scheduler_.runUntilIdle();
+  ASSERT_EQ(told.size(), 3u);
+  EXPECT_EQ(told[2].reached, second);
+  // With Control Center, the panel is not key: keys pass it by and nothing is told.
+  hud_->show(true, std::nullopt);
+  ASSERT_TRUE(hud_->isVisible());
+  (void)mac_.events.userKeyDown(124, 0);
+  scheduler_.runUntilIdle();
+  EXPECT_EQ(told.size(), 3u);
 }
 
 std::vector<std::pair<QAccessible::Event, QString>> announcements;

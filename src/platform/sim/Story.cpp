@@ -56,7 +56,11 @@ std::string keys(const Json& object) {
   if ((bits & 0x100U) != 0) {
     out += "⌘";
   }
-  static const std::map<int, std::string> kKeys = {{43, ","}, {46, "M"}, {53, "Escape"}};
+  static const std::map<int, std::string> kKeys = {
+      {43, ","},     {46, "M"},      {53, "Escape"}, {36, "Return"}, {51, "Delete"},
+      {123, "Left"}, {124, "Right"}, {125, "Down"},  {126, "Up"},    {115, "Home"},
+      {119, "End"},  {18, "1"},      {19, "2"},      {20, "3"},      {21, "4"},
+      {23, "5"},     {22, "6"},      {26, "7"},      {28, "8"},      {25, "9"}};
   const int code = static_cast<int>(number(object, "keyCode"));
   const auto named = kKeys.find(code);
   return out + (named != kKeys.end() ? named->second : "key " + std::to_string(code));
@@ -195,6 +199,8 @@ class Narrator {
         line = "the user opens the settings" + (tab.empty() ? "" : " on " + tab);
       } else if (action == "pressControl") {
         line = "the user presses \"" + text(e, "control") + "\"";
+      } else if (action == "typeText" && text(e, "control") == "hud") {
+        continue;  // told with what the HUD made of it
       } else if (action == "typeText") {
         line = "the user types into \"" + text(e, "control") + "\"";
       } else if (action == "closeWindow") {
@@ -241,6 +247,23 @@ class Narrator {
 
   void hud() {
     const auto& hud = report_.value("hud", Json::object());
+    for (const auto& key : hud.value("keys", Json::array())) {
+      const std::string items = std::to_string(static_cast<int>(number(key, "visible"))) + " of " +
+                                std::to_string(static_cast<int>(number(key, "of"))) + " items";
+      const std::string name = text(key, "key");
+      if (name == "text") {
+        add(number(key, "at"), "the user types '" + text(key, "text") + "' — " + items);
+      } else if (key.contains("reached")) {
+        const std::string pressed = name == "return"        ? "Return"
+                                    : name == "shiftReturn" ? "Shift-Return"
+                                                            : name;
+        add(number(key, "at"), "the HUD's " + pressed + " reaches " + text(key, "reachedTitle"));
+      } else if (name == "backspace" || name == "escape") {
+        const std::string filter = text(key, "filter");
+        add(number(key, "at"), filter.empty() ? "the HUD's filter is cleared — " + items
+                                              : "the filter is now '" + filter + "' — " + items);
+      }
+    }
     for (const auto& show : hud.value("shows", Json::array())) {
       if (text(show, "event") == "show") {
         const std::string trigger = text(show, "trigger");
