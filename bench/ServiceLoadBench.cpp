@@ -12,7 +12,11 @@
 //   - guessing flood: 20 addresses posting wrong passwords as fast as they are answered (with
 //     the production hash cost), while the sync clients run.
 //
-//   lumarin_service_load [--clients N] [--rounds N] [--flood N] [--db FILE|postgresql://...]
+//   lumarin_service_load [--clients N] [--rounds N] [--flood N] [--threads N] [--sync-only 1]
+//                        [--db FILE|postgresql://...]
+//
+// `--threads` sets the server's workers (default: the server's own); `--sync-only 1` stops after
+// the two sync runs, for quick comparisons of the plain round trip.
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -208,6 +212,8 @@ int main(int argc, char** argv) {
   int clients = 50;
   int rounds = 200;
   int flood = 500;
+  std::size_t workers = 0;
+  bool syncOnly = false;
   std::string location;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
@@ -217,6 +223,10 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[i + 1]));
     } else if (arg == "--flood") {
       flood = std::max(3, std::atoi(argv[i + 1]));
+    } else if (arg == "--threads") {
+      workers = static_cast<std::size_t>(std::max(1, std::atoi(argv[i + 1])));
+    } else if (arg == "--sync-only") {
+      syncOnly = std::atoi(argv[i + 1]) != 0;
     } else if (arg == "--db") {
       location = argv[i + 1];
     }
@@ -241,6 +251,9 @@ int main(int argc, char** argv) {
   raiseDescriptorLimit();
   Service service(*store, Service::Options{});
   HttpServer::Options serverOptions;
+  if (workers != 0) {
+    serverOptions.threads = workers;
+  }
   HttpServer server(service, serverOptions);
   auto port = server.bind("127.0.0.1", 0);
   if (!port) {
@@ -397,7 +410,7 @@ int main(int argc, char** argv) {
   }
 
   // Slow flood beside one legitimate client.
-  {
+  if (!syncOnly) {
     std::atomic<bool> stop{false};
     std::atomic<long> reopened{0};
     std::thread flooder([&] { slowFlood(port.value(), flood, tokens[shared], stop, reopened); });
@@ -422,7 +435,7 @@ int main(int argc, char** argv) {
   }
 
   // Guessing flood from 20 addresses beside the sync clients.
-  {
+  if (!syncOnly) {
     std::atomic<bool> stop{false};
     std::atomic<long> answered401{0};
     std::atomic<long> answered429{0};

@@ -86,6 +86,10 @@ struct Completion {
 
 }  // namespace
 
+std::size_t defaultWorkerCount() {
+  return std::clamp<std::size_t>(std::size_t{2} * std::thread::hardware_concurrency(), 4, 16);
+}
+
 std::size_t raiseDescriptorLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
@@ -741,7 +745,8 @@ bool HttpServer::run() {
   impl.maxConnections = impl.options.maxConnections != 0
                             ? impl.options.maxConnections
                             : (limit > kReserve * 2 ? limit - kReserve : limit / 2);
-  const std::size_t threads = std::max<std::size_t>(impl.options.threads, 1);
+  const std::size_t threads =
+      impl.options.threads != 0 ? impl.options.threads : defaultWorkerCount();
   impl.workersStop = false;
   for (std::size_t i = 0; i < threads; ++i) {
     impl.workers.emplace_back([&impl] { impl.workerLoop(); });

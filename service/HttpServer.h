@@ -24,7 +24,8 @@ class HttpServer {
  public:
   struct Options {
     // Workers running handlers (store calls, password hashing); connections do not hold them.
-    std::size_t threads = 16;
+    // 0: defaultWorkerCount().
+    std::size_t threads = 0;
     std::size_t maxBodyBytes = 1024 * 1024;
     std::optional<std::string> tlsCertificate;
     std::optional<std::string> tlsKey;
@@ -66,6 +67,13 @@ class HttpServer {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Workers when none are asked for: twice the processors, at least 4 and at most 16. Handlers
+// are short CPU work around a store that serialises its calls (SQLite) or lends a few
+// connections (PostgreSQL); workers past what can run at once only queue at the store's lock
+// and for the processors, where the unlucky ones wait far longer than the FIFO of requests
+// would have made them.
+std::size_t defaultWorkerCount();
 
 // Raises the soft limit of open descriptors to the hard limit (each connection takes one), and
 // returns the soft limit now in force.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 #include <utility>
 
 namespace lumarin::service {
@@ -91,6 +92,15 @@ int affectedRows(const PgResult& r) {
   return count;
 }
 
+// The error of a statement that failed, from its result or else from the connection.
+Error failure(PGconn* conn, const PgResult& result) {
+  std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn);
+  while (!message.empty() && message.back() == '\n') {
+    message.pop_back();
+  }
+  return Error{"postgresql: " + message, 0};
+}
+
 Param text(std::string_view value) { return std::string(value); }
 Param number(std::int64_t value) { return std::to_string(value); }
 
@@ -171,6 +181,18 @@ Account accountAt(const PgResult& r, int row) {
 
 }  // namespace
 
+struct PostgresStore::Connection {
+  explicit Connection(PGconn* c) : conn(c) {}
+  ~Connection() { PQfinish(conn); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  PGconn* conn;
+  // Statement names on this connection, by their SQL text (a literal of ours, so its address
+  // names it). Each is parsed and planned once per connection instead of on every call.
+  std::unordered_map<const char*, std::string> prepared;
+};
+
 // A connection borrowed from the pool for one call, returned on every path out.
 class PostgresStore::Lease {
  public:
@@ -185,12 +207,46 @@ class PostgresStore::Lease {
 
   bool ok() const { return conn_.ok(); }
   const Error& error() const { return conn_.error(); }
-  PGconn* get() const { return conn_.value(); }
+  PGconn* get() const { return conn_.value()->conn; }
+  Connection& connection() const { return *conn_.value(); }
 
  private:
   PostgresStore& store_;
-  Result<PGconn*> conn_;
+  Result<Connection*> conn_;
 };
+
+namespace {
+
+// Runs one of our statements as a prepared statement of the lent connection, preparing it on
+// its first use there.
+Result<PgResult> run(const PostgresStore::Lease& lease, const char* sql,
+                     const std::vector<Param>& params = {}) {
+  auto& connection = lease.connection();
+  auto found = connection.prepared.find(sql);
+  if (found == connection.prepared.end()) {
+    std::string name = "lumarin_" + std::to_string(connection.prepared.size());
+    PgResult prepared(PQprepare(connection.conn, name.c_str(), sql, 0, nullptr));
+    if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+      return failure(connection.conn, prepared);
+    }
+    found = connection.prepared.emplace(sql, std::move(name)).first;
+  }
+  std::vector<const char*> values;
+  values.reserve(params.size());
+  for (const auto& p : params) {
+    values.push_back(p ? p->c_str() : nullptr);
+  }
+  PgResult result(PQexecPrepared(connection.conn, found->second.c_str(),
+                                 static_cast<int>(values.size()), values.data(), nullptr, nullptr,
+                                 0));
+  const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    return failure(connection.conn, result);
+  }
+  return result;
+}
+
+}  // namespace
 
 Result<std::unique_ptr<PostgresStore>> PostgresStore::open(const std::string& conninfo,
                                                            std::size_t poolSize) {
@@ -214,18 +270,18 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::open(const std::string& co
 }
 
 PostgresStore::~PostgresStore() {
-  for (auto* conn : idle_) {
-    PQfinish(conn);
+  for (auto* connection : idle_) {
+    delete connection;
   }
 }
 
-Result<PGconn*> PostgresStore::acquire() {
+Result<PostgresStore::Connection*> PostgresStore::acquire() {
   std::unique_lock lock(mutex_);
   available_.wait(lock, [this] { return !idle_.empty() || open_ < poolSize_; });
   if (!idle_.empty()) {
-    auto* conn = idle_.back();
+    auto* connection = idle_.back();
     idle_.pop_back();
-    return conn;
+    return connection;
   }
   ++open_;
   lock.unlock();
@@ -244,16 +300,18 @@ Result<PGconn*> PostgresStore::acquire() {
   // Our own messages are enough; the server's notices would only clutter stderr.
   PQsetNoticeProcessor(
       conn, [](void*, const char*) {}, nullptr);
-  return conn;
+  return new Connection(conn);
 }
 
-void PostgresStore::release(PGconn* conn) {
+void PostgresStore::release(Connection* connection) {
   std::lock_guard lock(mutex_);
-  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE) {
-    idle_.push_back(conn);
+  if (PQstatus(connection->conn) == CONNECTION_OK &&
+      PQtransactionStatus(connection->conn) == PQTRANS_IDLE) {
+    idle_.push_back(connection);
   } else {
-    // A dropped server connection is not handed out again; the next caller opens a new one.
-    PQfinish(conn);
+    // A dropped server connection is not handed out again; the next caller opens a new one
+    // (which prepares its statements afresh).
+    delete connection;
     --open_;
   }
   available_.notify_one();
@@ -266,7 +324,7 @@ Result<std::int64_t> PostgresStore::createAccount(std::string_view email,
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "INSERT INTO accounts (email, password_hash, tier, created_at) "
                "VALUES ($1, $2, $3, $4) ON CONFLICT (email) DO NOTHING RETURNING id",
                {text(email), text(passwordHash), text(tier), number(now)});
@@ -284,9 +342,9 @@ Result<std::optional<Account>> PostgresStore::accountByEmail(std::string_view em
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
-               "SELECT id, email, tier, password_hash, created_at FROM accounts WHERE email = $1",
-               {text(email)});
+  auto r =
+      run(lease, "SELECT id, email, tier, password_hash, created_at FROM accounts WHERE email = $1",
+          {text(email)});
   if (!r) {
     return r.error();
   }
@@ -302,7 +360,7 @@ Status PostgresStore::saveCode(std::string_view codeHash, const AuthCode& code) 
     return lease.error();
   }
   auto r =
-      run(lease.get(),
+      run(lease,
           "INSERT INTO auth_codes (code_hash, account_id, challenge, expires_at) "
           "VALUES ($1, $2, $3, $4)",
           {text(codeHash), number(code.accountId), text(code.challenge), number(code.expiresAt)});
@@ -317,7 +375,7 @@ Result<std::optional<AuthCode>> PostgresStore::takeCode(std::string_view codeHas
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "DELETE FROM auth_codes WHERE code_hash = $1 "
                "RETURNING account_id, challenge, expires_at",
                {text(codeHash)});
@@ -336,7 +394,7 @@ Result<int> PostgresStore::purgeExpiredCodes(Seconds now) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM auth_codes WHERE expires_at <= $1", {number(now)});
+  auto r = run(lease, "DELETE FROM auth_codes WHERE expires_at <= $1", {number(now)});
   if (!r) {
     return r.error();
   }
@@ -352,7 +410,7 @@ Status PostgresStore::saveToken(std::string_view tokenHash, std::int64_t account
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "INSERT INTO tokens (token_hash, account_id, device_id, created_at) "
                "VALUES ($1, $2, $3, $4)",
                {text(tokenHash), number(accountId), text(deviceId), number(now)});
@@ -368,7 +426,7 @@ Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view t
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at, "
                "COALESCE(t.last_used_at, t.created_at) FROM tokens t "
                "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = $1",
@@ -384,7 +442,7 @@ Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view t
     return std::optional<Account>();
   }
   if (now - lastUsed >= kTouchStep) {
-    auto touched = run(lease.get(), "UPDATE tokens SET last_used_at = $1 WHERE token_hash = $2",
+    auto touched = run(lease, "UPDATE tokens SET last_used_at = $1 WHERE token_hash = $2",
                        {number(now), text(tokenHash)});
     if (!touched) {
       return touched.error();
@@ -398,7 +456,7 @@ Result<std::vector<Device>> PostgresStore::devices(std::int64_t accountId, Secon
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT device_id, MIN(created_at), MAX(COALESCE(last_used_at, created_at)) "
                "FROM tokens WHERE account_id = $1 AND COALESCE(last_used_at, created_at) >= $2 "
                "GROUP BY device_id ORDER BY MIN(created_at), device_id",
@@ -421,7 +479,7 @@ Result<int> PostgresStore::revokeDevice(std::int64_t accountId, std::string_view
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM tokens WHERE account_id = $1 AND device_id = $2",
+  auto r = run(lease, "DELETE FROM tokens WHERE account_id = $1 AND device_id = $2",
                {number(accountId), text(deviceId)});
   if (!r) {
     return r.error();
@@ -434,7 +492,7 @@ Result<int> PostgresStore::purgeStaleTokens(Seconds unusedSince) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < $1",
+  auto r = run(lease, "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < $1",
                {number(unusedSince)});
   if (!r) {
     return r.error();
@@ -448,9 +506,8 @@ Status PostgresStore::recordEvent(std::string_view scope, std::string_view key, 
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r =
-      run(lease.get(), "INSERT INTO limit_events (scope, key, bytes, at) VALUES ($1, $2, $3, $4)",
-          {text(scope), text(key), number(bytes), number(at)});
+  auto r = run(lease, "INSERT INTO limit_events (scope, key, bytes, at) VALUES ($1, $2, $3, $4)",
+               {text(scope), text(key), number(bytes), number(at)});
   if (!r) {
     return r.error();
   }
@@ -462,7 +519,7 @@ Result<Usage> PostgresStore::usage(std::string_view scope, std::string_view key,
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT COUNT(*), COALESCE(SUM(bytes), 0), COALESCE(MIN(at), 0), "
                "COALESCE(MAX(at), 0) FROM limit_events WHERE scope = $1 AND key = $2 AND at >= $3",
                {text(scope), text(key), number(since)});
@@ -478,7 +535,7 @@ Status PostgresStore::clearEvents(std::string_view scope, std::string_view key) 
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM limit_events WHERE scope = $1 AND key = $2",
+  auto r = run(lease, "DELETE FROM limit_events WHERE scope = $1 AND key = $2",
                {text(scope), text(key)});
   if (!r) {
     return r.error();
@@ -491,7 +548,7 @@ Result<int> PostgresStore::purgeEvents(Seconds before) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM limit_events WHERE at < $1", {number(before)});
+  auto r = run(lease, "DELETE FROM limit_events WHERE at < $1", {number(before)});
   if (!r) {
     return r.error();
   }
@@ -503,7 +560,7 @@ Result<std::vector<UsageRow>> PostgresStore::usageSince(Seconds since) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT scope, key, COUNT(*), SUM(bytes), MIN(at), MAX(at) FROM limit_events "
                "WHERE at >= $1 GROUP BY scope, key ORDER BY scope, key",
                {number(since)});
@@ -527,7 +584,7 @@ Status PostgresStore::ping() {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "SELECT 1");
+  auto r = run(lease, "SELECT 1");
   if (!r) {
     return r.error();
   }
@@ -539,7 +596,7 @@ Result<int> PostgresStore::trimAnonymousReports(std::int64_t keep) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE account_id IS NULL "
                "ORDER BY id DESC OFFSET $1)",
                {number(keep)});
@@ -554,7 +611,7 @@ Result<bool> PostgresStore::revokeToken(std::string_view tokenHash) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(), "DELETE FROM tokens WHERE token_hash = $1 RETURNING account_id",
+  auto r = run(lease, "DELETE FROM tokens WHERE token_hash = $1 RETURNING account_id",
                {text(tokenHash)});
   if (!r) {
     return r.error();
@@ -567,7 +624,7 @@ Result<std::optional<SyncBlob>> PostgresStore::blob(std::int64_t accountId) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT version, blob, device_id, updated_at FROM sync_blobs "
                "WHERE account_id = $1",
                {number(accountId)});
@@ -597,12 +654,12 @@ Result<PutOutcome> PostgresStore::putBlob(std::int64_t accountId, std::int64_t b
   // lets one update and the rest find a version that no longer matches.
   auto r =
       baseVersion == 0
-          ? run(lease.get(),
+          ? run(lease,
                 "INSERT INTO sync_blobs (account_id, version, blob, device_id, updated_at) "
                 "VALUES ($1, 1, $2, $3, $4) ON CONFLICT (account_id) DO NOTHING "
                 "RETURNING version",
                 {number(accountId), text(blob), text(deviceId), number(now)})
-          : run(lease.get(),
+          : run(lease,
                 "UPDATE sync_blobs SET version = version + 1, blob = $2, device_id = $3, "
                 "updated_at = $4 WHERE account_id = $1 AND version = $5 RETURNING version",
                 {number(accountId), text(blob), text(deviceId), number(now), number(baseVersion)});
@@ -613,7 +670,7 @@ Result<PutOutcome> PostgresStore::putBlob(std::int64_t accountId, std::int64_t b
     return PutOutcome{true, integerAt(r.value(), 0, 0)};
   }
   auto current =
-      run(lease.get(), "SELECT version FROM sync_blobs WHERE account_id = $1", {number(accountId)});
+      run(lease, "SELECT version FROM sync_blobs WHERE account_id = $1", {number(accountId)});
   if (!current) {
     return current.error();
   }
@@ -628,7 +685,7 @@ Status PostgresStore::addReport(const Report& report) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "INSERT INTO reports (kind, account_id, install_id, body, received_at) "
                "VALUES ($1, $2, $3, $4, $5)",
                {text(report.kind), report.accountId ? number(*report.accountId) : Param(),
@@ -644,8 +701,8 @@ Result<std::vector<Account>> PostgresStore::accounts() {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
-               "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
+  auto r =
+      run(lease, "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
   if (!r) {
     return r.error();
   }
@@ -662,7 +719,7 @@ Result<std::vector<SyncBlob>> PostgresStore::blobs() {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT b.account_id, a.email, b.version, b.blob, b.device_id, b.updated_at "
                "FROM sync_blobs b JOIN accounts a ON a.id = b.account_id "
                "ORDER BY b.account_id");
@@ -684,7 +741,7 @@ Result<std::vector<Report>> PostgresStore::reports() {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT id, kind, account_id, install_id, body, received_at FROM reports "
                "ORDER BY id");
   if (!r) {
@@ -732,7 +789,7 @@ Result<std::vector<Release>> PostgresStore::releases() {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease.get(),
+  auto r = run(lease,
                "SELECT id, version, short_version, title, notes, file_name, length, "
                "ed_signature, published_at FROM releases ORDER BY id");
   if (!r) {

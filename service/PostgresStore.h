@@ -59,18 +59,20 @@ class PostgresStore final : public Store {
   Result<std::vector<Report>> reports() override;
 
   class Lease;
+  // A pooled connection with the statements it has prepared.
+  struct Connection;
 
  private:
   PostgresStore(std::string conninfo, std::size_t poolSize)
       : conninfo_(std::move(conninfo)), poolSize_(poolSize) {}
-  Result<pg_conn*> acquire();
-  void release(pg_conn* conn);
+  Result<Connection*> acquire();
+  void release(Connection* connection);
 
   const std::string conninfo_;
   const std::size_t poolSize_;
   std::mutex mutex_;
   std::condition_variable available_;
-  std::vector<pg_conn*> idle_;
+  std::vector<Connection*> idle_;
   std::size_t open_ = 0;
 };
 

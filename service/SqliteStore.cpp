@@ -74,13 +74,24 @@ struct BlobParam {
   std::string_view bytes;
 };
 
-// One prepared statement, finalised on every path out.
+// One run of a prepared statement. A kept one (from the store's SqliteStatements) is reset and
+// unbound on every path out, which also ends its implicit transaction; a one-off is finalised.
 class Statement {
  public:
+  Statement(SqliteStatements& kept, const char* sql) : stmt_(kept.get(sql)), kept_(true) {
+    prepared_ = stmt_ != nullptr;
+  }
   Statement(sqlite3* db, const char* sql) {
     prepared_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  ~Statement() {
+    if (!kept_) {
+      sqlite3_finalize(stmt_);
+    } else if (stmt_ != nullptr) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -139,6 +150,7 @@ class Statement {
   }
 
   sqlite3_stmt* stmt_ = nullptr;
+  bool kept_ = false;
   bool prepared_ = false;
   bool bound_ = true;
 };
@@ -197,7 +209,31 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
   return store;
 }
 
-SqliteStore::~SqliteStore() { sqlite3_close(db_); }
+sqlite3_stmt* SqliteStatements::get(const char* sql) {
+  if (auto it = prepared_.find(sql); it != prepared_.end()) {
+    return it->second;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  prepared_.emplace(sql, stmt);
+  return stmt;
+}
+
+void SqliteStatements::clear() {
+  for (auto& [sql, stmt] : prepared_) {
+    sqlite3_finalize(stmt);
+  }
+  prepared_.clear();
+}
+
+SqliteStore::~SqliteStore() {
+  // Statements first: a connection with statements left is not closed.
+  statements_.clear();
+  sqlite3_close(db_);
+}
 
 Error SqliteStore::lastError(std::string_view what) const {
   return Error{std::string("sqlite: ") + std::string(what) + ": " + sqlite3_errmsg(db_),
@@ -208,7 +244,7 @@ Result<std::int64_t> SqliteStore::createAccount(std::string_view email,
                                                 std::string_view passwordHash,
                                                 std::string_view tier, Seconds now) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "INSERT INTO accounts (email, password_hash, tier, created_at) VALUES (?, ?, ?, ?) "
               "ON CONFLICT (email) DO NOTHING RETURNING id");
   s.bind(email, passwordHash, tier, now);
@@ -229,7 +265,7 @@ Result<std::int64_t> SqliteStore::createAccount(std::string_view email,
 
 Result<std::optional<Account>> SqliteStore::accountByEmail(std::string_view email) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT id, email, tier, password_hash, created_at FROM accounts WHERE email = ?");
   s.bind(email);
   const int rc = s.step();
@@ -244,7 +280,7 @@ Result<std::optional<Account>> SqliteStore::accountByEmail(std::string_view emai
 
 Status SqliteStore::saveCode(std::string_view codeHash, const AuthCode& code) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "INSERT INTO auth_codes (code_hash, account_id, challenge, expires_at) "
               "VALUES (?, ?, ?, ?)");
   s.bind(codeHash, code.accountId, code.challenge, code.expiresAt);
@@ -256,7 +292,7 @@ Status SqliteStore::saveCode(std::string_view codeHash, const AuthCode& code) {
 
 Result<std::optional<AuthCode>> SqliteStore::takeCode(std::string_view codeHash) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "DELETE FROM auth_codes WHERE code_hash = ? "
               "RETURNING account_id, challenge, expires_at");
   s.bind(codeHash);
@@ -277,7 +313,7 @@ Result<std::optional<AuthCode>> SqliteStore::takeCode(std::string_view codeHash)
 
 Result<int> SqliteStore::purgeExpiredCodes(Seconds now) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM auth_codes WHERE expires_at <= ?");
+  Statement s(statements_, "DELETE FROM auth_codes WHERE expires_at <= ?");
   s.bind(now);
   if (s.step() != SQLITE_DONE) {
     return lastError("purge codes");
@@ -288,7 +324,7 @@ Result<int> SqliteStore::purgeExpiredCodes(Seconds now) {
 Status SqliteStore::saveToken(std::string_view tokenHash, std::int64_t accountId,
                               std::string_view deviceId, Seconds now) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "INSERT INTO tokens (token_hash, account_id, device_id, created_at) "
               "VALUES (?, ?, ?, ?)");
   s.bind(tokenHash, accountId, deviceId, now);
@@ -301,7 +337,7 @@ Status SqliteStore::saveToken(std::string_view tokenHash, std::int64_t accountId
 Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tokenHash, Seconds now,
                                                             Seconds unusedSince) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT a.id, a.email, a.tier, a.password_hash, a.created_at, "
               "COALESCE(t.last_used_at, t.created_at) FROM tokens t "
               "JOIN accounts a ON a.id = t.account_id WHERE t.token_hash = ?");
@@ -319,7 +355,7 @@ Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tok
   }
   auto account = readAccount(s);
   if (now - lastUsed >= kTouchStep) {
-    Statement touch(db_, "UPDATE tokens SET last_used_at = ? WHERE token_hash = ?");
+    Statement touch(statements_, "UPDATE tokens SET last_used_at = ? WHERE token_hash = ?");
     touch.bind(now, tokenHash);
     if (touch.step() != SQLITE_DONE) {
       return lastError("note the token's use");
@@ -330,7 +366,7 @@ Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tok
 
 Result<std::vector<Device>> SqliteStore::devices(std::int64_t accountId, Seconds unusedSince) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT device_id, MIN(created_at), MAX(COALESCE(last_used_at, created_at)) "
               "FROM tokens WHERE account_id = ? AND COALESCE(last_used_at, created_at) >= ? "
               "GROUP BY device_id ORDER BY MIN(created_at), device_id");
@@ -348,7 +384,7 @@ Result<std::vector<Device>> SqliteStore::devices(std::int64_t accountId, Seconds
 
 Result<int> SqliteStore::revokeDevice(std::int64_t accountId, std::string_view deviceId) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM tokens WHERE account_id = ? AND device_id = ?");
+  Statement s(statements_, "DELETE FROM tokens WHERE account_id = ? AND device_id = ?");
   s.bind(accountId, deviceId);
   if (s.step() != SQLITE_DONE) {
     return lastError("sign out a device");
@@ -358,7 +394,7 @@ Result<int> SqliteStore::revokeDevice(std::int64_t accountId, std::string_view d
 
 Result<int> SqliteStore::purgeStaleTokens(Seconds unusedSince) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < ?");
+  Statement s(statements_, "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < ?");
   s.bind(unusedSince);
   if (s.step() != SQLITE_DONE) {
     return lastError("purge tokens");
@@ -369,7 +405,7 @@ Result<int> SqliteStore::purgeStaleTokens(Seconds unusedSince) {
 Status SqliteStore::recordEvent(std::string_view scope, std::string_view key, std::int64_t bytes,
                                 Seconds at) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "INSERT INTO limit_events (scope, key, bytes, at) VALUES (?, ?, ?, ?)");
+  Statement s(statements_, "INSERT INTO limit_events (scope, key, bytes, at) VALUES (?, ?, ?, ?)");
   s.bind(scope, key, bytes, at);
   if (s.step() != SQLITE_DONE) {
     return lastError("count an event");
@@ -379,7 +415,7 @@ Status SqliteStore::recordEvent(std::string_view scope, std::string_view key, st
 
 Result<Usage> SqliteStore::usage(std::string_view scope, std::string_view key, Seconds since) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT COUNT(*), COALESCE(SUM(bytes), 0), COALESCE(MIN(at), 0), "
               "COALESCE(MAX(at), 0) FROM limit_events WHERE scope = ? AND key = ? AND at >= ?");
   s.bind(scope, key, since);
@@ -391,7 +427,7 @@ Result<Usage> SqliteStore::usage(std::string_view scope, std::string_view key, S
 
 Status SqliteStore::clearEvents(std::string_view scope, std::string_view key) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM limit_events WHERE scope = ? AND key = ?");
+  Statement s(statements_, "DELETE FROM limit_events WHERE scope = ? AND key = ?");
   s.bind(scope, key);
   if (s.step() != SQLITE_DONE) {
     return lastError("clear events");
@@ -401,7 +437,7 @@ Status SqliteStore::clearEvents(std::string_view scope, std::string_view key) {
 
 Result<int> SqliteStore::purgeEvents(Seconds before) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM limit_events WHERE at < ?");
+  Statement s(statements_, "DELETE FROM limit_events WHERE at < ?");
   s.bind(before);
   if (s.step() != SQLITE_DONE) {
     return lastError("purge events");
@@ -411,7 +447,7 @@ Result<int> SqliteStore::purgeEvents(Seconds before) {
 
 Result<std::vector<UsageRow>> SqliteStore::usageSince(Seconds since) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT scope, key, COUNT(*), SUM(bytes), MIN(at), MAX(at) FROM limit_events "
               "WHERE at >= ? GROUP BY scope, key ORDER BY scope, key");
   s.bind(since);
@@ -429,7 +465,7 @@ Result<std::vector<UsageRow>> SqliteStore::usageSince(Seconds since) {
 
 Status SqliteStore::ping() {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "SELECT COUNT(*) FROM accounts WHERE id = 0");
+  Statement s(statements_, "SELECT COUNT(*) FROM accounts WHERE id = 0");
   if (s.step() != SQLITE_ROW) {
     return lastError("check the database");
   }
@@ -438,7 +474,7 @@ Status SqliteStore::ping() {
 
 Result<int> SqliteStore::trimAnonymousReports(std::int64_t keep) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE account_id IS NULL "
               "ORDER BY id DESC LIMIT -1 OFFSET ?)");
   s.bind(keep);
@@ -450,7 +486,7 @@ Result<int> SqliteStore::trimAnonymousReports(std::int64_t keep) {
 
 Result<bool> SqliteStore::revokeToken(std::string_view tokenHash) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "DELETE FROM tokens WHERE token_hash = ?");
+  Statement s(statements_, "DELETE FROM tokens WHERE token_hash = ?");
   s.bind(tokenHash);
   if (s.step() != SQLITE_DONE) {
     return lastError("revoke token");
@@ -460,7 +496,7 @@ Result<bool> SqliteStore::revokeToken(std::string_view tokenHash) {
 
 Result<std::optional<SyncBlob>> SqliteStore::blob(std::int64_t accountId) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT version, blob, device_id, updated_at FROM sync_blobs WHERE account_id = ?");
   s.bind(accountId);
   const int rc = s.step();
@@ -481,7 +517,7 @@ Result<PutOutcome> SqliteStore::putBlob(std::int64_t accountId, std::int64_t bas
   // The version check is part of the write itself, so a second process that got in between
   // our read and our write cannot be overwritten: its row no longer has our base version.
   if (baseVersion == 0) {
-    Statement s(db_,
+    Statement s(statements_,
                 "INSERT INTO sync_blobs (account_id, version, blob, device_id, updated_at) "
                 "VALUES (?, 1, ?, ?, ?) ON CONFLICT (account_id) DO NOTHING RETURNING version");
     s.bind(accountId, blob, deviceId, now);
@@ -497,7 +533,7 @@ Result<PutOutcome> SqliteStore::putBlob(std::int64_t accountId, std::int64_t bas
       return lastError("store blob");
     }
   } else {
-    Statement s(db_,
+    Statement s(statements_,
                 "UPDATE sync_blobs SET version = version + 1, blob = ?, device_id = ?, "
                 "updated_at = ? WHERE account_id = ? AND version = ? RETURNING version");
     s.bind(blob, deviceId, now, accountId, baseVersion);
@@ -513,7 +549,7 @@ Result<PutOutcome> SqliteStore::putBlob(std::int64_t accountId, std::int64_t bas
       return lastError("store blob");
     }
   }
-  Statement current(db_, "SELECT version FROM sync_blobs WHERE account_id = ?");
+  Statement current(statements_, "SELECT version FROM sync_blobs WHERE account_id = ?");
   current.bind(accountId);
   const int rc = current.step();
   if (rc == SQLITE_ROW) {
@@ -527,7 +563,7 @@ Result<PutOutcome> SqliteStore::putBlob(std::int64_t accountId, std::int64_t bas
 
 Status SqliteStore::addReport(const Report& report) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "INSERT INTO reports (kind, account_id, install_id, body, received_at) "
               "VALUES (?, ?, ?, ?, ?)");
   s.bind(report.kind, report.accountId, report.installId, report.body, report.receivedAt);
@@ -539,7 +575,8 @@ Status SqliteStore::addReport(const Report& report) {
 
 Result<std::vector<Account>> SqliteStore::accounts() {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
+  Statement s(statements_,
+              "SELECT id, email, tier, password_hash, created_at FROM accounts ORDER BY id");
   std::vector<Account> out;
   int rc = 0;
   while ((rc = s.step()) == SQLITE_ROW) {
@@ -553,7 +590,7 @@ Result<std::vector<Account>> SqliteStore::accounts() {
 
 Result<std::vector<SyncBlob>> SqliteStore::blobs() {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT b.account_id, a.email, b.version, b.blob, b.device_id, b.updated_at "
               "FROM sync_blobs b JOIN accounts a ON a.id = b.account_id ORDER BY b.account_id");
   std::vector<SyncBlob> out;
@@ -570,7 +607,7 @@ Result<std::vector<SyncBlob>> SqliteStore::blobs() {
 
 Result<std::vector<Report>> SqliteStore::reports() {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT id, kind, account_id, install_id, body, received_at FROM reports "
               "ORDER BY id");
   std::vector<Report> out;
@@ -590,7 +627,7 @@ Result<std::vector<Report>> SqliteStore::reports() {
 
 Result<std::int64_t> SqliteStore::addRelease(const Release& release, std::string_view archive) {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "INSERT INTO releases (version, short_version, title, notes, file_name, length, "
               "ed_signature, published_at, archive) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
               "ON CONFLICT (version) DO NOTHING RETURNING id");
@@ -613,7 +650,7 @@ Result<std::int64_t> SqliteStore::addRelease(const Release& release, std::string
 
 Result<std::vector<Release>> SqliteStore::releases() {
   std::lock_guard lock(mutex_);
-  Statement s(db_,
+  Statement s(statements_,
               "SELECT id, version, short_version, title, notes, file_name, length, ed_signature, "
               "published_at FROM releases ORDER BY id");
   std::vector<Release> out;
@@ -630,7 +667,7 @@ Result<std::vector<Release>> SqliteStore::releases() {
 Result<std::optional<std::string>> SqliteStore::releaseArchive(std::string_view version,
                                                                std::string_view fileName) {
   std::lock_guard lock(mutex_);
-  Statement s(db_, "SELECT archive FROM releases WHERE version = ? AND file_name = ?");
+  Statement s(statements_, "SELECT archive FROM releases WHERE version = ? AND file_name = ?");
   s.bind(version, fileName);
   const int rc = s.step();
   if (rc == SQLITE_ROW) {

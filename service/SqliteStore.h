@@ -2,12 +2,33 @@
 
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "service/Store.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace lumarin::service {
+
+// Statements prepared on first use and kept for the connection's life, by their SQL text (a
+// literal of ours, so its address names it): parsing the SQL again on every call took longer
+// than running it, and all of it under the store's lock.
+class SqliteStatements {
+ public:
+  explicit SqliteStatements(sqlite3* db) : db_(db) {}
+  ~SqliteStatements() { clear(); }
+  SqliteStatements(const SqliteStatements&) = delete;
+  SqliteStatements& operator=(const SqliteStatements&) = delete;
+
+  // Ready to bind and step; nullptr when the SQL does not prepare.
+  sqlite3_stmt* get(const char* sql);
+  void clear();
+
+ private:
+  sqlite3* db_;
+  std::unordered_map<const char*, sqlite3_stmt*> prepared_;
+};
 
 // The embedded store: one SQLite file in WAL mode. One connection per process behind a mutex:
 // SQLite runs one writer at a time anyway, and our statements take microseconds, so a pool
@@ -54,11 +75,12 @@ class SqliteStore final : public Store {
   Result<std::vector<Report>> reports() override;
 
  private:
-  explicit SqliteStore(sqlite3* db) : db_(db) {}
+  explicit SqliteStore(sqlite3* db) : db_(db), statements_(db) {}
   Error lastError(std::string_view what) const;
 
   std::mutex mutex_;
   sqlite3* db_;
+  SqliteStatements statements_;
 };
 
 }  // namespace lumarin::service

@@ -1,6 +1,7 @@
 // Both stores against real databases: the same cases run on an SQLite file and on a
 // PostgreSQL server started for the test process.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <atomic>
 #include <latch>
@@ -209,6 +210,70 @@ TEST_P(ServiceStoreTest, ReportsKeepTheirKindAccountAndOrder) {
   EXPECT_FALSE(reports[1].accountId.has_value());
   EXPECT_EQ(reports[1].body, R"({"type":"crash"})");
   EXPECT_LT(reports[0].id, reports[1].id);
+}
+
+// Statements stay prepared from one call to the next: a read that stopped at its first row must
+// not keep its snapshot, so what another process wrote since is seen, and written after.
+TEST_P(ServiceStoreTest, KeptStatementsSeeAndFollowAnotherProcessesWrites) {
+  const auto id = newAccount("ada@example.com");
+  ASSERT_TRUE(store_->saveToken("t-hash", id, "D", 1000).ok());
+  ASSERT_TRUE(store_->putBlob(id, 0, "one", "D", 1000)->stored);
+  EXPECT_EQ(store_->accountForToken("t-hash", 1000, 0).value()->id, id);
+  EXPECT_EQ(store_->blob(id).value()->version, 1);
+
+  auto secondProcess = openStore();
+  ASSERT_TRUE(secondProcess);
+  ASSERT_TRUE(secondProcess->putBlob(id, 1, "two", "D", 1001)->stored);
+  ASSERT_TRUE(secondProcess->revokeToken("t-hash").value());
+
+  auto read = store_->blob(id);
+  ASSERT_TRUE(read.ok() && read.value());
+  EXPECT_EQ(read.value()->blob, "two");
+  EXPECT_EQ(read.value()->version, 2);
+  EXPECT_FALSE(store_->accountForToken("t-hash", 1001, 0).value().has_value());
+  auto third = store_->putBlob(id, 2, "three", "D", 1002);
+  ASSERT_TRUE(third.ok()) << third.error().message;
+  EXPECT_TRUE(third->stored);
+  EXPECT_EQ(secondProcess->blob(id).value()->blob, "three");
+}
+
+// The server ends the store's connections (a restart, an administrator): the call that finds
+// its connection gone fails, and the connection opened in its place prepares its statements
+// again instead of naming ones that died with the old one.
+TEST_P(ServiceStoreTest, AConnectionTheServerDroppedIsReplacedWithItsStatements) {
+  if (GetParam() != "postgresql") {
+    GTEST_SKIP() << "PostgreSQL only: the SQLite store has no server";
+  }
+  const auto id = newAccount("ada@example.com");
+  ASSERT_TRUE(store_->putBlob(id, 0, "one", "D", 1000)->stored);
+  EXPECT_EQ(store_->blob(id).value()->version, 1);
+
+  PGconn* admin = PQconnectdb(location_.c_str());
+  ASSERT_EQ(PQstatus(admin), CONNECTION_OK) << PQerrorMessage(admin);
+  PGresult* ended = PQexec(admin,
+                           "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                           "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+  EXPECT_EQ(PQresultStatus(ended), PGRES_TUPLES_OK) << PQresultErrorMessage(ended);
+  EXPECT_GE(PQntuples(ended), 1);
+  PQclear(ended);
+  PQfinish(admin);
+
+  int failed = 0;
+  Result<std::optional<SyncBlob>> read = Error{"not read"};
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    read = store_->blob(id);
+    if (read.ok()) {
+      break;
+    }
+    ++failed;
+  }
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  EXPECT_LE(failed, 1);
+  EXPECT_EQ(read.value()->blob, "one");
+  auto second = store_->putBlob(id, 1, "two", "D", 1001);
+  ASSERT_TRUE(second.ok()) << second.error().message;
+  EXPECT_TRUE(second->stored);
+  EXPECT_EQ(store_->blob(id).value()->version, 2);
 }
 
 std::string backendName(const ::testing::TestParamInfo<std::string>& param) { return param.param; }
