@@ -35,6 +35,9 @@ packages=(
   # real launcher-protocol senders in the desktop tests: gdbus, GLib from Python, and the
   # launcher library apps link (libunity, through GObject introspection)
   libglib2.0-bin python3-gi gir1.2-unity-7.0 libunity9
+  # real tray apps in the tray host tests: one on libayatana-appindicator (through Python), and a
+  # Qt 5 tray app
+  gir1.2-gtk-3.0 gir1.2-ayatanaappindicator3-0.1 flameshot
 )
 
 missing=()

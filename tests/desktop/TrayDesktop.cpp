@@ -185,6 +185,11 @@ bool TrayDesktop::watcherPresent() {
   return client_ && client_->interface()->isServiceRegistered(kWatcher).value();
 }
 
+QString TrayDesktop::watcherOwner() {
+  const auto owner = client_->interface()->serviceOwner("org.kde.StatusNotifierWatcher");
+  return owner.isValid() ? owner.value() : QString();
+}
+
 QStringList TrayDesktop::registeredItems() {
   QDBusMessage get = QDBusMessage::createMethodCall(kWatcher, "/StatusNotifierWatcher",
                                                     "org.freedesktop.DBus.Properties", "Get");

@@ -39,6 +39,8 @@ class TrayDesktop {
   bool stopPanel();
 
   const std::string& busAddress() const { return address_; }
+  // What a program on this desktop runs with: its display, bus and XDG folders.
+  const QProcessEnvironment& environment() const { return environment_; }
   const QString& display() const { return display_; }
   QDBusConnection& client() { return *client_; }
 
@@ -46,6 +48,8 @@ class TrayDesktop {
   QStringList registeredItems();
   bool isRegistered(const std::string& service);
   bool watcherPresent();
+  // The unique name holding the watcher's name; empty without a watcher.
+  QString watcherOwner();
 
  private:
   TempDir root_;

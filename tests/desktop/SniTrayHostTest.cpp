@@ -1,0 +1,283 @@
+// Every app's tray items, read by the program on a test desktop with real tray clients nobody
+// here wrote: an app on libayatana-appindicator (through python3-gi) and flameshot, a Qt 5
+// tray app; with xfce4-panel as the tray host, and without a host, where the program is the
+// watcher until the panel starts and takes it over.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "TrayDesktop.h"
+#include "platform/desktop/DBusTypes.h"
+#include "platform/desktop/SniTrayHost.h"
+#include "platform/host/HostClock.h"
+#include "platform/host/HostScheduler.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+using test::waitUntil;
+
+// An indicator as apps make them with libayatana-appindicator: icon by name from its own
+// theme folder, a title, a menu whose entry writes a file.
+constexpr const char* kIndicator = R"PY(
+import sys, gi
+gi.require_version("Gtk", "3.0")
+gi.require_version("AyatanaAppIndicator3", "0.1")
+from gi.repository import Gtk, AyatanaAppIndicator3 as AI
+ind = AI.Indicator.new_with_path(sys.argv[1], "lumarin-test-icon",
+                                 AI.IndicatorCategory.COMMUNICATIONS, sys.argv[2])
+ind.set_status(AI.IndicatorStatus.ACTIVE)
+ind.set_title(sys.argv[3])
+menu = Gtk.Menu()
+entry = Gtk.MenuItem(label="Write the file")
+entry.connect("activate", lambda *_: open(sys.argv[4], "w").write("clicked"))
+menu.append(entry)
+entry.show()
+ind.set_menu(menu)
+print("ready", flush=True)
+Gtk.main()
+)PY";
+
+class SniTrayHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = test::TrayDesktop::missingPrograms(); !missing.empty()) {
+      GTEST_SKIP() << missing;
+    }
+    if (QProcess::execute("/usr/bin/python3",
+                          {"-c",
+                           "import gi; gi.require_version('AyatanaAppIndicator3', '0.1'); "
+                           "gi.require_version('Gtk', '3.0')"}) != 0) {
+      GTEST_SKIP() << "libayatana-appindicator for Python (gir1.2-ayatanaappindicator3-0.1) is "
+                      "not installed";
+    }
+    dbus::registerTypes();
+    std::string why;
+    ASSERT_TRUE(desktop_.start(why)) << why;
+    // The indicator's picture: a red square in its own theme folder.
+    QImage red(22, 22, QImage::Format_ARGB32);
+    red.fill(QColor(255, 0, 0));
+    ASSERT_TRUE(
+        red.save(QString::fromStdString((icons_.path() / "lumarin-test-icon.png").string())));
+  }
+
+  void TearDown() override {
+    host_.reset();
+    for (auto& process : processes_) {
+      ::kill(static_cast<pid_t>(process->processId()), SIGCONT);
+      process->kill();
+      process->waitForFinished(5000);
+    }
+  }
+
+  SniTrayHost& host() {
+    if (!host_) {
+      SniTrayHost::Options options;
+      options.busAddress = desktop_.busAddress();
+      host_ = std::make_unique<SniTrayHost>(scheduler_, log_, options);
+      host_->start();
+    }
+    return *host_;
+  }
+
+  QProcess& startIndicator(const std::string& id, const std::string& title) {
+    auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+    process.setProcessEnvironment(desktop_.environment());
+    process.start("/usr/bin/python3",
+                  {"-c", kIndicator, QString::fromStdString(id),
+                   QString::fromStdString(icons_.path().string()), QString::fromStdString(title),
+                   QString::fromStdString((icons_.path() / (id + ".clicked")).string())});
+    EXPECT_TRUE(process.waitForStarted(10000));
+    EXPECT_TRUE(waitUntil([&process] { return process.canReadLine(); }))
+        << process.readAllStandardError().toStdString();
+    return process;
+  }
+
+  QProcess* startFlameshot() {
+    const QString program = QStandardPaths::findExecutable("flameshot");
+    if (program.isEmpty()) {
+      return nullptr;
+    }
+    auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+    QProcessEnvironment env = desktop_.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    process.setProcessEnvironment(env);
+    process.start(program, {});
+    EXPECT_TRUE(process.waitForStarted(10000));
+    return &process;
+  }
+
+  std::optional<TrayItem> itemWithId(const std::string& id) {
+    for (const auto& item : *host().items()) {
+      if (item.id == id) {
+        return item;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::optional<TrayItem> itemWhose(const std::function<bool(const TrayItem&)>& test) {
+    for (const auto& item : *host().items()) {
+      if (test(item)) {
+        return item;
+      }
+    }
+    return std::nullopt;
+  }
+
+  TrayItems::CallResult callAndWait(const std::function<void(TrayItems::Done)>& call) {
+    std::optional<TrayItems::CallResult> result;
+    call([&result](const TrayItems::CallResult& r) { result = r; });
+    EXPECT_TRUE(waitUntil([&result] { return result.has_value(); }));
+    return result.value_or(TrayItems::CallResult{});
+  }
+
+  test::TrayDesktop desktop_;
+  test::TempDir icons_;
+  HostClock clock_;
+  HostScheduler scheduler_{clock_};
+  test::RecordingSystemLog log_;
+  std::unique_ptr<SniTrayHost> host_;
+  std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsReachTheApps) {
+  std::string why;
+  ASSERT_TRUE(desktop_.startPanel(why)) << why;
+  startIndicator("lumarin-test-chat", "Chat indicator");
+  QProcess* flameshot = startFlameshot();
+  EXPECT_FALSE(host().isWatcher());
+
+  ASSERT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-chat").has_value(); }))
+      << log_.lines.size();
+  const TrayItem chat = *itemWithId("lumarin-test-chat");
+  EXPECT_EQ(chat.title, "Chat indicator");
+  EXPECT_EQ(chat.category, "Communications");
+  EXPECT_EQ(chat.status, "Active");
+  EXPECT_FALSE(chat.menuPath.empty());
+  // Its picture: the red square named by its icon name in its own theme folder.
+  ASSERT_TRUE(chat.picture != nullptr);
+  const Image::Pixel middle =
+      chat.picture->pixel(chat.picture->pixelWidth / 2, chat.picture->pixelHeight / 2);
+  EXPECT_EQ(middle, (Image::Pixel{255, 0, 0, 255}));
+  // libayatana items are their menu: Activate is refused, SecondaryActivate works.
+  const auto activated =
+      callAndWait([&](TrayItems::Done done) { host().activate(chat.key, 10, 10, done); });
+  EXPECT_FALSE(activated.ok);
+  EXPECT_NE(activated.error.find("UnknownMethod"), std::string::npos) << activated.error;
+  EXPECT_TRUE(callAndWait([&](TrayItems::Done done) {
+                host().secondaryActivate(chat.key, 1, 1, done);
+              }).ok);
+
+  if (flameshot != nullptr) {
+    // A Qt tray icon: pixmaps of its own; ours is the one that fits a tile, pixel for pixel.
+    std::optional<TrayItem> qt;
+    ASSERT_TRUE(waitUntil([&] {
+      qt = itemWhose([](const TrayItem& item) { return item.id == "flameshot"; });
+      return qt.has_value();
+    })) << flameshot->readAllStandardError().toStdString();
+    ASSERT_TRUE(qt->picture != nullptr);
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromStdString(qt->service),
+                                                      QString::fromStdString(qt->path),
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QString("org.kde.StatusNotifierItem") << QString("IconPixmap");
+    const QDBusMessage reply = desktop_.client().call(get, QDBus::Block, 5000);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage);
+    const auto pixmaps = qdbus_cast<dbus::IconPixmapList>(
+        reply.arguments()[0].value<QDBusVariant>().variant().value<QDBusArgument>());
+    bool same = false;
+    for (const auto& pixmap : pixmaps) {
+      if (pixmap.width != qt->picture->pixelWidth || pixmap.height != qt->picture->pixelHeight) {
+        continue;
+      }
+      // Opaque pixels keep their colour exactly (ARGB → RGBA).
+      same = true;
+      for (int i = 0; i + 3 < pixmap.bytes.size() && same; i += 4) {
+        if (static_cast<std::uint8_t>(pixmap.bytes[i]) != 255) {
+          continue;
+        }
+        const auto at = static_cast<std::size_t>(i);
+        same = qt->picture->rgba[at] == static_cast<std::uint8_t>(pixmap.bytes[i + 1]) &&
+               qt->picture->rgba[at + 1] == static_cast<std::uint8_t>(pixmap.bytes[i + 2]) &&
+               qt->picture->rgba[at + 2] == static_cast<std::uint8_t>(pixmap.bytes[i + 3]);
+      }
+    }
+    EXPECT_TRUE(same);
+    EXPECT_TRUE(
+        callAndWait([&](TrayItems::Done done) { host().activate(qt->key, 10, 10, done); }).ok);
+  }
+
+  // An app that quits takes its item along.
+  processes_.front()->kill();
+  EXPECT_TRUE(waitUntil([&] { return !itemWithId("lumarin-test-chat").has_value(); }));
+}
+
+TEST_F(SniTrayHostTest, WithoutAHostTheProgramIsTheWatcherAndHandsItOverToATrayThatStarts) {
+  EXPECT_TRUE(host().isWatcher());
+  EXPECT_TRUE(waitUntil([&] { return !desktop_.watcherOwner().isEmpty(); }));
+  startIndicator("lumarin-test-mail", "Mail indicator");
+  QProcess* flameshot = startFlameshot();
+  ASSERT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-mail").has_value(); }));
+  if (flameshot != nullptr) {
+    EXPECT_TRUE(waitUntil([&] { return itemWithId("flameshot").has_value(); }))
+        << flameshot->readAllStandardError().toStdString();
+  }
+  // The apps registered with us, and we say so as a watcher does (asked without blocking: the
+  // watcher answers from this very thread).
+  QDBusMessage get =
+      QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                     "org.freedesktop.DBus.Properties", "Get");
+  get << QString("org.kde.StatusNotifierWatcher") << QString("RegisteredStatusNotifierItems");
+  QDBusPendingCall pending = desktop_.client().asyncCall(get, 5000);
+  ASSERT_TRUE(waitUntil([&] { return pending.isFinished(); }));
+  const QStringList listed =
+      pending.reply().arguments().value(0).value<QDBusVariant>().variant().toStringList();
+  EXPECT_EQ(listed.size(), flameshot != nullptr ? 2 : 1)
+      << pending.reply().errorMessage().toStdString();
+
+  // The panel starts, queues for the name, reads it: it gets the name and every item.
+  const QString ours = desktop_.watcherOwner();
+  std::string why;
+  ASSERT_TRUE(desktop_.startPanel(why)) << why;
+  ASSERT_TRUE(waitUntil([&] {
+    const QString owner = desktop_.watcherOwner();
+    return !owner.isEmpty() && owner != ours;
+  }));
+  EXPECT_FALSE(host().isWatcher());
+  EXPECT_TRUE(waitUntil([&] {
+    return desktop_.registeredItems().size() == (flameshot != nullptr ? 2 : 1);
+  })) << desktop_.registeredItems().join(' ').toStdString();
+  // Still listed by the program, now as a host of the panel's watcher.
+  EXPECT_TRUE(itemWithId("lumarin-test-mail").has_value());
+  if (flameshot != nullptr) {
+    EXPECT_TRUE(itemWithId("flameshot").has_value());
+  }
+}
+
+TEST_F(SniTrayHostTest, AnAppThatNeverAnswersHoldsNothingUpAndIsListedOnceItDoes) {
+  std::string why;
+  ASSERT_TRUE(desktop_.startPanel(why)) << why;
+  QProcess& stuck = startIndicator("lumarin-test-stuck", "Stuck");
+  ASSERT_TRUE(waitUntil([&] { return desktop_.registeredItems().size() == 1; }));
+  ::kill(static_cast<pid_t>(stuck.processId()), SIGSTOP);
+  startIndicator("lumarin-test-fine", "Fine");
+  ASSERT_TRUE(waitUntil([&] { return desktop_.registeredItems().size() == 2; }));
+  // The answering one is listed without waiting for the stopped one's timeout.
+  ASSERT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-fine").has_value(); }, 900));
+  EXPECT_FALSE(itemWithId("lumarin-test-stuck").has_value());
+  ::kill(static_cast<pid_t>(stuck.processId()), SIGCONT);
+  EXPECT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-stuck").has_value(); }));
+}
+
+}  // namespace
+}  // namespace lumarin
