@@ -9,6 +9,7 @@
 
 #include "base/Image.h"
 #include "base/Observable.h"
+#include "platform/Menu.h"
 
 namespace lumarin {
 
@@ -63,6 +64,14 @@ class TrayItems {
   // The wheel: `delta` steps, "vertical" or "horizontal".
   virtual void scroll(const std::string& key, int delta, const std::string& orientation,
                       Done done) = 0;
+
+  // The item's exported menu as it stands now, read without showing anything; none when it
+  // has none or did not answer in time.
+  virtual void readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) = 0;
+  // Tells the app what became of an entry of that menu: "clicked" runs it; "opened" and
+  // "closed" for a submenu shown and hidden.
+  virtual void menuEvent(const std::string& key, const MenuItem& entry,
+                         const std::string& event) = 0;
 };
 
 }  // namespace lumarin

@@ -179,6 +179,22 @@ TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsRea
                 host().secondaryActivate(chat.key, 1, 1, done);
               }).ok);
 
+  // Its menu, read without showing anything; choosing the entry runs it in the app.
+  std::optional<Menu> menu;
+  bool read = false;
+  host().readMenu(chat.key, [&](std::optional<Menu> m) {
+    menu = std::move(m);
+    read = true;
+  });
+  ASSERT_TRUE(waitUntil([&] { return read; }));
+  ASSERT_TRUE(menu.has_value());
+  ASSERT_FALSE(menu->items.empty());
+  EXPECT_EQ(menu->items[0].title, "Write the file");
+  host().menuEvent(chat.key, menu->items[0], "clicked");
+  const QString written =
+      QString::fromStdString((icons_.path() / "lumarin-test-chat.clicked").string());
+  EXPECT_TRUE(waitUntil([&] { return QFile::exists(written); }));
+
   if (flameshot != nullptr) {
     // A Qt tray icon: pixmaps of its own; ours is the one that fits a tile, pixel for pixel.
     std::optional<TrayItem> qt;

@@ -11,19 +11,15 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
-#include <QGuiApplication>
-#include <QIcon>
-#include <QImage>
 #include <algorithm>
 #include <array>
 #include <map>
 #include <set>
 
 #include "platform/SystemLog.h"
+#include "platform/desktop/DBusMenuLayout.h"
 #include "platform/desktop/DBusTypes.h"
+#include "platform/desktop/TrayImages.h"
 #include "platform/host/DBusSignalSink.h"
 
 namespace lumarin {
@@ -36,6 +32,7 @@ constexpr const char* kWatcherInterface = "org.kde.StatusNotifierWatcher";
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
 constexpr const char* kItemPath = "/StatusNotifierItem";
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
 constexpr const char* kBusService = "org.freedesktop.DBus";
 constexpr const char* kBusPath = "/org/freedesktop/DBus";
 constexpr std::size_t kMaxText = 1024;
@@ -96,93 +93,6 @@ std::optional<QDBusArgument> argumentOf(const QVariant& value, const char* signa
     return std::nullopt;
   }
   return argument;
-}
-
-// The pixmap that fits `pixels` best (the smallest at least that large, else the largest),
-// straight ARGB in network byte order turned into our premultiplied RGBA at 2x.
-std::shared_ptr<const Image> bestPixmap(const dbus::IconPixmapList& pixmaps, int pixels) {
-  const dbus::IconPixmap* best = nullptr;
-  for (const auto& pixmap : pixmaps) {
-    const bool valid = pixmap.width > 0 && pixmap.height > 0 &&
-                       pixmap.width <= SniTrayHost::kMaxPixmapSide &&
-                       pixmap.height <= SniTrayHost::kMaxPixmapSide &&
-                       pixmap.bytes.size() == static_cast<qsizetype>(pixmap.width) *
-                                                  static_cast<qsizetype>(pixmap.height) * 4;
-    if (!valid) {
-      continue;
-    }
-    const int side = std::max(pixmap.width, pixmap.height);
-    if (best == nullptr) {
-      best = &pixmap;
-      continue;
-    }
-    const int bestSide = std::max(best->width, best->height);
-    const bool fits = side >= pixels;
-    const bool bestFits = bestSide >= pixels;
-    if ((fits && (!bestFits || side < bestSide)) || (!fits && !bestFits && side > bestSide)) {
-      best = &pixmap;
-    }
-  }
-  if (best == nullptr) {
-    return nullptr;
-  }
-  auto image = std::make_shared<Image>();
-  image->pixelWidth = best->width;
-  image->pixelHeight = best->height;
-  image->pointSize = {best->width / 2.0, best->height / 2.0};
-  image->rgba.resize(static_cast<std::size_t>(best->width) * best->height * 4);
-  const auto* in = reinterpret_cast<const std::uint8_t*>(best->bytes.constData());
-  for (std::size_t i = 0; i < image->rgba.size(); i += 4) {
-    const unsigned a = in[i];
-    image->rgba[i] = static_cast<std::uint8_t>((in[i + 1] * a + 127) / 255);
-    image->rgba[i + 1] = static_cast<std::uint8_t>((in[i + 2] * a + 127) / 255);
-    image->rgba[i + 2] = static_cast<std::uint8_t>((in[i + 3] * a + 127) / 255);
-    image->rgba[i + 3] = static_cast<std::uint8_t>(a);
-  }
-  return image;
-}
-
-// An icon by name: a file in the item's own theme folder, an absolute file, else the icon
-// theme. Needs the GUI application; none without it.
-std::shared_ptr<const Image> namedIcon(const std::string& name, const std::string& themePath,
-                                       int pixels) {
-  if (name.empty() || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-    return nullptr;
-  }
-  const QString icon = QString::fromStdString(name);
-  QIcon found;
-  if (QFileInfo(icon).isAbsolute()) {
-    found = QIcon(icon);
-  } else if (!themePath.empty()) {
-    // The largest of the files named so under the folder (apps ship a small hicolor tree).
-    QDirIterator files(QString::fromStdString(themePath), {icon + ".png", icon + ".svg"},
-                       QDir::Files, QDirIterator::Subdirectories);
-    for (int seen = 0; files.hasNext() && seen < 64; ++seen) {
-      found.addFile(files.next());
-    }
-  }
-  if (found.isNull()) {
-    found = QIcon::fromTheme(icon);
-  }
-  if (found.isNull()) {
-    return nullptr;
-  }
-  const QImage rendered = found.pixmap(QSize(pixels, pixels))
-                              .toImage()
-                              .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-  if (rendered.isNull()) {
-    return nullptr;
-  }
-  auto image = std::make_shared<Image>();
-  image->pixelWidth = rendered.width();
-  image->pixelHeight = rendered.height();
-  image->pointSize = {rendered.width() / 2.0, rendered.height() / 2.0};
-  image->rgba.resize(static_cast<std::size_t>(rendered.width()) * rendered.height() * 4);
-  for (int y = 0; y < rendered.height(); ++y) {
-    std::copy_n(rendered.constScanLine(y), static_cast<std::size_t>(rendered.width()) * 4,
-                image->rgba.begin() + static_cast<std::ptrdiff_t>(y) * rendered.width() * 4);
-  }
-  return image;
 }
 
 }  // namespace
@@ -294,6 +204,61 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
                          done(CallResult{false, reply.errorName().toStdString()});
                        }
                      });
+  }
+
+  void readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) {
+    const auto found = entries_.find(key);
+    if (!connection_ || !connection_->isConnected() || found == entries_.end() ||
+        found->second.item.menuPath.empty()) {
+      scheduler_.mainQueue().post([done] { done(std::nullopt); });
+      return;
+    }
+    const QString service = QString::fromStdString(found->second.item.service);
+    const QString path = QString::fromStdString(found->second.item.menuPath);
+    // Apps may fill the menu when told it is about to show; the answer does not matter.
+    QDBusMessage aboutToShow =
+        QDBusMessage::createMethodCall(service, path, kMenuInterface, "AboutToShow");
+    aboutToShow << 0;
+    (void)connection_->asyncCall(aboutToShow, options_.callTimeoutMs);
+    QDBusMessage getLayout =
+        QDBusMessage::createMethodCall(service, path, kMenuInterface, "GetLayout");
+    getLayout << 0 << -1 << QStringList{};
+    auto* pending = new QDBusPendingCallWatcher(
+        connection_->asyncCall(getLayout, options_.callTimeoutMs), context_.get());
+    const int pixels = options_.tilePixels;
+    QObject::connect(
+        pending, &QDBusPendingCallWatcher::finished, context_.get(),
+        [done, pixels](QDBusPendingCallWatcher* watcher) {
+          watcher->deleteLater();
+          const QDBusMessage reply = watcher->reply();
+          if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2 ||
+              reply.arguments()[1].metaType() != QMetaType::fromType<QDBusArgument>()) {
+            done(std::nullopt);
+            return;
+          }
+          const auto argument = reply.arguments()[1].value<QDBusArgument>();
+          if (argument.currentSignature() != QLatin1String("(ia{sv}av)")) {
+            done(std::nullopt);
+            return;
+          }
+          DBusMenuLimits limits;
+          limits.iconPixels = pixels;
+          done(menuFromLayout(qdbus_cast<dbus::MenuLayoutItem>(argument), limits));
+        });
+  }
+
+  void menuEvent(const std::string& key, const MenuItem& entry, const std::string& event) {
+    const auto found = entries_.find(key);
+    const auto id = dbusMenuEntryID(entry);
+    if (!connection_ || !connection_->isConnected() || found == entries_.end() || !id ||
+        found->second.item.menuPath.empty()) {
+      return;
+    }
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QString::fromStdString(found->second.item.service),
+        QString::fromStdString(found->second.item.menuPath), kMenuInterface, "Event");
+    message << *id << QString::fromStdString(event) << QVariant::fromValue(QDBusVariant(0)) << 0u;
+    (void)connection_->asyncCall(message, options_.callTimeoutMs);
   }
 
  private:
@@ -661,20 +626,20 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     std::shared_ptr<const Image> picture;
     if (attention) {
       if (auto argument = argumentOf(properties.value("AttentionIconPixmap"), "a(iiay)")) {
-        picture = bestPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
+        picture = bestTrayPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
       }
       if (!picture) {
-        picture = namedIcon(textOf(properties.value("AttentionIconName")), entry.iconThemePath,
-                            options_.tilePixels);
+        picture = namedTrayIcon(textOf(properties.value("AttentionIconName")), entry.iconThemePath,
+                                options_.tilePixels);
       }
     }
     if (!picture) {
       if (auto argument = argumentOf(properties.value("IconPixmap"), "a(iiay)")) {
-        picture = bestPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
+        picture = bestTrayPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
       }
     }
     if (!picture) {
-      picture = namedIcon(item.iconName, entry.iconThemePath, options_.tilePixels);
+      picture = namedTrayIcon(item.iconName, entry.iconThemePath, options_.tilePixels);
     }
     // The same pixels keep the same picture, so a refresh that changed nothing publishes
     // nothing.
@@ -806,6 +771,13 @@ void SniTrayHost::contextMenu(const std::string& key, int x, int y, Done done) {
 void SniTrayHost::scroll(const std::string& key, int delta, const std::string& orientation,
                          Done done) {
   impl_->call(key, "Scroll", {delta, QString::fromStdString(orientation)}, std::move(done));
+}
+void SniTrayHost::readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) {
+  impl_->readMenu(key, std::move(done));
+}
+void SniTrayHost::menuEvent(const std::string& key, const MenuItem& entry,
+                            const std::string& event) {
+  impl_->menuEvent(key, entry, event);
 }
 
 }  // namespace lumarin

@@ -20,12 +20,11 @@ class SystemLog;
 // Each item's properties are read once, asynchronously and with a timeout (an app that never
 // answers holds nothing up and is listed once it answers), and read again after each of its
 // change signals, at most once per frame. Nothing polls. Malformed properties are ignored one
-// by one; pictures larger than `kMaxPixmapSide` pixels a side are not taken.
+// by one; pictures larger than `kMaxTrayPixmapSide` pixels a side are not taken.
 //
 // Main queue: the Qt event loop's thread.
 class SniTrayHost final : public TrayItems {
  public:
-  static constexpr int kMaxPixmapSide = 1024;
   static constexpr std::size_t kMaxItems = 512;
 
   struct Options {
@@ -57,6 +56,8 @@ class SniTrayHost final : public TrayItems {
   void contextMenu(const std::string& key, int x, int y, Done done) override;
   void scroll(const std::string& key, int delta, const std::string& orientation,
               Done done) override;
+  void readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) override;
+  void menuEvent(const std::string& key, const MenuItem& entry, const std::string& event) override;
 
  private:
   class Impl;
