@@ -32,6 +32,8 @@ packages=(
   # the desktop platform: a test desktop with a real tray host (scripts/desktop-session.sh)
   xvfb xauth dbus-daemon xdotool imagemagick x11-utils adwaita-icon-theme hicolor-icon-theme
   xfce4-panel
+  # system-wide shortcuts on X11 (a passive key grab through xcb)
+  libxcb1-dev
   # real launcher-protocol senders in the desktop tests: gdbus, GLib from Python, and the
   # launcher library apps link (libunity, through GObject introspection)
   libglib2.0-bin python3-gi gir1.2-unity-7.0 libunity9
