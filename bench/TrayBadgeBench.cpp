@@ -40,7 +40,7 @@ class BenchWorkspace final : public Workspace {
     }
     icon_.pixelWidth = icon_.pixelHeight = 64;
     icon_.pointSize = {32, 32};
-    icon_.rgba.assign(64 * 64 * 4, 0);
+    icon_.rgba.assign(std::size_t{64} * 64 * 4, 0);
     for (std::size_t p = 0; p < icon_.rgba.size(); p += 4) {
       icon_.rgba[p] = 40;
       icon_.rgba[p + 1] = 120;

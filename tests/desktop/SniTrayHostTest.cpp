@@ -171,12 +171,12 @@ TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsRea
       chat.picture->pixel(chat.picture->pixelWidth / 2, chat.picture->pixelHeight / 2);
   EXPECT_EQ(middle, (Image::Pixel{255, 0, 0, 255}));
   // libayatana items are their menu: Activate is refused, SecondaryActivate works.
-  const auto activated =
-      callAndWait([&](TrayItems::Done done) { host().activate(chat.key, 10, 10, done); });
+  const auto activated = callAndWait(
+      [&](TrayItems::Done done) { host().activate(chat.key, 10, 10, std::move(done)); });
   EXPECT_FALSE(activated.ok);
   EXPECT_NE(activated.error.find("UnknownMethod"), std::string::npos) << activated.error;
   EXPECT_TRUE(callAndWait([&](TrayItems::Done done) {
-                host().secondaryActivate(chat.key, 1, 1, done);
+                host().secondaryActivate(chat.key, 1, 1, std::move(done));
               }).ok);
 
   // Its menu, read without showing anything; choosing the entry runs it in the app.
@@ -229,8 +229,9 @@ TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsRea
       }
     }
     EXPECT_TRUE(same);
-    EXPECT_TRUE(
-        callAndWait([&](TrayItems::Done done) { host().activate(qt->key, 10, 10, done); }).ok);
+    EXPECT_TRUE(callAndWait([&](TrayItems::Done done) {
+                  host().activate(qt->key, 10, 10, std::move(done));
+                }).ok);
   }
 
   // An app that quits takes its item along.

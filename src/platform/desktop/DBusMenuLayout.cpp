@@ -61,7 +61,7 @@ void applyShortcut(const QVariant& value, MenuItem& item) {
       modifiers |= kModifierShift;
     }
   }
-  const QString key = keys.back();
+  const QString& key = keys.back();
   item.keyEquivalent = (key.size() == 1 ? key.toLower() : key).left(32).toStdString();
   item.modifiers = modifiers;
 }

@@ -181,7 +181,9 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     const auto found = entries_.find(key);
     if (!connection_ || !connection_->isConnected() || found == entries_.end()) {
       if (done) {
-        scheduler_.mainQueue().post([done] { done(CallResult{false, "no such item"}); });
+        scheduler_.mainQueue().post([done = std::move(done)] {
+          done(CallResult{false, "no such item"});
+        });
       }
       return;
     }
@@ -192,7 +194,7 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     auto* pending = new QDBusPendingCallWatcher(
         connection_->asyncCall(message, options_.callTimeoutMs), context_.get());
     QObject::connect(pending, &QDBusPendingCallWatcher::finished, context_.get(),
-                     [done](QDBusPendingCallWatcher* watcher) {
+                     [done = std::move(done)](QDBusPendingCallWatcher* watcher) {
                        watcher->deleteLater();
                        if (!done) {
                          return;
@@ -210,7 +212,7 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     const auto found = entries_.find(key);
     if (!connection_ || !connection_->isConnected() || found == entries_.end() ||
         found->second.item.menuPath.empty()) {
-      scheduler_.mainQueue().post([done] { done(std::nullopt); });
+      scheduler_.mainQueue().post([done = std::move(done)] { done(std::nullopt); });
       return;
     }
     const QString service = QString::fromStdString(found->second.item.service);
@@ -228,7 +230,7 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     const int pixels = options_.tilePixels;
     QObject::connect(
         pending, &QDBusPendingCallWatcher::finished, context_.get(),
-        [done, pixels](QDBusPendingCallWatcher* watcher) {
+        [done = std::move(done), pixels](QDBusPendingCallWatcher* watcher) {
           watcher->deleteLater();
           const QDBusMessage reply = watcher->reply();
           if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2 ||
@@ -385,6 +387,7 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     }
     std::sort(ordered.begin(), ordered.end());
     std::vector<std::string> out;
+    out.reserve(ordered.size());
     for (auto& [order, name] : ordered) {
       out.push_back(std::move(name));
     }

@@ -16,7 +16,7 @@ namespace lumarin {
 
 // Pixmaps and PNG icons larger than this many pixels a side are not taken.
 constexpr int kMaxTrayPixmapSide = 1024;
-constexpr qsizetype kMaxTrayPngBytes = 4 * 1024 * 1024;
+constexpr qsizetype kMaxTrayPngBytes = qsizetype{4} * 1024 * 1024;
 
 // The pixmap that fits `pixels` best (the smallest at least that large, else the largest) as
 // our premultiplied RGBA at 2x; malformed ones (a buffer that is not width × height × 4 bytes,

@@ -199,14 +199,12 @@ class Narrator {
         line = "the user opens the settings" + (tab.empty() ? "" : " on " + tab);
       } else if (action == "pressControl") {
         line = "the user presses \"" + text(e, "control") + "\"";
-      } else if (action == "typeText" && text(e, "control") == "hud") {
-        continue;  // told with what the HUD made of it
-      } else if (action == "typeText") {
+      } else if (action == "typeText" && text(e, "control") != "hud") {
         line = "the user types into \"" + text(e, "control") + "\"";
       } else if (action == "closeWindow") {
         line = "the user closes the " + text(e, "window") + " window";
-      } else if (action == "clickTile" || action == "closeMenu") {
-        continue;  // told by what the program did
+      } else if (action == "clickTile" || action == "closeMenu" || action == "typeText") {
+        continue;  // told by what the program did (typing into the HUD: with what it made of it)
       } else {
         line = action;
       }
@@ -260,8 +258,14 @@ class Narrator {
         add(number(key, "at"), "the HUD's " + pressed + " reaches " + text(key, "reachedTitle"));
       } else if (name == "backspace" || name == "escape") {
         const std::string filter = text(key, "filter");
-        add(number(key, "at"), filter.empty() ? "the HUD's filter is cleared — " + items
-                                              : "the filter is now '" + filter + "' — " + items);
+        std::string line = filter.empty() ? "the HUD's filter is cleared" : "the filter is now '";
+        if (!filter.empty()) {
+          line += filter;
+          line += "'";
+        }
+        line += " — ";
+        line += items;
+        add(number(key, "at"), line);
       }
     }
     for (const auto& show : hud.value("shows", Json::array())) {
