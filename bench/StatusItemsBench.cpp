@@ -23,8 +23,8 @@ namespace {
 using namespace lumarin;
 
 // `apps` monitored apps, each in the Dock with a badge, on the 14-inch notched laptop.
-struct Desktop {
-  explicit Desktop(int apps) {
+struct StatusItemsDesktop {
+  explicit StatusItemsDesktop(int apps) {
     std::string list;
     std::string dock;
     for (int i = 0; i < apps; ++i) {
@@ -74,7 +74,7 @@ struct Desktop {
 // One reconciliation: every item updated (picture drawn at display scale, tooltip, title) and
 // the menu bar laid out again.
 void BM_ReconcileApps(benchmark::State& state) {
-  Desktop desktop(static_cast<int>(state.range(0)));
+  StatusItemsDesktop desktop(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     desktop.controller->reconcile();
   }
@@ -85,7 +85,7 @@ BENCHMARK(BM_ReconcileApps)->Arg(1)->Arg(20)->Unit(benchmark::kMicrosecond);
 // A badge read on the Dock reaching the item: the monitor's tick, the publication and the
 // reconciliation it triggers, with one app's badge changing each time.
 void BM_BadgeChangeToItem(benchmark::State& state) {
-  Desktop desktop(20);
+  StatusItemsDesktop desktop(20);
   int n = 0;
   for (auto _ : state) {
     desktop.mac.world.setBadge("com.example.app7", std::to_string(++n % 500 + 1));

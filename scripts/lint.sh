@@ -4,9 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-# Its own configuration without precompiled headers: clang cannot read the compiler's, and
-# without them a file that leans on a header it does not include fails here.
-cmake --preset default -B build/lint -DLUMARIN_PCH=OFF >/dev/null
+# Its own configuration (the `lint` preset, build/lint): file by file rather than in unity
+# batches, so compile_commands.json names each source, and without precompiled headers: clang
+# cannot read the compiler's, and without them a file that leans on a header it does not
+# include fails here.
+cmake --preset lint >/dev/null
 run-clang-tidy -p build/lint -quiet -j 2 "$(pwd)/(src|service)/.*\.cpp" >/tmp/lumarin-tidy.log 2>&1 || {
   grep -E "(warning|error):" /tmp/lumarin-tidy.log | grep -v "^/usr" | sort -u
   echo "lint: clang-tidy found problems"

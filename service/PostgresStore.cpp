@@ -102,7 +102,7 @@ Error failure(PGconn* conn, const PgResult& result) {
 }
 
 Param text(std::string_view value) { return std::string(value); }
-Param number(std::int64_t value) { return std::to_string(value); }
+Param bigint(std::int64_t value) { return std::to_string(value); }
 
 Result<PgResult> run(PGconn* conn, const char* sql, const std::vector<Param>& params = {}) {
   std::vector<const char*> values;
@@ -327,7 +327,7 @@ Result<std::int64_t> PostgresStore::createAccount(std::string_view email,
   auto r = run(lease,
                "INSERT INTO accounts (email, password_hash, tier, created_at) "
                "VALUES ($1, $2, $3, $4) ON CONFLICT (email) DO NOTHING RETURNING id",
-               {text(email), text(passwordHash), text(tier), number(now)});
+               {text(email), text(passwordHash), text(tier), bigint(now)});
   if (!r) {
     return r.error();
   }
@@ -363,7 +363,7 @@ Status PostgresStore::saveCode(std::string_view codeHash, const AuthCode& code) 
       run(lease,
           "INSERT INTO auth_codes (code_hash, account_id, challenge, expires_at) "
           "VALUES ($1, $2, $3, $4)",
-          {text(codeHash), number(code.accountId), text(code.challenge), number(code.expiresAt)});
+          {text(codeHash), bigint(code.accountId), text(code.challenge), bigint(code.expiresAt)});
   if (!r) {
     return r.error();
   }
@@ -394,7 +394,7 @@ Result<int> PostgresStore::purgeExpiredCodes(Seconds now) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease, "DELETE FROM auth_codes WHERE expires_at <= $1", {number(now)});
+  auto r = run(lease, "DELETE FROM auth_codes WHERE expires_at <= $1", {bigint(now)});
   if (!r) {
     return r.error();
   }
@@ -413,7 +413,7 @@ Status PostgresStore::saveToken(std::string_view tokenHash, std::int64_t account
   auto r = run(lease,
                "INSERT INTO tokens (token_hash, account_id, device_id, created_at) "
                "VALUES ($1, $2, $3, $4)",
-               {text(tokenHash), number(accountId), text(deviceId), number(now)});
+               {text(tokenHash), bigint(accountId), text(deviceId), bigint(now)});
   if (!r) {
     return r.error();
   }
@@ -443,7 +443,7 @@ Result<std::optional<Account>> PostgresStore::accountForToken(std::string_view t
   }
   if (now - lastUsed >= kTouchStep) {
     auto touched = run(lease, "UPDATE tokens SET last_used_at = $1 WHERE token_hash = $2",
-                       {number(now), text(tokenHash)});
+                       {bigint(now), text(tokenHash)});
     if (!touched) {
       return touched.error();
     }
@@ -460,7 +460,7 @@ Result<std::vector<Device>> PostgresStore::devices(std::int64_t accountId, Secon
                "SELECT device_id, MIN(created_at), MAX(COALESCE(last_used_at, created_at)) "
                "FROM tokens WHERE account_id = $1 AND COALESCE(last_used_at, created_at) >= $2 "
                "GROUP BY device_id ORDER BY MIN(created_at), device_id",
-               {number(accountId), number(unusedSince)});
+               {bigint(accountId), bigint(unusedSince)});
   if (!r) {
     return r.error();
   }
@@ -480,7 +480,7 @@ Result<int> PostgresStore::revokeDevice(std::int64_t accountId, std::string_view
     return lease.error();
   }
   auto r = run(lease, "DELETE FROM tokens WHERE account_id = $1 AND device_id = $2",
-               {number(accountId), text(deviceId)});
+               {bigint(accountId), text(deviceId)});
   if (!r) {
     return r.error();
   }
@@ -493,7 +493,7 @@ Result<int> PostgresStore::purgeStaleTokens(Seconds unusedSince) {
     return lease.error();
   }
   auto r = run(lease, "DELETE FROM tokens WHERE COALESCE(last_used_at, created_at) < $1",
-               {number(unusedSince)});
+               {bigint(unusedSince)});
   if (!r) {
     return r.error();
   }
@@ -507,7 +507,7 @@ Status PostgresStore::recordEvent(std::string_view scope, std::string_view key, 
     return lease.error();
   }
   auto r = run(lease, "INSERT INTO limit_events (scope, key, bytes, at) VALUES ($1, $2, $3, $4)",
-               {text(scope), text(key), number(bytes), number(at)});
+               {text(scope), text(key), bigint(bytes), bigint(at)});
   if (!r) {
     return r.error();
   }
@@ -522,7 +522,7 @@ Result<Usage> PostgresStore::usage(std::string_view scope, std::string_view key,
   auto r = run(lease,
                "SELECT COUNT(*), COALESCE(SUM(bytes), 0), COALESCE(MIN(at), 0), "
                "COALESCE(MAX(at), 0) FROM limit_events WHERE scope = $1 AND key = $2 AND at >= $3",
-               {text(scope), text(key), number(since)});
+               {text(scope), text(key), bigint(since)});
   if (!r) {
     return r.error();
   }
@@ -548,7 +548,7 @@ Result<int> PostgresStore::purgeEvents(Seconds before) {
   if (!lease.ok()) {
     return lease.error();
   }
-  auto r = run(lease, "DELETE FROM limit_events WHERE at < $1", {number(before)});
+  auto r = run(lease, "DELETE FROM limit_events WHERE at < $1", {bigint(before)});
   if (!r) {
     return r.error();
   }
@@ -563,7 +563,7 @@ Result<std::vector<UsageRow>> PostgresStore::usageSince(Seconds since) {
   auto r = run(lease,
                "SELECT scope, key, COUNT(*), SUM(bytes), MIN(at), MAX(at) FROM limit_events "
                "WHERE at >= $1 GROUP BY scope, key ORDER BY scope, key",
-               {number(since)});
+               {bigint(since)});
   if (!r) {
     return r.error();
   }
@@ -599,7 +599,7 @@ Result<int> PostgresStore::trimAnonymousReports(std::int64_t keep) {
   auto r = run(lease,
                "DELETE FROM reports WHERE id IN (SELECT id FROM reports WHERE account_id IS NULL "
                "ORDER BY id DESC OFFSET $1)",
-               {number(keep)});
+               {bigint(keep)});
   if (!r) {
     return r.error();
   }
@@ -627,7 +627,7 @@ Result<std::optional<SyncBlob>> PostgresStore::blob(std::int64_t accountId) {
   auto r = run(lease,
                "SELECT version, blob, device_id, updated_at FROM sync_blobs "
                "WHERE account_id = $1",
-               {number(accountId)});
+               {bigint(accountId)});
   if (!r) {
     return r.error();
   }
@@ -658,11 +658,11 @@ Result<PutOutcome> PostgresStore::putBlob(std::int64_t accountId, std::int64_t b
                 "INSERT INTO sync_blobs (account_id, version, blob, device_id, updated_at) "
                 "VALUES ($1, 1, $2, $3, $4) ON CONFLICT (account_id) DO NOTHING "
                 "RETURNING version",
-                {number(accountId), text(blob), text(deviceId), number(now)})
+                {bigint(accountId), text(blob), text(deviceId), bigint(now)})
           : run(lease,
                 "UPDATE sync_blobs SET version = version + 1, blob = $2, device_id = $3, "
                 "updated_at = $4 WHERE account_id = $1 AND version = $5 RETURNING version",
-                {number(accountId), text(blob), text(deviceId), number(now), number(baseVersion)});
+                {bigint(accountId), text(blob), text(deviceId), bigint(now), bigint(baseVersion)});
   if (!r) {
     return r.error();
   }
@@ -670,7 +670,7 @@ Result<PutOutcome> PostgresStore::putBlob(std::int64_t accountId, std::int64_t b
     return PutOutcome{true, integerAt(r.value(), 0, 0)};
   }
   auto current =
-      run(lease, "SELECT version FROM sync_blobs WHERE account_id = $1", {number(accountId)});
+      run(lease, "SELECT version FROM sync_blobs WHERE account_id = $1", {bigint(accountId)});
   if (!current) {
     return current.error();
   }
@@ -688,8 +688,8 @@ Status PostgresStore::addReport(const Report& report) {
   auto r = run(lease,
                "INSERT INTO reports (kind, account_id, install_id, body, received_at) "
                "VALUES ($1, $2, $3, $4, $5)",
-               {text(report.kind), report.accountId ? number(*report.accountId) : Param(),
-                text(report.installId), text(report.body), number(report.receivedAt)});
+               {text(report.kind), report.accountId ? bigint(*report.accountId) : Param(),
+                text(report.installId), text(report.body), bigint(report.receivedAt)});
   if (!r) {
     return r.error();
   }

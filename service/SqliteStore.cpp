@@ -8,7 +8,7 @@ namespace lumarin::service {
 
 namespace {
 
-constexpr const char* kSchema = R"sql(
+constexpr const char* kSqliteSchema = R"sql(
 CREATE TABLE IF NOT EXISTS accounts (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   email TEXT NOT NULL UNIQUE,
@@ -67,7 +67,7 @@ CREATE INDEX IF NOT EXISTS tokens_account ON tokens (account_id);
 )sql";
 
 // Last use moves in steps of this much, so a client's every request is not also a write.
-constexpr Seconds kTouchStep = 60;
+constexpr Seconds kSqliteTouchStep = 60;
 
 // Bound as a BLOB rather than as text: archives are bytes, not UTF-8.
 struct BlobParam {
@@ -190,7 +190,7 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
   const std::string setup = std::string(
                                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
                                 "PRAGMA foreign_keys=ON;") +
-                            kSchema;
+                            kSqliteSchema;
   if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     Error error{"cannot prepare " + path + ": " + (message ? message : "unknown error")};
     sqlite3_free(message);
@@ -354,7 +354,7 @@ Result<std::optional<Account>> SqliteStore::accountForToken(std::string_view tok
     return std::optional<Account>();
   }
   auto account = readAccount(s);
-  if (now - lastUsed >= kTouchStep) {
+  if (now - lastUsed >= kSqliteTouchStep) {
     Statement touch(statements_, "UPDATE tokens SET last_used_at = ? WHERE token_hash = ?");
     touch.bind(now, tokenHash);
     if (touch.step() != SQLITE_DONE) {

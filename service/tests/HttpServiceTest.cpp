@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "BrowserForm.h"
 #include "PostgresServer.h"
 #include "base/Json.h"
 #include "service/Admin.h"
@@ -32,8 +33,9 @@ namespace {
 
 using json::Json;
 
-constexpr std::string_view kVerifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
-constexpr std::string_view kChallenge = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+using signin::kChallenge;
+using signin::kVerifier;
+using signin::urlEncode;
 
 struct Reply {
   int status = 0;
@@ -49,24 +51,6 @@ struct Reply {
     return it == headers.end() ? "" : it->second;
   }
 };
-
-// Percent-encodes all but the unreserved characters, as a browser's form encoding does for
-// everything that matters here.
-std::string urlEncode(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
-      out.push_back(c);
-    } else {
-      out += '%';
-      out += kHex[byte >> 4U];
-      out += kHex[byte & 0x0FU];
-    }
-  }
-  return out;
-}
 
 Reply toReply(const httplib::Result& result) {
   if (!result) {

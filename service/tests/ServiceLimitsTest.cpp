@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "BrowserForm.h"
 #include "PostgresServer.h"
 #include "base/Json.h"
 #include "service/Admin.h"
@@ -34,8 +35,9 @@ namespace {
 using json::Json;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kVerifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
-constexpr std::string_view kChallenge = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+using signin::kChallenge;
+using signin::kVerifier;
+using signin::urlEncode;
 constexpr Seconds kDay = Seconds{24} * 60 * 60;
 
 // A socket connected to the server from `source` (a loopback address).
@@ -125,7 +127,7 @@ class Socket {
   bool connected_ = false;
 };
 
-struct Reply {
+struct RawReply {
   int status = 0;
   std::string head;
   std::string body;
@@ -152,8 +154,8 @@ struct Reply {
   }
 };
 
-Reply parseReply(const std::string& raw) {
-  Reply reply;
+RawReply parseReply(const std::string& raw) {
+  RawReply reply;
   if (raw.size() < 12 || !raw.starts_with("HTTP/1.1 ")) {
     return reply;
   }
@@ -162,22 +164,6 @@ Reply parseReply(const std::string& raw) {
   reply.head = raw.substr(0, end);
   reply.body = end == std::string::npos ? "" : raw.substr(end + 4);
   return reply;
-}
-
-std::string urlEncode(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
-      out.push_back(c);
-    } else {
-      out += '%';
-      out += kHex[byte >> 4U];
-      out += kHex[byte & 0x0FU];
-    }
-  }
-  return out;
 }
 
 class ServiceLimitsTest : public ::testing::TestWithParam<std::string> {
@@ -236,8 +222,9 @@ class ServiceLimitsTest : public ::testing::TestWithParam<std::string> {
     }
   }
 
-  Reply request(const std::string& method, const std::string& target, const std::string& body = "",
-                const std::string& extraHeaders = "", const std::string& source = "127.0.0.1") {
+  RawReply request(const std::string& method, const std::string& target,
+                   const std::string& body = "", const std::string& extraHeaders = "",
+                   const std::string& source = "127.0.0.1") {
     Socket socket(port_, source);
     EXPECT_TRUE(socket.connected());
     socket.send(method + " " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
@@ -246,8 +233,8 @@ class ServiceLimitsTest : public ::testing::TestWithParam<std::string> {
     return parseReply(socket.readAnswer());
   }
 
-  Reply submit(const std::string& email, const std::string& password,
-               const std::string& action = "signin", const std::string& source = "127.0.0.1") {
+  RawReply submit(const std::string& email, const std::string& password,
+                  const std::string& action = "signin", const std::string& source = "127.0.0.1") {
     const std::string form = "app=lumarin&challenge=" + std::string(kChallenge) +
                              "&state=st4te&email=" + urlEncode(email) +
                              "&password=" + urlEncode(password) + "&action=" + action;
@@ -255,7 +242,7 @@ class ServiceLimitsTest : public ::testing::TestWithParam<std::string> {
                    "Content-Type: application/x-www-form-urlencoded\r\n", source);
   }
 
-  std::string codeOf(const Reply& reply) {
+  std::string codeOf(const RawReply& reply) {
     const auto location = reply.header("location");
     const auto at = location.find("code=");
     return at == std::string::npos ? "" : location.substr(at + 5, location.find('&', at) - at - 5);

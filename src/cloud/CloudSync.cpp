@@ -20,7 +20,7 @@ using json::Json;
 
 constexpr std::string_view kSyncPath = "sync/lumarin";
 
-Json objectOrEmpty(const std::string& body) {
+Json jsonObjectOrEmpty(const std::string& body) {
   auto parsed = json::parse(body);
   if (parsed.ok() && parsed.value().is_object()) {
     return std::move(parsed).value();
@@ -74,7 +74,7 @@ namespace {
 
 std::map<std::string, double, std::less<>> readTimes(const UserDefaults& defaults) {
   std::map<std::string, double, std::less<>> times;
-  const Json stored = objectOrEmpty(defaults.string(CloudSync::kChangeTimesKey).value_or(""));
+  const Json stored = jsonObjectOrEmpty(defaults.string(CloudSync::kChangeTimesKey).value_or(""));
   for (const auto& [key, value] : stored.items()) {
     if (value.is_number()) {
       times.emplace(key, value.get<double>());
@@ -266,8 +266,8 @@ void CloudSync::runPush(std::string blob) {
       weak_.bind([blob = std::move(blob)](CloudSync& self, const HttpResponse& response) {
         switch (cloud::classify(response.status)) {
           case cloud::ApiOutcome::success: {
-            const auto version =
-                integerMember(objectOrEmpty(response.body), "version").value_or(self.baseVersion());
+            const auto version = integerMember(jsonObjectOrEmpty(response.body), "version")
+                                     .value_or(self.baseVersion());
             self.deps_.defaults.applyChanges(
                 {{kBaseVersionKey, DefaultsValue(version)}, {kLastBlobKey, DefaultsValue(blob)}});
             self.deps_.log.log("sync: pushed version=" + std::to_string(version));
@@ -310,7 +310,7 @@ void CloudSync::runPull(bool force) {
           self.finish(SyncStatus::error);
           return;
         }
-        const Json answer = objectOrEmpty(response.body);
+        const Json answer = jsonObjectOrEmpty(response.body);
         const std::int64_t remoteVersion = integerMember(answer, "version").value_or(0);
         auto blobMember = answer.find("blob");
         if (remoteVersion == 0 || blobMember == answer.end() || !blobMember->is_string()) {

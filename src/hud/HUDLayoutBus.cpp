@@ -23,7 +23,7 @@ double number(const DistributedNotifications::UserInfo& info, const char* key) {
   return 0;
 }
 
-std::string whole(double v) { return std::to_string(static_cast<long long>(std::floor(v))); }
+std::string floored(double v) { return std::to_string(static_cast<long long>(std::floor(v))); }
 
 }  // namespace
 
@@ -69,8 +69,8 @@ void HUDLayoutBus::received(const DistributedNotifications::UserInfo& info) {
   heardFromPellior_ = true;
   pellior_ = state;
   log_.log(std::string("hudbus: pellior visible=") + (state.visible ? "true" : "false") +
-           " frame=" + whole(state.frame.width()) + "x" + whole(state.frame.height()) + "@(" +
-           whole(state.frame.minX()) + "," + whole(state.frame.minY()) + ")");
+           " frame=" + floored(state.frame.width()) + "x" + floored(state.frame.height()) + "@(" +
+           floored(state.frame.minX()) + "," + floored(state.frame.minY()) + ")");
   if (onPeerChange_) {
     onPeerChange_(state);
   }

@@ -19,7 +19,7 @@ namespace lumarin {
 namespace {
 
 // Frames come from other processes: a non-finite one is written as such, never cast.
-std::string whole(double v) {
+std::string wholePoints(double v) {
   return std::isfinite(v) ? std::to_string(static_cast<long long>(std::floor(v))) : "nan";
 }
 
@@ -92,7 +92,7 @@ void MirrorClickForwarder::forwardExternal(const ExternalStatusItem& item, bool 
   const std::string tile = item.id();
   deps_.debugLog.log("mirror: click " + item.appName + " right=" + flag(right) +
                      " visible=" + flag(visible) + " notch=" + flag(hidden) + " at=(" +
-                     whole(point.x) + "," + whole(point.y) + ")");
+                     wholePoints(point.x) + "," + wholePoints(point.y) + ")");
   auto act = [&](const char* action) {
     deps_.accessibility.setMessagingTimeout(*item.element, kPressTimeout);
     const AXError result = deps_.accessibility.performAction(*item.element, action);
@@ -150,8 +150,8 @@ void MirrorClickForwarder::forwardOwn(std::uint32_t windowNumber, bool right, un
     const auto screens = deps_.screens.screens();
     const double firstMaxY = screens.empty() ? 0 : screens.front().frame.maxY();
     const GlobalPoint point{frame.midX(), firstMaxY - frame.midY()};
-    deps_.debugLog.log("mirror: click " + tile + " right=true at=(" + whole(point.x) + "," +
-                       whole(point.y) + ")");
+    deps_.debugLog.log("mirror: click " + tile + " right=true at=(" + wholePoints(point.x) + "," +
+                       wholePoints(point.y) + ")");
     std::weak_ptr<MirrorClickForwarder> weak = weak_from_this();
     deps_.scheduler.globalQueue(QoS::userInitiated).post([weak, point, flags] {
       if (auto self = weak.lock()) {

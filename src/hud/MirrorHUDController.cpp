@@ -23,11 +23,11 @@ namespace lumarin {
 namespace {
 
 // Whole points, as the log shows them.
-std::string whole(double value) {
+std::string wholeOrZero(double value) {
   return std::isfinite(value) ? std::to_string(static_cast<long long>(value)) : "0";
 }
 
-std::string yesNo(bool value) { return value ? "true" : "false"; }
+std::string boolText(bool value) { return value ? "true" : "false"; }
 
 constexpr unsigned kGlobalMask =
     eventMask(EventType::leftMouseDown) | eventMask(EventType::rightMouseDown);
@@ -149,8 +149,9 @@ void MirrorHUDController::show(bool linkedToControlCenter,
   }
   const CocoaPoint mouse = deps_.screens.mouseLocation();
   deps_.debugLog.log("mirror: hud show tiles=" + std::to_string(tiles.size()) +
-                     " linkedCC=" + yesNo(linkedToControlCenter) + " frame=" + frameDescription() +
-                     " mouse=" + whole(mouse.x) + "," + whole(mouse.y) + " order(L→R)=" + order);
+                     " linkedCC=" + boolText(linkedToControlCenter) +
+                     " frame=" + frameDescription() + " mouse=" + wholeOrZero(mouse.x) + "," +
+                     wholeOrZero(mouse.y) + " order(L→R)=" + order);
   if (onVisibilityChanged_) {
     onVisibilityChanged_(true);
   }
@@ -267,11 +268,11 @@ void MirrorHUDController::layout() {
   }
   const std::size_t cols = n > 0 ? MirrorHUDLayout::columns(n) : 1;
   deps_.debugLog.log("mirror: hud layout tiles=" + std::to_string(n) +
-                     " cols=" + std::to_string(cols) + " frame=" + whole(frame.width()) + "x" +
-                     whole(frame.height()) + "@(" + whole(frame.minX()) + "," +
-                     whole(frame.minY()) + ") screen=" + whole(visible.minX()) + ".." +
-                     whole(visible.maxX()) +
-                     " avoid=" + (avoidRect_ ? whole(avoidRect_->minX()) : std::string("-")) +
+                     " cols=" + std::to_string(cols) + " frame=" + wholeOrZero(frame.width()) +
+                     "x" + wholeOrZero(frame.height()) + "@(" + wholeOrZero(frame.minX()) + "," +
+                     wholeOrZero(frame.minY()) + ") screen=" + wholeOrZero(visible.minX()) + ".." +
+                     wholeOrZero(visible.maxX()) +
+                     " avoid=" + (avoidRect_ ? wholeOrZero(avoidRect_->minX()) : std::string("-")) +
                      " peer=" + (peerFrame_ ? "yes" : "-"));
   if (isVisible()) {
     deps_.bus.post(true, frame);
@@ -431,12 +432,13 @@ std::string MirrorHUDController::frameDescription() const {
   std::string onScreen = "none";
   for (const auto& screen : deps_.screens.screens()) {
     if (screen.frame.intersects(frame)) {
-      onScreen = whole(screen.frame.width()) + "x" + whole(screen.frame.height());
+      onScreen = wholeOrZero(screen.frame.width()) + "x" + wholeOrZero(screen.frame.height());
       break;
     }
   }
-  return whole(frame.width()) + "x" + whole(frame.height()) + "@(" + whole(frame.minX()) + "," +
-         whole(frame.minY()) + ") visible=" + yesNo(isVisible()) + " onScreen=" + onScreen;
+  return wholeOrZero(frame.width()) + "x" + wholeOrZero(frame.height()) + "@(" +
+         wholeOrZero(frame.minX()) + "," + wholeOrZero(frame.minY()) +
+         ") visible=" + boolText(isVisible()) + " onScreen=" + onScreen;
 }
 
 void MirrorHUDController::scheduleVerify(bool retry) {
@@ -464,8 +466,9 @@ void MirrorHUDController::verifyActuallyOnScreen(bool retry) {
       front = *app.bundleIdentifier;
     }
   }
-  deps_.debugLog.log("mirror: hud verify FAIL occluded=" + yesNo(occluded) + " activeSpace=" +
-                     yesNo(activeSpace) + " wsOnscreen=" + yesNo(wsOnscreen) + " front=" + front +
+  deps_.debugLog.log("mirror: hud verify FAIL occluded=" + boolText(occluded) +
+                     " activeSpace=" + boolText(activeSpace) +
+                     " wsOnscreen=" + boolText(wsOnscreen) + " front=" + front +
                      " frame=" + frameDescription() + (retry ? " — reorder front" : ""));
   if (retry) {
     window.orderFront(false);

@@ -28,7 +28,7 @@ using glyph::trimmedToOpaque;
 
 namespace {
 
-constexpr const char* kControlCenter = "com.apple.controlcenter";
+constexpr const char* kControlCenterBundle = "com.apple.controlcenter";
 const std::set<std::string> kExcludedExtras = {"com.apple.menuextra.clock",
                                                "com.apple.menuextra.controlcenter"};
 
@@ -186,7 +186,7 @@ void MirrorModel::placeAndCapture(const std::shared_ptr<Run>& run) {
   if (run->trusted) {
     int ccPid = 0;
     for (const auto& app : deps_.workspace.runningApplications()) {
-      if (app.bundleIdentifier == kControlCenter) {
+      if (app.bundleIdentifier == kControlCenterBundle) {
         ccPid = app.pid;
         break;
       }

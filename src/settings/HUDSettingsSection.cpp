@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kButtonHeight = 28;
 
-QString text(const SettingsContext& context, const char* key) {
+QString localized(const SettingsContext& context, const char* key) {
   return QString::fromStdString(context.l10n.string(key));
 }
 
@@ -35,7 +35,7 @@ HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent
   outer->addWidget(card);
   card->rows()->setSpacing(14);
 
-  auto* follow = new ConsentSwitch(text(context, "menu.mirrorHUDFollowCC"),
+  auto* follow = new ConsentSwitch(localized(context, "menu.mirrorHUDFollowCC"),
                                    *context.settings.mirrorHUDFollowsControlCenter());
   QObject::connect(follow, &QAbstractButton::toggled, follow, [&context](bool on) {
     if (*context.settings.mirrorHUDFollowsControlCenter() != on) {
@@ -44,8 +44,8 @@ HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent
   });
   followSubscription_ = context.settings.mirrorHUDFollowsControlCenter().observe(
       [follow](bool on) { follow->setChecked(on); });
-  card->addRow(new SettingsRow(text(context, "menu.mirrorHUDFollowCC"),
-                               text(context, "hud.followCCSub"), follow));
+  card->addRow(new SettingsRow(localized(context, "menu.mirrorHUDFollowCC"),
+                               localized(context, "hud.followCCSub"), follow));
   card->addDivider();
 
   auto* keys = new QWidget();
@@ -53,32 +53,33 @@ HUDSettingsSection::HUDSettingsSection(SettingsContext& context, QWidget* parent
   keyLayout->setContentsMargins(0, 0, 0, 0);
   keyLayout->setSpacing(10);
   keyLayout->addWidget(new KeyCapLabel(QStringLiteral("⌃⌥⌘M"), keys));
-  auto* showNow = new SettingsPillButton(text(context, "hud.showNow"), false, [&context] {
+  auto* showNow = new SettingsPillButton(localized(context, "hud.showNow"), false, [&context] {
     if (context.toggleHUD) {
       context.toggleHUD("menu");
     }
   });
   showNow->setFixedHeight(kButtonHeight);
-  showNow->button()->setAccessibleName(text(context, "hud.showNow"));
+  showNow->button()->setAccessibleName(localized(context, "hud.showNow"));
   keyLayout->addWidget(showNow);
-  keys->setAccessibleName(text(context, "hud.hotkey"));
-  card->addRow(new SettingsRow(text(context, "hud.hotkey"), text(context, "hud.hotkeySub"), keys));
+  keys->setAccessibleName(localized(context, "hud.hotkey"));
+  card->addRow(
+      new SettingsRow(localized(context, "hud.hotkey"), localized(context, "hud.hotkeySub"), keys));
   if (context.screenCapture == nullptr) {
     return;
   }
 
   captureDivider_ = new RowDivider();
   card->addRow(captureDivider_);
-  auto* allow = new SettingsPillButton(text(context, "common.grant"), true, [&context] {
+  auto* allow = new SettingsPillButton(localized(context, "common.grant"), true, [&context] {
     if (context.requestScreenRecording) {
       context.requestScreenRecording();
     }
   });
   allow->setFixedHeight(kButtonHeight);
-  allow->button()->setAccessibleName(text(context, "onb.permCap") + ": " +
-                                     text(context, "common.grant"));
-  captureRow_ =
-      new SettingsRow(text(context, "onb.permCap"), text(context, "hud.captureNote"), allow);
+  allow->button()->setAccessibleName(localized(context, "onb.permCap") + ": " +
+                                     localized(context, "common.grant"));
+  captureRow_ = new SettingsRow(localized(context, "onb.permCap"),
+                                localized(context, "hud.captureNote"), allow);
   card->addRow(captureRow_);
   captureRow_->setVisible(!captureGranted_);
   captureDivider_->setVisible(!captureGranted_);

@@ -21,8 +21,8 @@ namespace lumarin {
 
 namespace {
 
-constexpr SettingsTab kTabs[] = {SettingsTab::general, SettingsTab::permissions, SettingsTab::apps,
-                                 SettingsTab::account, SettingsTab::about};
+constexpr SettingsTab kTabOrder[] = {SettingsTab::general, SettingsTab::permissions,
+                                     SettingsTab::apps, SettingsTab::account, SettingsTab::about};
 
 // Lets layouts, posted deletions and the first paint happen.
 void settle() {
@@ -221,7 +221,7 @@ bool SettingsWindowController::writeTabPictures(const std::filesystem::path& dir
   view_->useOverlayScrollers();
   window_->setFocus();
   bool ok = true;
-  for (SettingsTab tab : kTabs) {
+  for (SettingsTab tab : kTabOrder) {
     router_.select(tab);
     settle();
     const std::string name = "settings-" + std::string(settingsTabName(tab));

@@ -10,7 +10,7 @@
 namespace lumarin {
 namespace {
 
-constexpr const char* kBase = "https://sync.test/";
+constexpr const char* kSyncBase = "https://sync.test/";
 const Uuid kAppId = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
 
 std::string remoteBlob(
@@ -54,7 +54,7 @@ class CloudSyncTest : public ::testing::Test {
 
   ManualScheduler scheduler_;
   SimHttpClient http_;
-  test::CloudMac mac_{scheduler_, http_, kBase};
+  test::CloudMac mac_{scheduler_, http_, kSyncBase};
 };
 
 TEST_F(CloudSyncTest, ABurstOfChangesIsOnePutTwoSecondsAfterTheLast) {
@@ -68,7 +68,7 @@ TEST_F(CloudSyncTest, ABurstOfChangesIsOnePutTwoSecondsAfterTheLast) {
   scheduler_.advanceBy(seconds(0.1));
   auto sent = puts();
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].url, std::string(kBase) + "api/sync/lumarin");
+  EXPECT_EQ(sent[0].url, std::string(kSyncBase) + "api/sync/lumarin");
   EXPECT_EQ(sent[0].timeout, seconds(60));
   EXPECT_EQ(sent[0].headers,
             (std::vector<std::pair<std::string, std::string>>{{"Content-Type", "application/json"},

@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // A notched 14-inch laptop; Busy's 14 items push the leftmost ones under the notch.
-constexpr const char* kScenario = R"({
+constexpr const char* kClickScenario = R"({
   "apps": [
     {"bundleID": "com.example.slow", "name": "Slow", "running": true, "accessory": true,
      "menuExtras": [{"title": "S", "width": 30}]},
@@ -28,7 +28,7 @@ constexpr const char* kScenario = R"({
 class MirrorClickForwarderTest : public test::MirrorFixture {
  protected:
   void SetUp() override {
-    load(kScenario);
+    load(kClickScenario);
     refresh();
   }
 

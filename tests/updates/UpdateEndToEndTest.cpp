@@ -91,12 +91,14 @@ class RecordingDriver final : public UpdateUserDriver {
   UpdateOffer offer;
 };
 
-std::string program(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
+std::string programScript(const std::string& version) {
+  return "#!/bin/sh\necho " + version + "\n";
+}
 
 std::string installationArchive(const std::string& build, const std::string& version) {
   return test::makeArchive(
       {{".lumarin-installation", UpdateInstaller::markerText(BuildVersion{build, version})},
-       {"Contents/MacOS/Lumarin", program(version), ArchiveEntry::Kind::file, 0755},
+       {"Contents/MacOS/Lumarin", programScript(version), ArchiveEntry::Kind::file, 0755},
        {"Contents/Resources/version.txt", version}});
 }
 
@@ -112,7 +114,7 @@ class UpdateEndToEndTest : public ::testing::Test {
     bundle_.info["CFBundleVersion"] = "41";
     fs::create_directories(bundle_.path / "Contents" / "MacOS");
     test::writeFile(bundle_.path / ".lumarin-installation", "");
-    test::writeFile(bundle_.path / "Contents" / "MacOS" / "Lumarin", program("1.9"));
+    test::writeFile(bundle_.path / "Contents" / "MacOS" / "Lumarin", programScript("1.9"));
     defaults_.set(UpdaterController::kAutomaticChecksKey, false);
     updater_ = UpdaterController::create(UpdaterController::Dependencies{
         scheduler_, http_, defaults_, bundle_, driver_,
@@ -178,7 +180,7 @@ TEST_F(UpdateEndToEndTest, ANewerSignedBuildIsOfferedDownloadedVerifiedAndInstal
   scheduler_.runUntilIdle();
   EXPECT_EQ(driver_.calls.back(), "dismiss");
   EXPECT_EQ(http_.urls.back(), service_.baseURL() + "updates/archives/43/lumarin-1.10.1.tar.gz");
-  EXPECT_EQ(installedProgram(), program("1.10.1"));
+  EXPECT_EQ(installedProgram(), programScript("1.10.1"));
   EXPECT_EQ(test::readFile(bundle_.path / "Contents" / "Resources" / "version.txt"), "1.10.1");
   ASSERT_EQ(relaunched_.size(), 1U);
   EXPECT_EQ(relaunched_[0], bundle_.path / "Contents" / "MacOS" / "Lumarin");
@@ -197,7 +199,7 @@ TEST_F(UpdateEndToEndTest, ATamperedDownloadIsRefusedAndTheInstallationIsUnchang
   driver_.reply(UpdateChoice::install);
   scheduler_.runUntilIdle();
   EXPECT_EQ(driver_.calls.back(), "error upd.error.signature");
-  EXPECT_EQ(installedProgram(), program("1.9"));
+  EXPECT_EQ(installedProgram(), programScript("1.9"));
   EXPECT_TRUE(relaunched_.empty());
   std::vector<std::string> beside;
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
@@ -220,7 +222,7 @@ TEST_F(UpdateEndToEndTest, AnOldSignedBuildRelabelledAsNewerIsRefused) {
   driver_.reply(UpdateChoice::install);
   scheduler_.runUntilIdle();
   EXPECT_EQ(driver_.calls.back(), "error upd.error.signature");
-  EXPECT_EQ(installedProgram(), program("1.9"));
+  EXPECT_EQ(installedProgram(), programScript("1.9"));
   EXPECT_TRUE(relaunched_.empty());
 }
 
@@ -233,7 +235,7 @@ TEST_F(UpdateEndToEndTest, OlderAndEqualVersionsAreUpToDate) {
   scheduler_.runUntilIdle();
   EXPECT_EQ(driver_.calls,
             (std::vector<std::string>{"checking", "upToDate 1.9", "checking", "upToDate 1.9"}));
-  EXPECT_EQ(installedProgram(), program("1.9"));
+  EXPECT_EQ(installedProgram(), programScript("1.9"));
   EXPECT_TRUE(relaunched_.empty());
 }
 

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 constexpr const char* kFeedURL = "https://updates.kestova.example/updates/feed.xml";
 
 // Every call, in order, as one line each; answers are given by the test.
-class RecordingDriver final : public UpdateUserDriver {
+class RecordingUserDriver final : public UpdateUserDriver {
  public:
   void showChecking(std::function<void()> cancelCheck) override {
     calls.push_back("checking");
@@ -48,15 +48,15 @@ class RecordingDriver final : public UpdateUserDriver {
   UpdateOffer offer;
 };
 
-std::string program(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
+std::string programText(const std::string& version) { return "#!/bin/sh\necho " + version + "\n"; }
 
 std::string archiveOf(const std::string& build, const std::string& version) {
   using test::ArchiveEntry;
   // The simulated bundle keeps its executable where a Mac bundle does.
   return test::makeArchive(
       {{".lumarin-installation", UpdateInstaller::markerText(BuildVersion{build, version})},
-       {"lumarin", program(version), ArchiveEntry::Kind::file, 0755},
-       {"Contents/MacOS/Lumarin", program(version), ArchiveEntry::Kind::file, 0755}});
+       {"lumarin", programText(version), ArchiveEntry::Kind::file, 0755},
+       {"Contents/MacOS/Lumarin", programText(version), ArchiveEntry::Kind::file, 0755}});
 }
 
 std::string feedItem(const std::string& build, const std::string& shortVersion,
@@ -120,7 +120,7 @@ class UpdaterControllerTest : public ::testing::Test {
   SimHttpClient http_;
   SimUserDefaults defaults_;
   SimBundle bundle_;
-  RecordingDriver driver_;
+  RecordingUserDriver driver_;
   std::vector<fs::path> relaunched_;
   std::vector<std::string> log_;
 };
@@ -302,7 +302,7 @@ TEST_F(UpdaterControllerTest, InstallDownloadsVerifiesInstallsAndRelaunches) {
                                                      "downloading", "verifying", "dismiss"}));
   ASSERT_EQ(relaunched_.size(), 1U);
   EXPECT_EQ(relaunched_[0], bundle_.path / "Contents" / "MacOS" / "Lumarin");
-  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), program("1.10"));
+  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), programText("1.10"));
 }
 
 TEST_F(UpdaterControllerTest, ABackgroundCheckOffersTheUpdateToo) {
@@ -316,7 +316,7 @@ class RefusedDownloadTest : public UpdaterControllerTest,
                             public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(RefusedDownloadTest, IsRefusedWithAClearMessageAndNothingChanges) {
-  test::writeFile(bundle_.path / "lumarin", program("1.9"));
+  test::writeFile(bundle_.path / "lumarin", programText("1.9"));
   const auto archive = archiveOf("42", "1.10");
   const std::string which = GetParam();
   std::string expected;
@@ -367,7 +367,7 @@ TEST_P(RefusedDownloadTest, IsRefusedWithAClearMessageAndNothingChanges) {
   EXPECT_EQ(driver_.calls.back(), expected);
   EXPECT_FALSE(updater->sessionInProgress());
   EXPECT_TRUE(relaunched_.empty());
-  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), program("1.9"));
+  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), programText("1.9"));
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path())) {
     ++entries;
@@ -381,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Downloads, RefusedDownloadTest,
                                            "signedButBroken", "relabelledOldBuild"));
 
 TEST_F(UpdaterControllerTest, ARelabelledOldBuildIsRefusedWithAClearLogLine) {
-  test::writeFile(bundle_.path / "lumarin", program("1.9"));
+  test::writeFile(bundle_.path / "lumarin", programText("1.9"));
   const auto old = archiveOf("40", "1.8");
   scriptFeed(feed(feedItem("99", "9.9", key_.sign(old), old.size())));
   http_.script("GET", "/l.tar.gz", HttpResponse{200, old});
@@ -396,7 +396,7 @@ TEST_F(UpdaterControllerTest, ARelabelledOldBuildIsRefusedWithAClearLogLine) {
             "updates: failed (upd.error.signature): refused: the update offered as 9.9 (99) "
             "holds 1.8 (40) (relabelled)");
   EXPECT_TRUE(relaunched_.empty());
-  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), program("1.9"));
+  EXPECT_EQ(test::readFile(bundle_.path / "lumarin"), programText("1.9"));
 }
 
 TEST_F(UpdaterControllerTest, AnAnswerAfterTheControllerIsGoneDoesNothing) {

@@ -21,8 +21,8 @@ namespace lumarin {
 namespace {
 
 constexpr int kRootId = 0;
-constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char* kIntrospection = R"xml(  <interface name="com.canonical.dbusmenu">
+constexpr const char* kDBusProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kMenuIntrospection = R"xml(  <interface name="com.canonical.dbusmenu">
     <property name="Version" type="u" access="read"/>
     <property name="TextDirection" type="s" access="read"/>
     <property name="Status" type="s" access="read"/>
@@ -245,13 +245,13 @@ class DBusMenuExporter::Impl final : public QDBusVirtualObject {
   }
 
   QString introspect(const QString& /*path*/) const override {
-    return QString::fromLatin1(kIntrospection);
+    return QString::fromLatin1(kMenuIntrospection);
   }
 
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
     const QString interface = message.interface();
     const QString member = message.member();
-    if (interface == QLatin1String(kPropertiesInterface)) {
+    if (interface == QLatin1String(kDBusProperties)) {
       return handleProperties(message, connection);
     }
     if (!interface.isEmpty() && interface != QLatin1String(kInterface)) {

@@ -33,7 +33,7 @@ constexpr const char* kItemPath = "/StatusNotifierItem";
 constexpr const char* kMenuPath = "/MenuBar";
 constexpr int kRegisterTimeoutMs = 5000;
 
-constexpr const char* kIntrospection = R"xml(  <interface name="org.kde.StatusNotifierItem">
+constexpr const char* kItemIntrospection = R"xml(  <interface name="org.kde.StatusNotifierItem">
     <property name="Category" type="s" access="read"/>
     <property name="Id" type="s" access="read"/>
     <property name="Title" type="s" access="read"/>
@@ -323,7 +323,7 @@ class SniStatusBar::Item final : public StatusItem,
    public:
     explicit Object(Item& item) : item_(item) {}
     QString introspect(const QString& /*path*/) const override {
-      return QString::fromLatin1(kIntrospection);
+      return QString::fromLatin1(kItemIntrospection);
     }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
       return item_.handle(message, connection);
