@@ -16,20 +16,21 @@
 #include "platform/desktop/DBusMenuExporter.h"
 #include "platform/desktop/DBusTypes.h"
 #include "platform/desktop/DesktopEvents.h"
+#include "platform/desktop/SniNames.h"
 #include "platform/desktop/TrayPixmap.h"
 
 namespace lumarin {
 
 namespace {
 
-constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
-constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
-constexpr const char* kWatcherInterface = "org.kde.StatusNotifierWatcher";
-constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
+using sni::kItemInterface;
+using sni::kItemPath;
+using sni::kPropertiesInterface;
+using sni::kWatcherInterface;
+using sni::kWatcherPath;
+using sni::kWatcherService;
 // Some hosts address the item by the protocol's later, vendor-neutral interface name.
 constexpr const char* kItemInterfaceAlias = "org.freedesktop.StatusNotifierItem";
-constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char* kItemPath = "/StatusNotifierItem";
 constexpr const char* kMenuPath = "/MenuBar";
 constexpr int kRegisterTimeoutMs = 5000;
 

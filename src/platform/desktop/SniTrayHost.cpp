@@ -19,6 +19,7 @@
 #include "platform/SystemLog.h"
 #include "platform/desktop/DBusMenuLayout.h"
 #include "platform/desktop/DBusTypes.h"
+#include "platform/desktop/SniNames.h"
 #include "platform/desktop/TrayImages.h"
 #include "platform/host/DBusSignalSink.h"
 
@@ -26,13 +27,13 @@ namespace lumarin {
 
 namespace {
 
-constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
-constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
-constexpr const char* kWatcherInterface = "org.kde.StatusNotifierWatcher";
-constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
-constexpr const char* kItemPath = "/StatusNotifierItem";
-constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
-constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
+using sni::kItemInterface;
+using sni::kItemPath;
+using sni::kMenuInterface;
+using sni::kWatcherInterface;
+using sni::kWatcherPath;
+using sni::kWatcherService;
+constexpr const char* kProperties = sni::kPropertiesInterface;
 constexpr const char* kBusService = "org.freedesktop.DBus";
 constexpr const char* kBusPath = "/org/freedesktop/DBus";
 constexpr std::size_t kMaxText = 1024;
