@@ -235,9 +235,13 @@ void AppDelegate::registerHotKeys() {
   hotKey_->setOnTrigger(
       weakBind(shared_from_this(), [](AppDelegate& self) { self.showSettings(std::nullopt); }));
   hotKey_->registerHotKey(GlobalHotKey::kCommaKey, GlobalHotKey::kControlOptionCommand);
-  hotKey_->registerHotKey(
-      2, GlobalHotKey::kMKey, GlobalHotKey::kControlOptionCommand,
-      weakBind(shared_from_this(), [](AppDelegate& self) { self.toggleHUD("hotkey"); }));
+  // The HUD's shortcut only where there is a HUD: a grab for nothing would take the
+  // combination from other apps.
+  if (services_.offersHUD) {
+    hotKey_->registerHotKey(
+        2, GlobalHotKey::kMKey, GlobalHotKey::kControlOptionCommand,
+        weakBind(shared_from_this(), [](AppDelegate& self) { self.toggleHUD("hotkey"); }));
+  }
 }
 
 void AppDelegate::toggleHUD(const std::string& trigger) {

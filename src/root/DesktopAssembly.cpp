@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "app/AppDelegate.h"
@@ -26,6 +27,7 @@
 #include "model/AppSettings.h"
 #include "platform/AppShell.h"
 #include "platform/Bundle.h"
+#include "platform/HotKeys.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
 #include "platform/RunLoop.h"
@@ -36,6 +38,7 @@
 #include "platform/desktop/QtPanels.h"
 #include "platform/desktop/QtScreens.h"
 #include "platform/desktop/SniStatusBar.h"
+#include "platform/desktop/X11HotKeys.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "root/DiagnosticsAssembly.h"
@@ -139,6 +142,57 @@ class RecordingWorkspace final : public Workspace {
   std::vector<std::string> openedURLs_;
 };
 
+// The system-wide shortcuts the program registered and the presses that reached it, for the
+// run's report. Forwards every call to the display's shortcuts.
+class RecordingHotKeys final : public HotKeys {
+ public:
+  RecordingHotKeys(HotKeys& inner, const Clock& clock)
+      : inner_(inner), clock_(clock), start_(clock.monotonicNow()) {}
+
+  int registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers, HotKeyID identity,
+                     Handle& handle) override {
+    const int status = inner_.registerHotKey(keyCode, modifiers, identity, handle);
+    registrations_.push_back(json::OrderedJson{{"at", now()},
+                                               {"id", identity.id},
+                                               {"keyCode", keyCode},
+                                               {"modifiers", modifiers},
+                                               {"status", status},
+                                               {"active", status == 0}});
+    if (status == 0) {
+      rows_[handle] = registrations_.size() - 1;
+    }
+    return status;
+  }
+  void unregisterHotKey(Handle handle) override {
+    if (auto row = rows_.find(handle); row != rows_.end()) {
+      registrations_[row->second]["active"] = false;
+      rows_.erase(row);
+    }
+    inner_.unregisterHotKey(handle);
+  }
+  void installHandler(std::function<int(std::optional<HotKeyID>)> handler) override {
+    inner_.installHandler([this, handler = std::move(handler)](std::optional<HotKeyID> id) {
+      presses_.push_back(json::OrderedJson{
+          {"at", now()}, {"reached", id ? std::to_string(id->id) : std::string("none")}});
+      return handler ? handler(id) : 0;
+    });
+  }
+
+  json::OrderedJson toJson() const {
+    return {{"registrations", registrations_}, {"presses", presses_}};
+  }
+
+ private:
+  double now() const { return rounded(toSeconds(clock_.monotonicNow() - start_)); }
+
+  HotKeys& inner_;
+  const Clock& clock_;
+  Duration start_;
+  json::OrderedJson registrations_ = json::OrderedJson::array();
+  json::OrderedJson presses_ = json::OrderedJson::array();
+  std::map<Handle, std::size_t> rows_;
+};
+
 // A menu value as the report lists its entries: titles ("-" for separators), with the marks
 // and submenus they carry.
 json::OrderedJson entriesJson(const Menu& menu) {
@@ -176,7 +230,8 @@ std::string applicationsDirectory() {
 }
 
 Platform desktopPlatform(const Platform& host, Workspace* workspace, StatusBar* statusBar,
-                         Events* events, Screens* screens, Panels* panels, AppShell* appShell) {
+                         Events* events, Screens* screens, Panels* panels, AppShell* appShell,
+                         HotKeys* hotKeys) {
   Platform p = host;
   p.workspace = workspace;
   p.statusBar = statusBar;
@@ -188,7 +243,7 @@ Platform desktopPlatform(const Platform& host, Workspace* workspace, StatusBar* 
   p.accessibility = nullptr;
   p.windowServer = nullptr;
   p.screenCapture = nullptr;
-  p.hotKeys = nullptr;
+  p.hotKeys = hotKeys;
   p.notifications = nullptr;
   p.windows = nullptr;
   return p;
@@ -198,8 +253,10 @@ Platform desktopPlatform(const Platform& host, Workspace* workspace, StatusBar* 
 
 struct DesktopAssembly::Parts {
   Parts(PlatformAssembly& host, const Options& options)
-      : p(desktopPlatform(host.platform(), &workspace, &statusBar, &events, &screens, &panels,
-                          &appShell)),
+      : x11HotKeys(*host.platform().scheduler),
+        hotKeys(x11HotKeys, *host.platform().clock),
+        p(desktopPlatform(host.platform(), &workspace, &statusBar, &events, &screens, &panels,
+                          &appShell, x11HotKeys.isConnected() ? &hotKeys : nullptr)),
         log(host.debugLog()),
         statusBar(*p.scheduler, events, *p.systemLog),
         desktopWorkspace(),
@@ -376,8 +433,7 @@ struct DesktopAssembly::Parts {
     out["badges"] = json::parse(badgeHistory.toJson()).valueOr(json::Json::object());
     out["activations"] = workspace.activationsJson();
     out["statusItems"] = statusItemsJson();
-    out["hotKeys"] = {{"registrations", json::OrderedJson::array()},
-                      {"presses", json::OrderedJson::array()}};
+    out["hotKeys"] = hotKeys.toJson();
     out["menus"] = shownMenus;
     out["diagnostics"] = json::parse(diagnostics.historyJson()).valueOr(json::Json::object());
     out["windows"] = json::parse(windows.historyJson()).valueOr(json::Json::array());
@@ -411,6 +467,9 @@ struct DesktopAssembly::Parts {
     return success();
   }
 
+  // Before the platform that points at them: the display's shortcuts, when it is an X11 one.
+  X11HotKeys x11HotKeys;
+  RecordingHotKeys hotKeys;
   Platform p;
   const DebugLog& log;
   DesktopEvents events;

@@ -20,6 +20,9 @@
 #include "base/Json.h"
 #include "model/MonitoredApp.h"
 #include "platform/desktop/DBusTypes.h"
+#include "platform/desktop/X11HotKeys.h"
+#include "platform/host/HostClock.h"
+#include "platform/host/HostScheduler.h"
 #include "support/TempDir.h"
 
 namespace lumarin {
@@ -221,6 +224,8 @@ class DesktopRunTest : public ::testing::Test {
   }
 
   test::TrayDesktop desktop_;
+  HostClock clock_;
+  HostScheduler scheduler_{clock_};
   test::TempDir home_;
   QProcess sender_;
   std::string senderOutput_;
@@ -277,11 +282,47 @@ TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
     return titles.contains(QString::fromUtf8("Chat — 3")) &&
            titles.contains(QString::fromUtf8("Mail — 12"));
   })) << trayTitles().toStdString();
+  // The settings' shortcut, pressed on the keyboard, opens the settings.
+  QProcess xdotool;
+  xdotool.setProcessEnvironment(environment());
+  xdotool.start("xdotool", {"key", "ctrl+alt+super+comma"});
+  ASSERT_TRUE(xdotool.waitForFinished(10000));
+  // Quit once its window is up (the program shows no other window of its own).
+  QProcess search;
+  search.setProcessEnvironment(environment());
+  search.start("xdotool", {"search", "--sync", "--onlyvisible", "--classname", "lumarin"});
+  ASSERT_TRUE(search.waitForFinished(30000));
   lumarin.terminate();
   ASSERT_TRUE(lumarin.waitForFinished(30000));
   EXPECT_EQ(lumarin.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
-  expectDesktopReport(report("ended.json"));
+  const auto ended = report("ended.json");
+  expectDesktopReport(ended);
+  const auto& registrations = ended["hotKeys"]["registrations"];
+  ASSERT_EQ(registrations.size(), 1u) << ended["hotKeys"].dump();  // no HUD: no HUD shortcut
+  EXPECT_EQ(registrations[0]["keyCode"], 43);
+  EXPECT_EQ(registrations[0]["status"], 0);
+  const auto& presses = ended["hotKeys"]["presses"];
+  ASSERT_EQ(presses.size(), 1u) << ended["hotKeys"].dump();
+  EXPECT_EQ(presses[0]["reached"], "1");
+  EXPECT_EQ(ended["windows"][0].value("window", std::string()), "settings")
+      << ended["windows"].dump();
+}
+
+TEST_F(DesktopRunTest, AShortcutAnotherClientHoldsIsReportedTaken) {
+  X11HotKeys other(scheduler_, desktop_.display().toStdString());
+  HotKeys::Handle held = 0;
+  ASSERT_EQ(other.registerHotKey(43, 0x1000 | 0x800 | 0x100, HotKeyID{1, 1}, held), 0);
+  QProcess lumarin;
+  lumarin.setProcessEnvironment(environment());
+  lumarin.start(LUMARIN_EXECUTABLE, {"--desktop", "--run-for", "2", "--report",
+                                     QString::fromStdString((home_ / "taken.json").string())});
+  ASSERT_TRUE(lumarin.waitForFinished(60000));
+  EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
+  const auto taken = report("taken.json");
+  ASSERT_EQ(taken["hotKeys"]["registrations"].size(), 1u) << taken.dump();
+  EXPECT_EQ(taken["hotKeys"]["registrations"][0]["status"], HotKeys::kHotKeyExistsErr);
+  EXPECT_EQ(taken["hotKeys"]["registrations"][0]["active"], false);
 }
 
 // The entry titled `label` anywhere in a dbusmenu layout, or -1.
