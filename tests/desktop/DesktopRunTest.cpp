@@ -147,14 +147,7 @@ class DesktopRunTest : public ::testing::Test {
     const QString path = !objectPath.isEmpty() ? objectPath
                          : slash < 0           ? QStringLiteral("/StatusNotifierItem")
                                                : entry.mid(slash);
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
-    get << QString(interface) << QString(name);
-    const QDBusMessage reply = desktop_.client().call(get, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      return {};
-    }
-    return reply.arguments()[0].value<QDBusVariant>().variant();
+    return desktop_.property(service, path, interface, name);
   }
 
   // The titles of the registered tray items.

@@ -190,15 +190,21 @@ QString TrayDesktop::watcherOwner() {
   return owner.isValid() ? owner.value() : QString();
 }
 
-QStringList TrayDesktop::registeredItems() {
-  QDBusMessage get = QDBusMessage::createMethodCall(kWatcher, "/StatusNotifierWatcher",
-                                                    "org.freedesktop.DBus.Properties", "Get");
-  get << QString(kWatcher) << QString("RegisteredStatusNotifierItems");
+QVariant TrayDesktop::property(const QString& service, const QString& path,
+                               const QString& interface, const QString& name) {
+  QDBusMessage get =
+      QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+  get << interface << name;
   const QDBusMessage reply = client_->call(get, QDBus::Block, 5000);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
     return {};
   }
-  return reply.arguments()[0].value<QDBusVariant>().variant().toStringList();
+  return reply.arguments()[0].value<QDBusVariant>().variant();
+}
+
+QStringList TrayDesktop::registeredItems() {
+  return property(kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisteredStatusNotifierItems")
+      .toStringList();
 }
 
 bool TrayDesktop::isRegistered(const std::string& service) {

@@ -44,6 +44,10 @@ class TrayDesktop {
   const QString& display() const { return display_; }
   QDBusConnection& client() { return *client_; }
 
+  // A property of an object on the bus, read by the tests' client and waited for; an invalid
+  // value when it cannot be read.
+  QVariant property(const QString& service, const QString& path, const QString& interface,
+                    const QString& name);
   // The watcher's `RegisteredStatusNotifierItems`; empty without a watcher.
   QStringList registeredItems();
   bool isRegistered(const std::string& service);
