@@ -14,14 +14,14 @@ namespace {
 using namespace lumarin;
 
 // Sixty tiles of apps with item titles and identifiers, as a crowded menu bar has them.
-std::unique_ptr<MirrorHUDSearch> crowdedSearch(std::map<std::string, MirrorModel::Target>& targets,
-                                               std::vector<MirrorModel::Tile>& tiles) {
+std::unique_ptr<MirrorHUDSearch> crowdedSearch(std::map<std::string, HUDTiles::Target>& targets,
+                                               std::vector<HUDTiles::Tile>& tiles) {
   const std::vector<std::string> apps = {
       "Gauge Meters",  "Weather Now", "Clipboard Keeper", "Battery Health",  "Night Shift Pro",
       "Music Control", "Cloud Drive", "VPN Tunnel",       "Calendar Glance", "Timer Tools"};
   const std::vector<std::string> items = {"Memory", "CPU", "Network", "Disk", "Sensors", "Fans"};
   for (std::size_t i = 0; i < 60; ++i) {
-    MirrorModel::Tile tile;
+    HUDTiles::Tile tile;
     tile.id = std::to_string(1000 + i) + "#0";
     tile.title = apps[i % apps.size()];
     ExternalStatusItem item;
@@ -40,8 +40,8 @@ std::unique_ptr<MirrorHUDSearch> crowdedSearch(std::map<std::string, MirrorModel
 // One key press: the filter grows by a letter (or shrinks), every tile is matched again, and
 // six hundred menu entries (ten per tile) are matched as well.
 void BM_HUDFilterKeyPress(benchmark::State& state) {
-  std::map<std::string, MirrorModel::Target> targets;
-  std::vector<MirrorModel::Tile> tiles;
+  std::map<std::string, HUDTiles::Target> targets;
+  std::vector<HUDTiles::Tile> tiles;
   auto search = crowdedSearch(targets, tiles);
   const MirrorFilter filter("en");
   std::vector<MirrorFilter::Prepared> entries;
@@ -79,8 +79,8 @@ long residentKiB() {
 
 // Ten thousand edits after a warm-up: the resident size must not grow with them.
 void BM_HUDFilterTenThousandEdits(benchmark::State& state) {
-  std::map<std::string, MirrorModel::Target> targets;
-  std::vector<MirrorModel::Tile> tiles;
+  std::map<std::string, HUDTiles::Target> targets;
+  std::vector<HUDTiles::Tile> tiles;
   auto search = crowdedSearch(targets, tiles);
   const auto edits = [&](int count) {
     for (int i = 0; i < count; ++i) {

@@ -143,8 +143,8 @@ struct HUDDesktop : Desktop {
   MirrorHUDWindow* window = nullptr;
   std::shared_ptr<MirrorHUDController> hud =
       std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
-          model, mac.windows, mac.events, mac.screens, scheduler, skyLight, mac.workspace, *bus,
-          *forwarder, permissions, log,
+          model, &mac.windows, mac.events, mac.screens, scheduler, &skyLight, mac.workspace,
+          bus.get(), *forwarder, &permissions, log,
           [this](MirrorHUDController::SurfaceHandlers handlers) {
             auto made = std::make_unique<MirrorHUDWindow>(model, l10n, std::move(handlers),
                                                           [] { return 1964.0; });
@@ -155,7 +155,7 @@ struct HUDDesktop : Desktop {
   Observable<bool> follows{false};
   std::shared_ptr<MirrorController> controller =
       std::make_shared<MirrorController>(MirrorController::Dependencies{
-          model, hud, watcher, *bus, scheduler, mac.screens, mac.screenCapture, log, {}});
+          model, hud, watcher, bus.get(), scheduler, mac.screens, &mac.screenCapture, log, {}});
 };
 
 // The hot key with tiles at hand: from the key's handler to the panel ordered in and painted

@@ -55,9 +55,9 @@ struct AppServices {
   // Opens the settings window, on a tab or on the one shown last.
   std::function<void(std::optional<SettingsTab>)> showSettings = nullptr;
 
-  // What the platform offers beyond the badges (the desktop has no HUD yet and no Control
-  // Center), where "Other App…" browses, and how a single click on an app's item opens the
-  // app's own item where the menu bar scan cannot (null: the scan does it).
+  // What the platform offers beyond the badges (a desktop has no Control Center), where
+  // "Other App…" browses, and how a single click on an app's item opens the app's own item
+  // where the menu bar scan cannot (null: the scan does it).
   bool offersHUD = true;
   bool offersControlCenter = true;
   std::string applicationsDirectory = "/Applications";

@@ -65,7 +65,12 @@ void MirrorClickForwarder::forward(const MirrorModel::Target& target, bool right
     forwardOwn(own->windowNumber, right, flags);
     return;
   }
-  const ExternalStatusItem item = std::get<ExternalStatusItem>(target);
+  const auto* external = std::get_if<ExternalStatusItem>(&target);
+  if (external == nullptr) {
+    report("", false, "none", "", false);  // no menu bar item of the Mac's
+    return;
+  }
+  const ExternalStatusItem item = *external;
   std::weak_ptr<MirrorClickForwarder> weak = weak_from_this();
   deps_.scheduler.globalQueue(QoS::userInitiated).post([weak, item, right, flags] {
     if (auto self = weak.lock()) {

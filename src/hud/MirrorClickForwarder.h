@@ -23,20 +23,12 @@ class WindowServer;
 // element ("ax"), a synthesised click at its place on screen ("skylight"), or nothing
 // ("none"). `forward` is called on the main queue and returns at once; for items of other
 // processes the delivery runs on the user-initiated global queue.
-class MirrorClickForwarder : public std::enable_shared_from_this<MirrorClickForwarder> {
+class MirrorClickForwarder final : public HUDClickSink,
+                                   public std::enable_shared_from_this<MirrorClickForwarder> {
  public:
   static constexpr double kPressTimeout = 0.3;
   static constexpr double kButtonHold = 0.030;
   static constexpr double kCursorReturn = 0.010;
-
-  // Every attempt: the "mirror.click" properties plus the tile it came from.
-  struct Report {
-    std::string tile;
-    bool ok = false;
-    std::string path;  // "ax", "skylight", "none"
-    std::string targetApp;
-    bool notchHidden = false;
-  };
 
   struct Dependencies {
     Accessibility& accessibility;
@@ -54,7 +46,8 @@ class MirrorClickForwarder : public std::enable_shared_from_this<MirrorClickForw
   MirrorClickForwarder(const MirrorClickForwarder&) = delete;
   MirrorClickForwarder& operator=(const MirrorClickForwarder&) = delete;
 
-  void forward(const MirrorModel::Target& target, bool right, unsigned modifiers);
+  // Paths: "ax", "skylight", "none".
+  void forward(const MirrorModel::Target& target, bool right, unsigned modifiers) override;
 
   // The per-app status items, reached for clicks on their tiles; may be unset.
   void setAppItems(std::weak_ptr<AppStatusItemsController> controller) {

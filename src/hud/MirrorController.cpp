@@ -6,8 +6,8 @@
 #include "diagnostics/DebugLog.h"
 #include "hud/ControlCenterWatcher.h"
 #include "hud/HUDLayoutBus.h"
+#include "hud/HUDTiles.h"
 #include "hud/MirrorHUDController.h"
-#include "hud/MirrorModel.h"
 #include "platform/ScreenCapture.h"
 #include "platform/Screens.h"
 #include "platform/Windows.h"
@@ -33,17 +33,23 @@ void MirrorController::start(const Observable<bool>& followsControlCenter) {
       self.deps_.hud->layout();
     }
   }));
-  deps_.ccWatcher->setOnChange(weakBind(
-      weak_from_this(), [](MirrorController& self, bool open, std::optional<GlobalRect> rect) {
-        self.controlCenterChanged(open, rect);
-      }));
-  deps_.bus.start();
-  deps_.bus.setOnPeerChange(
-      weakBind(weak_from_this(),
-               [](MirrorController& self, const HUDLayoutBus::PeerState&) { self.peerChanged(); }));
-  cancellables_.push_back(followsControlCenter.bind(weakBind(
-      weak_from_this(),
-      [](MirrorController& self, bool follows) { self.followsControlCenterChanged(follows); })));
+  if (deps_.ccWatcher) {
+    deps_.ccWatcher->setOnChange(weakBind(
+        weak_from_this(), [](MirrorController& self, bool open, std::optional<GlobalRect> rect) {
+          self.controlCenterChanged(open, rect);
+        }));
+  }
+  if (deps_.bus != nullptr) {
+    deps_.bus->start();
+    deps_.bus->setOnPeerChange(weakBind(
+        weak_from_this(),
+        [](MirrorController& self, const HUDLayoutBus::PeerState&) { self.peerChanged(); }));
+  }
+  if (deps_.ccWatcher) {
+    cancellables_.push_back(followsControlCenter.bind(weakBind(
+        weak_from_this(),
+        [](MirrorController& self, bool follows) { self.followsControlCenterChanged(follows); })));
+  }
   // Screens change on whichever thread the system uses; the refresh is asked on the main queue.
   std::weak_ptr<MirrorController> weak = weak_from_this();
   Queue& main = deps_.scheduler.mainQueue();
@@ -108,7 +114,7 @@ void MirrorController::showHUD(bool linked, const std::optional<CocoaRect>& avoi
                             self.deps_.scheduler.clock().monotonicNow() - startedAt)
                             .count();
         const std::size_t tiles = self.deps_.model->tiles()->size();
-        if (!linked || self.deps_.ccWatcher->isOpen()) {
+        if (!linked || (self.deps_.ccWatcher && self.deps_.ccWatcher->isOpen())) {
           self.deps_.debugLog.log("hud: refresh done in " + std::to_string(ms) +
                                   "ms → show (tiles=" + std::to_string(tiles) + ")");
           self.showTrigger_ = trigger;
@@ -137,7 +143,8 @@ void MirrorController::reportHUDOpen(const std::string& trigger, Duration starte
                                {"items", static_cast<std::int64_t>(deps_.model->tiles()->size())},
                                {"notchHidden", notch},
                                {"ms", static_cast<std::int64_t>(ms)},
-                               {"captureGranted", deps_.screenCapture.preflightAccess()}});
+                               {"captureGranted", deps_.screenCapture != nullptr &&
+                                                      deps_.screenCapture->preflightAccess()}});
 }
 
 std::optional<CocoaRect> MirrorController::toCocoaRect(
@@ -173,7 +180,8 @@ void MirrorController::controlCenterChanged(bool open, const std::optional<Globa
     return;
   }
   const auto avoid = toCocoaRect(rect);
-  if (deps_.bus.heardFromPellior() && !deps_.bus.freshVisiblePeer(kPeerFreshness)) {
+  if (deps_.bus != nullptr && deps_.bus->heardFromPellior() &&
+      !deps_.bus->freshVisiblePeer(kPeerFreshness)) {
     deps_.debugLog.log("hud: cc-open — waiting ≤250ms for pellior layout");
     if (pendingCCShow_) {
       pendingCCShow_->cancel();
@@ -191,7 +199,7 @@ void MirrorController::controlCenterChanged(bool open, const std::optional<Globa
 }
 
 void MirrorController::peerChanged() {
-  const auto& peer = deps_.bus.pellior();
+  const auto& peer = deps_.bus->pellior();
   if (!peer) {
     return;
   }
@@ -199,7 +207,7 @@ void MirrorController::peerChanged() {
   if (peer->visible && pendingCCShow_) {
     pendingCCShow_->cancel();
     pendingCCShow_.reset();
-    if (deps_.ccWatcher->isOpen() && !hud.isVisible()) {
+    if (deps_.ccWatcher && deps_.ccWatcher->isOpen() && !hud.isVisible()) {
       showHUD(true, toCocoaRect(deps_.ccWatcher->panelRect()), "cc");
     }
     return;
@@ -213,7 +221,7 @@ void MirrorController::peerChanged() {
 void MirrorController::updateTimer() {
   if (deps_.hud->isVisible()) {
     if (!timer_) {
-      std::weak_ptr<MirrorModel> model = deps_.model;
+      std::weak_ptr<HUDTiles> model = deps_.model;
       timer_ = deps_.scheduler.mainQueue().scheduleRepeating(seconds(kRefreshInterval),
                                                              Duration::zero(), [model] {
                                                                if (auto strong = model.lock()) {

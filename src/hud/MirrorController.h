@@ -18,8 +18,8 @@ namespace lumarin {
 class ControlCenterWatcher;
 class DebugLog;
 class HUDLayoutBus;
+class HUDTiles;
 class MirrorHUDController;
-class MirrorModel;
 class ScreenCapture;
 class Screens;
 
@@ -44,14 +44,16 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
     std::size_t tiles = 0;
   };
 
+  // Without a Control Center watcher the HUD only opens when asked; without a bus no layout
+  // is exchanged; without screen capture the statistics say it is not granted.
   struct Dependencies {
-    std::shared_ptr<MirrorModel> model;
+    std::shared_ptr<HUDTiles> model;
     std::shared_ptr<MirrorHUDController> hud;
     std::shared_ptr<ControlCenterWatcher> ccWatcher;
-    HUDLayoutBus& bus;
+    HUDLayoutBus* bus;
     Scheduler& scheduler;
     Screens& screens;
-    ScreenCapture& screenCapture;
+    ScreenCapture* screenCapture;
     const DebugLog& debugLog;
     // Records a statistics event ("hud.open" with its properties).
     std::function<void(const std::string&, const Properties&)> recordEvent;
@@ -77,7 +79,7 @@ class MirrorController : public std::enable_shared_from_this<MirrorController> {
   // The panel's window number while it is visible.
   std::optional<std::uint32_t> hudWindowNumber() const;
   MirrorHUDController& hud() const { return *deps_.hud; }
-  MirrorModel& model() const { return *deps_.model; }
+  HUDTiles& model() const { return *deps_.model; }
   bool hasTimer() const { return timer_ != nullptr; }
   bool waitingForPellior() const { return pendingCCShow_.has_value(); }
   bool waitingForRefresh() const { return showPending_; }

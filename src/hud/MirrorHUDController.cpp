@@ -6,7 +6,6 @@
 #include "base/WeakBind.h"
 #include "diagnostics/DebugLog.h"
 #include "hud/HUDLayoutBus.h"
-#include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorHUDLayout.h"
 #include "hud/MirrorHUDSearch.h"
 #include "menubar/Permissions.h"
@@ -64,17 +63,24 @@ bool MirrorHUDController::isVisible() const {
 }
 
 void MirrorHUDController::makePanel() {
-  panel_ = std::make_unique<MirrorHUDPanel>(
-      deps_.windows.makeWindow(WindowSpec{"Menu Bar HUD", MirrorHUDPanel::kLevel}));
-  panel_->window().setFrame(CocoaRect(0, 0, 300, 200));
-  panel_->onCancel =
-      weakBind(weak_from_this(), [](MirrorHUDController& self) { self.hide("cancel"); });
   SurfaceHandlers handlers;
   handlers.onClick = weakBind(
-      weak_from_this(), [](MirrorHUDController& self, const MirrorModel::Target& target, bool right,
+      weak_from_this(), [](MirrorHUDController& self, const HUDTiles::Target& target, bool right,
                            unsigned modifiers) { self.tileClicked(target, right, modifiers); });
+  handlers.onMiddleClick =
+      weakBind(weak_from_this(), [](MirrorHUDController& self, const HUDTiles::Target& target) {
+        self.deps_.forwarder.middleClick(target);
+        self.hide("tile-click");
+      });
+  handlers.onScroll = weakBind(
+      weak_from_this(),
+      [](MirrorHUDController& self, const HUDTiles::Target& target, int delta, bool horizontal) {
+        self.deps_.forwarder.scroll(target, delta, horizontal);  // the panel stays for more turns
+      });
   handlers.onPermissionTap = weakBind(weak_from_this(), [](MirrorHUDController& self) {
-    self.deps_.permissions.requestOrOpenSettings();
+    if (self.deps_.permissions != nullptr) {
+      self.deps_.permissions->requestOrOpenSettings();
+    }
     self.hide("permission-tap");
   });
   handlers.onCancel = weakBind(weak_from_this(), [](MirrorHUDController& self) {
@@ -82,6 +88,12 @@ void MirrorHUDController::makePanel() {
       self.panel_->cancelOperation();
     }
   });
+  if (deps_.windows == nullptr) {
+    // Where the toolkit is the window system, losing the keyboard is the click elsewhere
+    // (where a window server keeps windows, the event monitors see that click).
+    handlers.onDeactivated =
+        weakBind(weak_from_this(), [](MirrorHUDController& self) { self.hide("outside-click"); });
+  }
   handlers.onKey = [weak = weak_from_this()](const HUDKey& key) {
     auto self = weak.lock();
     return self && self->keyPressed(key);
@@ -89,6 +101,14 @@ void MirrorHUDController::makePanel() {
   if (deps_.makeSurface) {
     surface_ = deps_.makeSurface(std::move(handlers));
   }
+  std::shared_ptr<Window> window =
+      deps_.windows != nullptr
+          ? deps_.windows->makeWindow(WindowSpec{"Menu Bar HUD", MirrorHUDPanel::kLevel})
+          : (surface_ ? surface_->ownWindow() : nullptr);
+  panel_ = std::make_unique<MirrorHUDPanel>(std::move(window));
+  panel_->window().setFrame(CocoaRect(0, 0, 300, 200));
+  panel_->onCancel =
+      weakBind(weak_from_this(), [](MirrorHUDController& self) { self.hide("cancel"); });
   // Input that passed the local monitors reaches the panel's content and the panel itself.
   panel_->window().setKeyDownHandler(
       weakBind(weak_from_this(), [](MirrorHUDController& self, int keyCode) {
@@ -105,7 +125,7 @@ void MirrorHUDController::makePanel() {
                }));
 }
 
-void MirrorHUDController::tileClicked(const MirrorModel::Target& target, bool right,
+void MirrorHUDController::tileClicked(const HUDTiles::Target& target, bool right,
                                       unsigned modifiers) {
   deps_.forwarder.forward(target, right, modifiers);
   hide("tile-click");
@@ -119,8 +139,8 @@ void MirrorHUDController::show(bool linkedToControlCenter,
   linkedToControlCenter_ = linkedToControlCenter;
   avoidRect_ = linkedToControlCenter ? avoiding : std::nullopt;
   peerFrame_.reset();
-  if (linkedToControlCenter) {
-    if (auto peer = deps_.bus.freshVisiblePeer(kPeerFreshness)) {
+  if (linkedToControlCenter && deps_.bus != nullptr) {
+    if (auto peer = deps_.bus->freshVisiblePeer(kPeerFreshness)) {
       peerFrame_ = peer->frame;
     }
   }
@@ -155,23 +175,32 @@ void MirrorHUDController::show(bool linkedToControlCenter,
   if (onVisibilityChanged_) {
     onVisibilityChanged_(true);
   }
-  deps_.bus.post(true, panel_->window().frame());
-  scheduleVerify(true);
+  if (deps_.bus != nullptr) {
+    deps_.bus->post(true, panel_->window().frame());
+  }
+  if (deps_.skyLight != nullptr) {
+    scheduleVerify(true);
+  }
 }
 
 void MirrorHUDController::hide(const std::string& reason) {
-  if (!isVisible()) {
+  // Hiding may itself tell of the panel losing the keyboard: that is not a second hide.
+  if (!isVisible() || hiding_) {
     return;
   }
+  hiding_ = true;
   removeMonitors();
   linkedToControlCenter_ = false;
   avoidRect_.reset();
   peerFrame_.reset();
-  deps_.bus.post(false, panel_->window().frame());
+  if (deps_.bus != nullptr) {
+    deps_.bus->post(false, panel_->window().frame());
+  }
   panel_->window().orderOut();
   if (surface_) {
     surface_->setVisible(false, false);
   }
+  hiding_ = false;
   lastHideReason_ = reason;
   deps_.debugLog.log("mirror: hud hide (" + reason + ")");
   if (onVisibilityChanged_) {
@@ -274,8 +303,8 @@ void MirrorHUDController::layout() {
                      wholeOrZero(visible.maxX()) +
                      " avoid=" + (avoidRect_ ? wholeOrZero(avoidRect_->minX()) : std::string("-")) +
                      " peer=" + (peerFrame_ ? "yes" : "-"));
-  if (isVisible()) {
-    deps_.bus.post(true, frame);
+  if (isVisible() && deps_.bus != nullptr) {
+    deps_.bus->post(true, frame);
   }
 }
 
@@ -455,7 +484,7 @@ void MirrorHUDController::verifyActuallyOnScreen(bool retry) {
   Window& window = panel_->window();
   const bool occluded = !window.occlusionVisible();
   const bool activeSpace = window.isOnActiveSpace();
-  const bool wsOnscreen = deps_.skyLight.onscreenWindowIDs().count(window.number()) > 0;
+  const bool wsOnscreen = deps_.skyLight->onscreenWindowIDs().count(window.number()) > 0;
   if (!occluded && activeSpace && wsOnscreen) {
     deps_.debugLog.log("mirror: hud verify ok");
     return;

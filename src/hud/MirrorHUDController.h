@@ -8,14 +8,13 @@
 
 #include "base/Geometry.h"
 #include "base/Signal.h"
-#include "hud/MirrorModel.h"
+#include "hud/HUDTiles.h"
 
 namespace lumarin {
 
 class DebugLog;
 class Events;
 class HUDLayoutBus;
-class MirrorClickForwarder;
 class Permissions;
 class Scheduler;
 class Screens;
@@ -91,6 +90,9 @@ class MirrorHUDSurface {
   // leaves (every tile without a filter) and the focused tile.
   virtual void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
                           const std::optional<std::string>& focusedID) = 0;
+  // The toolkit window as the platform's window, where the toolkit is the window system (a
+  // freedesktop desktop); none where a window server keeps windows of its own.
+  virtual std::shared_ptr<Window> ownWindow() { return nullptr; }
 };
 
 // Shows the mirror model's tiles in the HUD panel: creates the panel on first use, places it
@@ -104,25 +106,32 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   static constexpr double kPeerFreshness = 10;
 
   struct SurfaceHandlers {
-    std::function<void(const MirrorModel::Target&, bool right, unsigned modifiers)> onClick;
+    std::function<void(const HUDTiles::Target&, bool right, unsigned modifiers)> onClick;
+    std::function<void(const HUDTiles::Target&)> onMiddleClick;
+    std::function<void(const HUDTiles::Target&, int delta, bool horizontal)> onScroll;
     std::function<void()> onPermissionTap;
+    // The panel lost the keyboard to another window (a click elsewhere on a desktop).
+    std::function<void()> onDeactivated;
     std::function<void()> onCancel;
     // A key pressed in the panel; false when the panel has no use for it.
     std::function<bool(const HUDKey&)> onKey;
   };
   using SurfaceFactory = std::function<std::unique_ptr<MirrorHUDSurface>(SurfaceHandlers)>;
 
+  // What the Mac alone has may be left out: without `windows` the surface's own window is the
+  // panel, without `skyLight` the panel is not checked on screen, without `bus` no layout is
+  // exchanged, without `permissions` there is no permission to ask for.
   struct Dependencies {
-    std::shared_ptr<MirrorModel> model;
-    Windows& windows;
+    std::shared_ptr<HUDTiles> model;
+    Windows* windows;
     Events& events;
     const Screens& screens;
     Scheduler& scheduler;
-    SkyLight& skyLight;
+    SkyLight* skyLight;
     const Workspace& workspace;
-    HUDLayoutBus& bus;
-    MirrorClickForwarder& forwarder;
-    Permissions& permissions;
+    HUDLayoutBus* bus;
+    HUDClickSink& forwarder;
+    Permissions* permissions;
     const DebugLog& debugLog;
     SurfaceFactory makeSurface;  // none: the panel is not painted
     // The interface language's code, whose collation the filter compares by.
@@ -154,7 +163,7 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   // Told of every key the panel took, after it took effect.
   void setOnKey(std::function<void(const HUDKeyRecord&)> callback) { onKey_ = std::move(callback); }
   // A click on a tile as the view reports it: forwarded to the item, then the panel closes.
-  void tileClicked(const MirrorModel::Target& target, bool right, unsigned modifiers);
+  void tileClicked(const HUDTiles::Target& target, bool right, unsigned modifiers);
   MirrorHUDSurface* surface() const { return surface_.get(); }
   // The keyboard while the panel is key: typing filters, arrows move the focus, Return clicks
   // the focused tile, 1…9 the n-th one, Escape empties the filter and then closes. False when
@@ -190,6 +199,7 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   // While the keyboard reshapes the panel it stays on its screen with its top edge in place.
   std::optional<std::size_t> shownScreen_;
   bool keepTop_ = false;
+  bool hiding_ = false;
 };
 
 }  // namespace lumarin

@@ -12,8 +12,8 @@ namespace lumarin {
 
 MirrorHUDSearch::MirrorHUDSearch(const std::string& languageCode) : filter_(languageCode) {}
 
-void MirrorHUDSearch::setTiles(const std::vector<MirrorModel::Tile>& tiles,
-                               const std::map<std::string, MirrorModel::Target>& targets) {
+void MirrorHUDSearch::setTiles(const std::vector<HUDTiles::Tile>& tiles,
+                               const std::map<std::string, HUDTiles::Target>& targets) {
   tiles_ = tiles;
   std::map<std::string, std::vector<MirrorFilter::Prepared>> texts;
   for (const auto& tile : tiles_) {
@@ -30,6 +30,9 @@ void MirrorHUDSearch::setTiles(const std::vector<MirrorModel::Tile>& tiles,
         if (item->bundleID) {
           prepared.push_back(filter_.prepare(*item->bundleID));
         }
+      } else if (const auto* tray = std::get_if<HUDTiles::TrayTarget>(&target->second);
+                 tray != nullptr && !tray->appID.empty()) {
+        prepared.push_back(filter_.prepare(tray->appID));
       }
     }
     texts[tile.id] = std::move(prepared);
@@ -95,10 +98,9 @@ void MirrorHUDSearch::refilter(bool focusFirst) {
       visible_.push_back(tile);
     }
   }
-  const bool stillShown = focused_ && std::any_of(visible_.begin(), visible_.end(),
-                                                  [this](const MirrorModel::Tile& tile) {
-                                                    return tile.id == *focused_;
-                                                  });
+  const bool stillShown =
+      focused_ && std::any_of(visible_.begin(), visible_.end(),
+                              [this](const HUDTiles::Tile& tile) { return tile.id == *focused_; });
   if (!focusFirst && stillShown) {
     return;
   }

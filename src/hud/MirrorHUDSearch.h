@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hud/HUDTiles.h"
 #include "hud/MirrorFilter.h"
-#include "hud/MirrorModel.h"
 
 namespace lumarin {
 
@@ -24,8 +24,8 @@ class MirrorHUDSearch {
   explicit MirrorHUDSearch(const std::string& languageCode);
 
   // The model published: filter again; the focus stays on its tile while that still shows.
-  void setTiles(const std::vector<MirrorModel::Tile>& tiles,
-                const std::map<std::string, MirrorModel::Target>& targets);
+  void setTiles(const std::vector<HUDTiles::Tile>& tiles,
+                const std::map<std::string, HUDTiles::Target>& targets);
   // Typed text is appended to the filter; Backspace takes its last character (a whole
   // grapheme) off. Both refocus the first match.
   void type(std::string_view text);
@@ -39,7 +39,7 @@ class MirrorHUDSearch {
   const std::string& text() const { return text_; }
   bool filtering() const { return !text_.empty(); }
   // The visible tiles, in the model's order.
-  const std::vector<MirrorModel::Tile>& visible() const { return visible_; }
+  const std::vector<HUDTiles::Tile>& visible() const { return visible_; }
   std::vector<std::string> visibleIDs() const;
   const std::optional<std::string>& focusedID() const { return focused_; }
   // The id of the n-th visible tile in reading order, counted from 1.
@@ -53,10 +53,10 @@ class MirrorHUDSearch {
   MirrorFilter filter_;
   std::string text_;
   std::vector<MirrorFilter::Prepared> query_;
-  std::vector<MirrorModel::Tile> tiles_;
+  std::vector<HUDTiles::Tile> tiles_;
   // Per tile id: its title, the item's own title and its app's identifier, prepared.
   std::map<std::string, std::vector<MirrorFilter::Prepared>> texts_;
-  std::vector<MirrorModel::Tile> visible_;
+  std::vector<HUDTiles::Tile> visible_;
   std::optional<std::string> focused_;
 };
 

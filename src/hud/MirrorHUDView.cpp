@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QToolTip>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "badges/AppIcons.h"
@@ -154,7 +155,7 @@ QAccessibleInterface* hudAccessibleFactory(const QString&, QObject* object) {
 
 }  // namespace
 
-MirrorHUDView::MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n,
+MirrorHUDView::MirrorHUDView(std::shared_ptr<HUDTiles> model, const L10n& l10n,
                              ClickHandler onClick, std::function<void()> onPermissionTap,
                              QWidget* parent)
     : QWidget(parent),
@@ -418,7 +419,7 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
   const QFontMetricsF titleMetrics(titleFont);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const QRectF cell = cells[i].second;
-    const MirrorModel::Tile* tile = nullptr;
+    const HUDTiles::Tile* tile = nullptr;
     for (const auto& t : tiles_) {
       if (t.id == cells[i].first) {
         tile = &t;
@@ -449,11 +450,14 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
         L::displaySize(tile->image ? tile->image->pointSize : Size{0, 0}, displayScale_);
     const QRectF box(cell.center().x() - shown.width / 2,
                      top + (L::kPictureBand - shown.height) / 2, shown.width, shown.height);
+    // What the platform's own bar hides is drawn faded: the HUD is where it can be reached.
+    p.setOpacity(tile->hiddenByHost ? 0.55 : 1.0);
     if (tile->image && !tile->image->isEmpty()) {
       p.drawImage(box, tile->isTemplate ? tinted(*tile->image, kPrimary) : toQImage(*tile->image));
     } else {
       p.drawImage(box, tinted(AppIcons::dashedAppIcon(22), kSecondary));
     }
+    p.setOpacity(1.0);
     p.setFont(titleFont);
     p.setPen(kSecondary);
     const QString title =
@@ -466,6 +470,12 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
 void MirrorHUDView::mousePressEvent(QMouseEvent* event) {
   const bool right = event->button() == Qt::RightButton;
   const QPointF point = event->position();
+  if (event->button() == Qt::MiddleButton) {
+    if (const auto target = targetAt(point); target && onMiddleClick_) {
+      onMiddleClick_(*target);
+    }
+    return;
+  }
   if (permissionMissing_ && permissionRowRect().contains(point)) {
     if (!right && onPermissionTap_) {
       onPermissionTap_();
@@ -481,6 +491,37 @@ void MirrorHUDView::mousePressEvent(QMouseEvent* event) {
   auto target = targets.find(id);
   if (target != targets.end() && onClick_) {
     onClick_(target->second, right, modifierBits(event->modifiers()));
+  }
+}
+
+std::optional<HUDTiles::Target> MirrorHUDView::targetAt(const QPointF& point) const {
+  const auto index = cellAt(point);
+  if (!index) {
+    return std::nullopt;
+  }
+  const auto& targets = model_->targetsByID();
+  auto target = targets.find(cellRects()[*index].first);
+  if (target == targets.end()) {
+    return std::nullopt;
+  }
+  return target->second;
+}
+
+void MirrorHUDView::wheelEvent(QWheelEvent* event) {
+  // Whole notches (120 eighths of a degree each), the way a tray passes the wheel on.
+  wheelRest_ += event->angleDelta();
+  const int vertical = wheelRest_.y() / 120;
+  const int horizontal = wheelRest_.x() / 120;
+  wheelRest_ -= QPoint(horizontal * 120, vertical * 120);
+  const auto target = targetAt(event->position());
+  if (!target || !onScroll_) {
+    return;
+  }
+  if (vertical != 0) {
+    onScroll_(*target, vertical, false);
+  }
+  if (horizontal != 0) {
+    onScroll_(*target, horizontal, true);
   }
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/Signal.h"
-#include "hud/MirrorModel.h"
+#include "hud/HUDTiles.h"
 
 class QAccessibleInterface;
 
@@ -25,13 +25,20 @@ class L10n;
 class MirrorHUDView : public QWidget {
  public:
   using ClickHandler =
-      std::function<void(const MirrorModel::Target& target, bool right, unsigned modifiers)>;
+      std::function<void(const HUDTiles::Target& target, bool right, unsigned modifiers)>;
 
-  MirrorHUDView(std::shared_ptr<MirrorModel> model, const L10n& l10n, ClickHandler onClick,
+  MirrorHUDView(std::shared_ptr<HUDTiles> model, const L10n& l10n, ClickHandler onClick,
                 std::function<void()> onPermissionTap, QWidget* parent = nullptr);
   ~MirrorHUDView() override;
   MirrorHUDView(const MirrorHUDView&) = delete;
   MirrorHUDView& operator=(const MirrorHUDView&) = delete;
+
+  // The middle button and the wheel (whole notches, positive up or right) on a tile.
+  void setOtherButtons(std::function<void(const HUDTiles::Target&)> onMiddleClick,
+                       std::function<void(const HUDTiles::Target&, int, bool)> onScroll) {
+    onMiddleClick_ = std::move(onMiddleClick);
+    onScroll_ = std::move(onScroll);
+  }
 
   QSize sizeHint() const override;
   // Where each tile's cell stands, by tile id (for tests and the outside-click check).
@@ -58,17 +65,22 @@ class MirrorHUDView : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
   void reload();
   std::optional<std::size_t> cellAt(const QPointF& point) const;
+  std::optional<HUDTiles::Target> targetAt(const QPointF& point) const;
 
-  std::shared_ptr<MirrorModel> model_;
+  std::shared_ptr<HUDTiles> model_;
   const L10n& l10n_;
   ClickHandler onClick_;
   std::function<void()> onPermissionTap_;
-  std::vector<MirrorModel::Tile> tiles_;
+  std::function<void(const HUDTiles::Target&)> onMiddleClick_;
+  std::function<void(const HUDTiles::Target&, int, bool)> onScroll_;
+  QPoint wheelRest_;
+  std::vector<HUDTiles::Tile> tiles_;
   bool permissionMissing_ = false;
   double displayScale_ = 2;
   std::optional<std::size_t> hovered_;

@@ -10,6 +10,7 @@
 
 #include "hud/MirrorHUDView.h"
 #include "platform/Menu.h"
+#include "platform/Windows.h"
 
 namespace lumarin {
 
@@ -95,8 +96,11 @@ std::optional<HUDKey> hudKey(const QKeyEvent& event) {
 
 class MirrorHUDWindow::Frame final : public QWidget {
  public:
-  Frame(std::function<void()> onCancel, std::function<bool(const HUDKey&)> onKey)
-      : onCancel_(std::move(onCancel)), onKey_(std::move(onKey)) {
+  Frame(std::function<void()> onCancel, std::function<bool(const HUDKey&)> onKey,
+        std::function<void()> onDeactivated)
+      : onCancel_(std::move(onCancel)),
+        onKey_(std::move(onKey)),
+        onDeactivated_(std::move(onDeactivated)) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                    Qt::NoDropShadowWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -116,21 +120,72 @@ class MirrorHUDWindow::Frame final : public QWidget {
     QWidget::keyPressEvent(event);
   }
 
+  bool event(QEvent* event) override {
+    // Once the panel had the keyboard, losing it means the user went elsewhere.
+    if (event->type() == QEvent::WindowActivate) {
+      wasActive_ = true;
+    } else if (event->type() == QEvent::WindowDeactivate && wasActive_ && isVisible()) {
+      wasActive_ = false;
+      if (onDeactivated_) {
+        onDeactivated_();
+      }
+    } else if (event->type() == QEvent::Hide) {
+      wasActive_ = false;
+    }
+    return QWidget::event(event);
+  }
+
  private:
   std::function<void()> onCancel_;
   std::function<bool(const HUDKey&)> onKey_;
+  std::function<void()> onDeactivated_;
+  bool wasActive_ = false;
 };
 
-MirrorHUDWindow::MirrorHUDWindow(std::shared_ptr<MirrorModel> model, const L10n& l10n,
+// The panel's Qt window as the platform's window, where Qt is the window system: the frame
+// the controller gave it, shown and hidden with it. Input reaches the view directly.
+class MirrorHUDWindow::OwnWindow final : public Window {
+ public:
+  OwnWindow(MirrorHUDWindow& surface, std::uint32_t number) : surface_(surface), number_(number) {}
+
+  std::uint32_t number() const override { return number_; }
+  CocoaRect frame() const override { return frame_; }
+  void setFrame(const CocoaRect& frame) override {
+    frame_ = frame;
+    surface_.setFrame(frame);
+  }
+  void orderFront(bool makeKey) override { surface_.setVisible(true, makeKey); }
+  void orderOut() override { surface_.setVisible(false, false); }
+  bool isVisible() const override { return surface_.isShown(); }
+  bool isKey() const override { return surface_.widget().isActiveWindow(); }
+  bool occlusionVisible() const override { return surface_.isShown(); }
+  bool isOnActiveSpace() const override { return true; }
+  void setKeyDownHandler(std::function<void(int)>) override {}
+  void setMouseDownHandler(std::function<void(EventType, CocoaPoint, unsigned)>) override {}
+
+ private:
+  MirrorHUDWindow& surface_;
+  std::uint32_t number_;
+  CocoaRect frame_{0, 0, 0, 0};
+};
+
+MirrorHUDWindow::MirrorHUDWindow(std::shared_ptr<HUDTiles> model, const L10n& l10n,
                                  MirrorHUDController::SurfaceHandlers handlers,
                                  std::function<double()> firstScreenMaxY)
-    : window_(std::make_unique<Frame>(std::move(handlers.onCancel), std::move(handlers.onKey))),
+    : window_(std::make_unique<Frame>(std::move(handlers.onCancel), std::move(handlers.onKey),
+                                      std::move(handlers.onDeactivated))),
       firstScreenMaxY_(std::move(firstScreenMaxY)) {
   // The view sizes itself to the panel's size for its tiles; the controller gives the window
   // the same frame.
   view_ = new MirrorHUDView(std::move(model), l10n, std::move(handlers.onClick),
                             std::move(handlers.onPermissionTap), window_.get());
+  view_->setOtherButtons(std::move(handlers.onMiddleClick), std::move(handlers.onScroll));
   view_->move(0, 0);
+}
+
+std::shared_ptr<Window> MirrorHUDWindow::ownWindow() {
+  static std::uint32_t next = 1;
+  return std::make_shared<OwnWindow>(*this, next++);
 }
 
 MirrorHUDWindow::~MirrorHUDWindow() = default;

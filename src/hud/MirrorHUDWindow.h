@@ -18,7 +18,7 @@ class MirrorHUDView;
 // thread.
 class MirrorHUDWindow final : public MirrorHUDSurface {
  public:
-  MirrorHUDWindow(std::shared_ptr<MirrorModel> model, const L10n& l10n,
+  MirrorHUDWindow(std::shared_ptr<HUDTiles> model, const L10n& l10n,
                   MirrorHUDController::SurfaceHandlers handlers,
                   std::function<double()> firstScreenMaxY);
   MirrorHUDWindow(const MirrorHUDWindow&) = delete;
@@ -30,6 +30,7 @@ class MirrorHUDWindow final : public MirrorHUDSurface {
   void mouseDown(CocoaPoint point, bool right, unsigned modifiers) override;
   void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
                   const std::optional<std::string>& focusedID) override;
+  std::shared_ptr<Window> ownWindow() override;
 
   // The panel as Qt paints it, at `scale` pixels per point, with a transparent outside.
   QImage picture(double scale) const;
@@ -40,6 +41,7 @@ class MirrorHUDWindow final : public MirrorHUDSurface {
 
  private:
   class Frame;
+  class OwnWindow;
   std::unique_ptr<Frame> window_;
   MirrorHUDView* view_ = nullptr;  // owned by the window
   std::function<double()> firstScreenMaxY_;

@@ -13,17 +13,17 @@ double stamp(double seconds) { return std::round(seconds * 1e6) / 1e6; }
 
 }  // namespace
 
-MirrorHistory::MirrorHistory(const MirrorModel& model, const Clock& clock, bool recording)
+MirrorHistory::MirrorHistory(const HUDTiles& model, const Clock& clock, bool recording)
     : model_(model), clock_(clock), start_(clock.monotonicNow()), recording_(recording) {
   if (!recording_) {
     return;
   }
-  subscription_ = model_.tiles().observe([this](const std::vector<MirrorModel::Tile>& tiles) {
+  subscription_ = model_.tiles().observe([this](const std::vector<HUDTiles::Tile>& tiles) {
     Publication publication{now(), model_.lastMode(), {}};
     publication.tiles.reserve(tiles.size());
     for (const auto& tile : tiles) {
       publication.tiles.push_back(TileRecord{tile.id, tile.kind, tile.title, tile.width,
-                                             tile.image ? tile.source : "none"});
+                                             tile.image ? tile.source : "none", tile.hiddenByHost});
     }
     publications_.push_back(std::move(publication));
   });
@@ -31,7 +31,7 @@ MirrorHistory::MirrorHistory(const MirrorModel& model, const Clock& clock, bool 
 
 double MirrorHistory::now() const { return stamp(toSeconds(clock_.monotonicNow() - start_)); }
 
-void MirrorHistory::recordClick(const MirrorClickForwarder::Report& report) {
+void MirrorHistory::recordClick(const HUDClickSink::Report& report) {
   if (!recording_) {
     return;
   }
@@ -45,11 +45,15 @@ std::string MirrorHistory::publicationsJson() const {
   for (const auto& publication : publications_) {
     json::OrderedJson tiles = json::OrderedJson::array();
     for (const auto& tile : publication.tiles) {
-      tiles.push_back(json::OrderedJson{{"id", tile.id},
-                                        {"kind", tile.kind},
-                                        {"title", tile.title},
-                                        {"width", stamp(tile.width)},
-                                        {"picture", tile.picture}});
+      json::OrderedJson entry{{"id", tile.id},
+                              {"kind", tile.kind},
+                              {"title", tile.title},
+                              {"width", stamp(tile.width)},
+                              {"picture", tile.picture}};
+      if (tile.hiddenByHost) {
+        entry["hiddenByHost"] = true;  // only where a host hides items
+      }
+      tiles.push_back(std::move(entry));
     }
     out.push_back(json::OrderedJson{{"at", publication.at},
                                     {"mode", publication.mode},

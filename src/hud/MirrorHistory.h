@@ -7,10 +7,9 @@
 
 #include "base/Properties.h"
 #include "base/Signal.h"
-#include "hud/MirrorClickForwarder.h"
+#include "hud/HUDTiles.h"
 #include "hud/MirrorController.h"
 #include "hud/MirrorHUDController.h"
-#include "hud/MirrorModel.h"
 #include "platform/Scheduler.h"
 
 namespace lumarin {
@@ -21,11 +20,11 @@ namespace lumarin {
 class MirrorHistory {
  public:
   // Without `recording` (a run that writes no report) nothing is kept.
-  MirrorHistory(const MirrorModel& model, const Clock& clock, bool recording = true);
+  MirrorHistory(const HUDTiles& model, const Clock& clock, bool recording = true);
   MirrorHistory(const MirrorHistory&) = delete;
   MirrorHistory& operator=(const MirrorHistory&) = delete;
 
-  void recordClick(const MirrorClickForwarder::Report& report);
+  void recordClick(const HUDClickSink::Report& report);
   // {"publications": [{"at", "mode", "count", "tiles": [{"id", "kind", "title", "width",
   // "picture"}]}], "clicks": [{"at", "tile", "path", "ok", "notchHidden", "targetApp"}]}
   std::string publicationsJson() const;
@@ -49,6 +48,7 @@ class MirrorHistory {
     std::string title;
     double width = 0;
     std::string picture;
+    bool hiddenByHost = false;
   };
   struct Publication {
     double at = 0;
@@ -57,11 +57,11 @@ class MirrorHistory {
   };
   struct Click {
     double at = 0;
-    MirrorClickForwarder::Report report;
+    HUDClickSink::Report report;
   };
   double now() const;
 
-  const MirrorModel& model_;
+  const HUDTiles& model_;
   const Clock& clock_;
   Duration start_{};
   Subscription subscription_;

@@ -12,6 +12,7 @@
 
 #include "base/Image.h"
 #include "base/Observable.h"
+#include "hud/HUDTiles.h"
 #include "menubar/ExternalStatusItem.h"
 
 namespace lumarin {
@@ -39,31 +40,8 @@ class Workspace;
 // on the utility global queue, the captures on the capture queue, and the result is published
 // on the main queue. Requests that arrive while a refresh runs are folded into it. Create
 // with std::make_shared; a refresh holds the model weakly.
-class MirrorModel : public std::enable_shared_from_this<MirrorModel> {
+class MirrorModel final : public HUDTiles, public std::enable_shared_from_this<MirrorModel> {
  public:
-  struct Tile {
-    std::string id;  // "<pid>#<index>", or "own#<window number>"
-    std::string title;
-    std::shared_ptr<const Image> image;
-    bool isTemplate = false;
-    double width = 18;
-    // Not compared: where the picture came from ("captured", "cached", "appIcon", "ownGlyph",
-    // "" without picture) and what the tile stands for ("item", "extra", "own").
-    std::string source;
-    std::string kind;
-
-    // Ids, titles and widths equal, and the very same picture.
-    bool operator==(const Tile& other) const {
-      return id == other.id && title == other.title && width == other.width && image == other.image;
-    }
-  };
-
-  struct OwnTarget {
-    std::uint32_t windowNumber = 0;
-    bool operator==(const OwnTarget&) const = default;
-  };
-  using Target = std::variant<ExternalStatusItem, OwnTarget>;
-
   // A tile on its way through a refresh, with the item's edges in global points.
   struct Entry {
     double minX = 0;
@@ -93,15 +71,17 @@ class MirrorModel : public std::enable_shared_from_this<MirrorModel> {
   MirrorModel(const MirrorModel&) = delete;
   MirrorModel& operator=(const MirrorModel&) = delete;
 
-  void refresh(std::function<void()> completion = {});
+  void refresh(std::function<void()> completion = {}) override;
 
-  const Observable<std::vector<Tile>>& tiles() const { return tiles_; }
-  const Observable<bool>& accessibilityMissing() const { return accessibilityMissing_; }
-  const std::map<std::string, Target>& targetsByID() const { return targetsByID_; }
-  void setOnTilesChanged(std::function<void()> callback) { onTilesChanged_ = std::move(callback); }
-  bool refreshing() const { return refreshing_; }
+  const Observable<std::vector<Tile>>& tiles() const override { return tiles_; }
+  const Observable<bool>& accessibilityMissing() const override { return accessibilityMissing_; }
+  const std::map<std::string, Target>& targetsByID() const override { return targetsByID_; }
+  void setOnTilesChanged(std::function<void()> callback) override {
+    onTilesChanged_ = std::move(callback);
+  }
+  bool refreshing() const override { return refreshing_; }
   // How the last refresh saw the menu bar: "per-item-windows" or "unified-bar".
-  const std::string& lastMode() const { return lastMode_; }
+  const std::string& lastMode() const override { return lastMode_; }
   int scanCount() const { return scanCount_; }
 
   // djb2 of the UTF-8 bytes, modulo 10000.

@@ -98,7 +98,7 @@ struct ApplicationAssembly::Parts {
         mirrorHistory(*mirror, *p.clock, options.report.has_value() || options.story),
         diagnostics(p, assembly.debugLog(), settings, cloud, account,
                     options.report.has_value() || options.story),
-        hud(p, assembly.debugLog(), mirror, *forwarder, skyLight, l10n, mirrorHistory,
+        hud(p, assembly.debugLog(), mirror, *forwarder, &skyLight, l10n, mirrorHistory,
             statistics()),
         windows(WindowsAssembly::Dependencies{
             p, [world = &mac.world] { return world->darkMenuBar(); }, settings, l10n, appIcons,

@@ -23,6 +23,9 @@
 #include "desktop/LauncherBadgeMonitor.h"
 #include "diagnostics/DebugLog.h"
 #include "gfx/Drawing.h"
+#include "hud/MirrorController.h"
+#include "hud/MirrorHistory.h"
+#include "hud/TrayTiles.h"
 #include "l10n/L10n.h"
 #include "model/AppSettings.h"
 #include "platform/AppShell.h"
@@ -38,10 +41,12 @@
 #include "platform/desktop/QtPanels.h"
 #include "platform/desktop/QtScreens.h"
 #include "platform/desktop/SniStatusBar.h"
+#include "platform/desktop/SniTrayHost.h"
 #include "platform/desktop/X11HotKeys.h"
 #include "platform/host/JsonFileUserDefaults.h"
 #include "platform/host/QtFrameworkLocalization.h"
 #include "root/DiagnosticsAssembly.h"
+#include "root/HUDAssembly.h"
 #include "root/PlatformAssembly.h"
 #include "root/RunEnding.h"
 #include "root/WindowsAssembly.h"
@@ -293,7 +298,32 @@ struct DesktopAssembly::Parts {
                                               nullptr, nullptr, nullptr,
                                               options.report.has_value() || options.story}),
         trayItems(workspace),
+        trayHost(*p.scheduler, *p.systemLog, SniTrayHost::Options{}),
+        trayTiles(std::make_shared<TrayTileModel>(trayHost, *p.scheduler, log)),
+        trayClicks(std::make_shared<TrayClickForwarder>(TrayClickForwarder::Dependencies{
+            trayHost, log,
+            []() -> std::optional<GlobalPoint> {
+              const QPoint at = QCursor::pos();
+              return GlobalPoint{static_cast<double>(at.x()), static_cast<double>(at.y())};
+            },
+            [this](const std::string& owner, const Menu& menu, MenuHandlers handlers,
+                   GlobalPoint at) { present(owner, menu, std::move(handlers), at); }})),
+        mirrorHistory(*trayTiles, *p.clock, options.report.has_value() || options.story),
+        hud(p, log, trayTiles, *trayClicks, nullptr, l10n, mirrorHistory,
+            [this](const std::string& name, const Properties& properties) {
+              diagnostics.record(name, properties);
+            }),
         startedAt(p.clock->monotonicNow()) {
+    trayClicks->setReporter([this](const HUDClickSink::Report& report) {
+      mirrorHistory.recordClick(report);
+      diagnostics.record("mirror.click", {{"ok", report.ok},
+                                          {"path", report.path},
+                                          {"targetApp", report.targetApp},
+                                          {"notchHidden", report.notchHidden}});
+    });
+    if (options.snapshot) {
+      hud.keepFilteredPicture();
+    }
     AppServices services{settings,
                          l10n,
                          badges,
@@ -304,7 +334,7 @@ struct DesktopAssembly::Parts {
                          nullptr,
                          &account,
                          &sync,
-                         nullptr,
+                         hud.controller(),
                          &diagnostics.improve(),
                          &diagnostics.crashReporter(),
                          &diagnostics.tester(),
@@ -314,7 +344,6 @@ struct DesktopAssembly::Parts {
                            diagnostics.record(name, properties);
                          },
                          windows.showSettings()};
-    services.offersHUD = false;
     services.offersControlCenter = false;
     services.applicationsDirectory = applicationsDirectory();
     services.openOwnItem = [this](const std::string& appID) {
@@ -327,13 +356,16 @@ struct DesktopAssembly::Parts {
     appShell.setActivationPolicy(ActivationPolicy::accessory);
     statusBar.setMenuPresenter(
         [this](const std::string& owner, const Menu& menu, const MenuHandlers& handlers) {
-          present(owner, menu, handlers);
+          const QPoint at = QCursor::pos();
+          present(owner, menu, handlers,
+                  GlobalPoint{static_cast<double>(at.x()), static_cast<double>(at.y())});
         });
   }
 
-  // A menu the program pops up itself (an item's right click), drawn by Qt at the pointer and
-  // kept for the report with what became of it.
-  void present(const std::string& owner, const Menu& menu, const MenuHandlers& handlers) {
+  // A menu the program pops up itself (an item's right click, a tray item's menu from the
+  // HUD), drawn by Qt at a screen point and kept for the report with what became of it.
+  void present(const std::string& owner, const Menu& menu, const MenuHandlers& handlers,
+               GlobalPoint at) {
     const std::size_t index = shownMenus.size();
     json::OrderedJson entry;
     entry["at"] = rounded(toSeconds(p.clock->monotonicNow() - startedAt));
@@ -357,8 +389,7 @@ struct DesktopAssembly::Parts {
         didClose();
       }
     };
-    const QPoint at = QCursor::pos();
-    popUpMenu(menu, std::move(recorded), at.x(), at.y());
+    popUpMenu(menu, std::move(recorded), static_cast<int>(at.x), static_cast<int>(at.y));
   }
 
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater() {
@@ -434,6 +465,9 @@ struct DesktopAssembly::Parts {
     out["activations"] = workspace.activationsJson();
     out["statusItems"] = statusItemsJson();
     out["hotKeys"] = hotKeys.toJson();
+    out["mirror"] = json::parse(mirrorHistory.publicationsJson()).valueOr(json::Json::array());
+    out["forwardedClicks"] = json::parse(mirrorHistory.clicksJson()).valueOr(json::Json::array());
+    out["hud"] = json::parse(mirrorHistory.hudJson()).valueOr(json::Json::object());
     out["menus"] = shownMenus;
     out["diagnostics"] = json::parse(diagnostics.historyJson()).valueOr(json::Json::object());
     out["windows"] = json::parse(windows.historyJson()).valueOr(json::Json::array());
@@ -464,7 +498,7 @@ struct DesktopAssembly::Parts {
         return status;
       }
     }
-    return success();
+    return hud.writePanelPictures(directory);
   }
 
   // Before the platform that points at them: the display's shortcuts, when it is an X11 one.
@@ -491,6 +525,12 @@ struct DesktopAssembly::Parts {
   DiagnosticsAssembly diagnostics;
   WindowsAssembly windows;
   AppTrayItems trayItems;
+  // Every app's tray items, shown as the HUD's tiles.
+  SniTrayHost trayHost;
+  std::shared_ptr<TrayTileModel> trayTiles;
+  std::shared_ptr<TrayClickForwarder> trayClicks;
+  MirrorHistory mirrorHistory;
+  HUDAssembly hud;
   std::unique_ptr<QtUpdateUserDriver> updateWindows;
   std::shared_ptr<AppDelegate> delegate;
   json::OrderedJson shownMenus = json::OrderedJson::array();
@@ -513,6 +553,7 @@ bool DesktopAssembly::deliverLink(const std::string& url) {
 void DesktopAssembly::launch() {
   const Platform& p = parts_->p;
   parts_->startedAt = p.clock->monotonicNow();
+  parts_->trayHost.start();
   auto delegate = parts_->delegate;
   p.scheduler->mainQueue().post([delegate] { delegate->applicationDidFinishLaunching(); });
   if (options_.openURL) {

@@ -23,18 +23,22 @@
 
 namespace lumarin {
 
-HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr<MirrorModel> model,
-                         MirrorClickForwarder& forwarder, SkyLight& skyLight, const L10n& l10n,
+HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr<HUDTiles> model,
+                         HUDClickSink& forwarder, SkyLight* skyLight, const L10n& l10n,
                          MirrorHistory& history,
                          std::function<void(const std::string&, const Properties&)> statistics)
-    : platform_(p),
-      model_(std::move(model)),
-      l10n_(l10n),
-      bus_(std::make_shared<HUDLayoutBus>(*p.notifications, *p.clock, log)),
-      watcher_(std::make_shared<ControlCenterWatcher>(
-          ControlCenterWatcher::Dependencies{*p.scheduler, *p.windowServer, *p.screens,
-                                             *p.workspace, *p.accessibility, *p.events, log})),
-      permissions_(*p.accessibility, *p.workspace) {
+    : platform_(p), model_(std::move(model)), l10n_(l10n) {
+  // What only a Mac has: the sibling's layout exchange, Control Center and the permission.
+  if (p.notifications != nullptr) {
+    bus_ = std::make_shared<HUDLayoutBus>(*p.notifications, *p.clock, log);
+  }
+  if (p.windowServer != nullptr && p.accessibility != nullptr) {
+    watcher_ = std::make_shared<ControlCenterWatcher>(ControlCenterWatcher::Dependencies{
+        *p.scheduler, *p.windowServer, *p.screens, *p.workspace, *p.accessibility, *p.events, log});
+  }
+  if (p.accessibility != nullptr) {
+    permissions_.emplace(*p.accessibility, *p.workspace);
+  }
   Screens* screens = p.screens;
   auto makeSurface = [this, screens](MirrorHUDController::SurfaceHandlers handlers) {
     auto window = std::make_unique<MirrorHUDWindow>(model_, l10n_, std::move(handlers), [screens] {
@@ -45,11 +49,11 @@ HUDAssembly::HUDAssembly(const Platform& p, const DebugLog& log, std::shared_ptr
     return std::unique_ptr<MirrorHUDSurface>(std::move(window));
   };
   hud_ = std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
-      model_, *p.windows, *p.events, *p.screens, *p.scheduler, skyLight, *p.workspace, *bus_,
-      forwarder, permissions_, log, makeSurface,
+      model_, p.windows, *p.events, *p.screens, *p.scheduler, skyLight, *p.workspace, bus_.get(),
+      forwarder, permissions_ ? &*permissions_ : nullptr, log, makeSurface,
       [this] { return std::string(languageCode(*l10n_.language())); }});
   controller_ = std::make_shared<MirrorController>(MirrorController::Dependencies{
-      model_, hud_, watcher_, *bus_, *p.scheduler, *p.screens, *p.screenCapture, log,
+      model_, hud_, watcher_, bus_.get(), *p.scheduler, *p.screens, p.screenCapture, log,
       [&history, statistics = std::move(statistics)](const std::string& name,
                                                      const Properties& properties) {
         statistics(name, properties);
@@ -69,6 +73,53 @@ HUDAssembly::~HUDAssembly() = default;
 
 Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
                                    const sim::World& world) const {
+  QImage hud;
+  if (auto status = writePanelPictures(directory, &hud); !status) {
+    return status;
+  }
+  const auto screens = world.screens();
+  if (screens.empty()) {
+    return success();
+  }
+  const auto& first = screens.front();
+  const double scale = 2;
+  const double width = first.frame.width();
+  const double firstMaxY = first.frame.maxY();
+  // Deep enough for the panel, Control Center's panel and the sibling's HUD, within the
+  // screen.
+  const HUDLayoutBus::PeerState* peer = bus_ && bus_->pellior() ? &*bus_->pellior() : nullptr;
+  double height = 420;
+  for (const auto& w : world.windows()) {
+    if (w.onscreen && (w.layer == 101 || w.ownerPID == world.programPid())) {
+      height = std::max(height, w.bounds.maxY() + 40);
+    }
+  }
+  if (peer != nullptr && peer->visible) {
+    height = std::max(height, toGlobal(peer->frame, firstMaxY).maxY() + 40);
+  }
+  height = std::min(first.frame.height(), height);
+  QImage desktop(static_cast<int>(width * scale), static_cast<int>(height * scale),
+                 QImage::Format_ARGB32_Premultiplied);
+  desktop.setDevicePixelRatio(scale);
+  {
+    QPainter p(&desktop);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient wallpaper(0, 0, width, height);
+    wallpaper.setColorAt(0, QColor(0x2B, 0x4C, 0x7E));
+    wallpaper.setColorAt(1, QColor(0x6A, 0x3F, 0x8C));
+    p.fillRect(QRectF(0, 0, width, height), wallpaper);
+    paintWindows(p, world, &hud);
+    p.drawImage(QRectF(0, 0, width, world.menuBarHeight()), toQImage(sim::renderMenuBar(world, 2)));
+  }
+  const auto desktopFile = directory / "desktop.png";
+  if (!desktop.save(QString::fromStdString(desktopFile.string()))) {
+    return Error{"could not write " + desktopFile.string(), 1};
+  }
+  return success();
+}
+
+Status HUDAssembly::writePanelPictures(const std::filesystem::path& directory,
+                                       QImage* picture) const {
   // The panel as it was last painted; a run that never showed it paints one for the picture.
   QImage hud;
   if (window_ != nullptr) {
@@ -90,44 +141,8 @@ Status HUDAssembly::writeSnapshots(const std::filesystem::path& directory,
       return Error{"could not write " + filteredFile.string(), 1};
     }
   }
-
-  const auto screens = world.screens();
-  if (screens.empty()) {
-    return success();
-  }
-  const auto& first = screens.front();
-  const double scale = 2;
-  const double width = first.frame.width();
-  const double firstMaxY = first.frame.maxY();
-  // Deep enough for the panel, Control Center's panel and the sibling's HUD, within the
-  // screen.
-  const auto& peer = bus_->pellior();
-  double height = 420;
-  for (const auto& w : world.windows()) {
-    if (w.onscreen && (w.layer == 101 || w.ownerPID == world.programPid())) {
-      height = std::max(height, w.bounds.maxY() + 40);
-    }
-  }
-  if (peer && peer->visible) {
-    height = std::max(height, toGlobal(peer->frame, firstMaxY).maxY() + 40);
-  }
-  height = std::min(first.frame.height(), height);
-  QImage desktop(static_cast<int>(width * scale), static_cast<int>(height * scale),
-                 QImage::Format_ARGB32_Premultiplied);
-  desktop.setDevicePixelRatio(scale);
-  {
-    QPainter p(&desktop);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient wallpaper(0, 0, width, height);
-    wallpaper.setColorAt(0, QColor(0x2B, 0x4C, 0x7E));
-    wallpaper.setColorAt(1, QColor(0x6A, 0x3F, 0x8C));
-    p.fillRect(QRectF(0, 0, width, height), wallpaper);
-    paintWindows(p, world, &hud);
-    p.drawImage(QRectF(0, 0, width, world.menuBarHeight()), toQImage(sim::renderMenuBar(world, 2)));
-  }
-  const auto desktopFile = directory / "desktop.png";
-  if (!desktop.save(QString::fromStdString(desktopFile.string()))) {
-    return Error{"could not write " + desktopFile.string(), 1};
+  if (picture != nullptr) {
+    *picture = hud;
   }
   return success();
 }
@@ -154,8 +169,8 @@ void HUDAssembly::paintWindows(QPainter& p, const sim::World& world, const QImag
     p.drawText(QRectF(w.bounds.minX() - originX, top, w.bounds.width(), 20), Qt::AlignHCenter,
                QStringLiteral("Control Center"));
   }
-  const auto& peer = bus_->pellior();
-  if (peer && peer->visible) {
+  const HUDLayoutBus::PeerState* peer = bus_ && bus_->pellior() ? &*bus_->pellior() : nullptr;
+  if (peer != nullptr && peer->visible) {
     const GlobalRect r = toGlobal(peer->frame, firstMaxY);
     QPen pen(QColor(255, 255, 255, 200), 1.5, Qt::DashLine);
     p.setPen(pen);

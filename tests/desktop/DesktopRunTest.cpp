@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -181,6 +182,16 @@ class DesktopRunTest : public ::testing::Test {
     return json::parse(text.str()).valueOr(json::Json());
   }
 
+  // The report's registration of the shortcut on this key (virtual key code); empty when none.
+  static json::Json registration(const json::Json& report, int keyCode) {
+    for (const auto& entry : report["hotKeys"]["registrations"]) {
+      if (entry.value("keyCode", -1) == keyCode) {
+        return entry;
+      }
+    }
+    return json::Json::object();
+  }
+
   // The badge the report holds for an app at the end, with its sender.
   static std::pair<std::string, std::string> lastBadge(const json::Json& report,
                                                        const std::string& app) {
@@ -291,13 +302,15 @@ TEST_F(DesktopRunTest, SigtermEndsTheRunLikeQuitWithTheSameReport) {
   EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
   const auto ended = report("ended.json");
   expectDesktopReport(ended);
+  // The HUD's shortcut (M) and the settings' (comma), both taken.
   const auto& registrations = ended["hotKeys"]["registrations"];
-  ASSERT_EQ(registrations.size(), 1u) << ended["hotKeys"].dump();  // no HUD: no HUD shortcut
-  EXPECT_EQ(registrations[0]["keyCode"], 43);
-  EXPECT_EQ(registrations[0]["status"], 0);
+  ASSERT_EQ(registrations.size(), 2u) << ended["hotKeys"].dump();
+  const auto settings = registration(ended, 43);
+  EXPECT_EQ(settings.value("status", -1), 0);
+  EXPECT_EQ(registration(ended, 46).value("status", -1), 0);
   const auto& presses = ended["hotKeys"]["presses"];
   ASSERT_EQ(presses.size(), 1u) << ended["hotKeys"].dump();
-  EXPECT_EQ(presses[0]["reached"], "1");
+  EXPECT_EQ(presses[0]["reached"], std::to_string(settings.value("id", -1)));
   EXPECT_EQ(ended["windows"][0].value("window", std::string()), "settings")
       << ended["windows"].dump();
 }
@@ -313,9 +326,10 @@ TEST_F(DesktopRunTest, AShortcutAnotherClientHoldsIsReportedTaken) {
   ASSERT_TRUE(lumarin.waitForFinished(60000));
   EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
   const auto taken = report("taken.json");
-  ASSERT_EQ(taken["hotKeys"]["registrations"].size(), 1u) << taken.dump();
-  EXPECT_EQ(taken["hotKeys"]["registrations"][0]["status"], HotKeys::kHotKeyExistsErr);
-  EXPECT_EQ(taken["hotKeys"]["registrations"][0]["active"], false);
+  const auto settings = registration(taken, 43);
+  EXPECT_EQ(settings.value("status", 0), HotKeys::kHotKeyExistsErr) << taken.dump();
+  EXPECT_EQ(settings.value("active", true), false);
+  EXPECT_EQ(registration(taken, 46).value("status", -1), 0) << taken.dump();
 }
 
 // The entry titled `label` anywhere in a dbusmenu layout, or -1.
@@ -403,6 +417,118 @@ TEST_F(DesktopRunTest, HideWhenIdleChosenInTheTrayMenuHidesTheItemOnceItsBadgeGo
                           item.value("status", std::string()) == "Passive");
   }
   EXPECT_TRUE(passive) << report["statusItems"].dump();
+}
+
+// xdotool with arguments on the test desktop; its output, empty when it failed.
+std::string xdotool(const QProcessEnvironment& env, const QStringList& arguments,
+                    int timeoutMs = 30000) {
+  QProcess process;
+  process.setProcessEnvironment(env);
+  process.start("xdotool", arguments);
+  if (!process.waitForFinished(timeoutMs) || process.exitCode() != 0) {
+    process.kill();
+    process.waitForFinished(5000);
+    return {};
+  }
+  return process.readAllStandardOutput().toStdString();
+}
+
+TEST_F(DesktopRunTest, TheHotKeyOpensTheHUDOfEveryTrayItemAndItsDrawnMenuRunsTheAppsEntry) {
+  if (QProcess::execute("/usr/bin/python3",
+                        {"-c",
+                         "import gi; gi.require_version('AyatanaAppIndicator3', '0.1'); "
+                         "gi.require_version('Gtk', '3.0')"}) != 0) {
+    GTEST_SKIP() << "libayatana-appindicator for Python is not installed";
+  }
+  QImage red(22, 22, QImage::Format_ARGB32);
+  red.fill(QColor(255, 0, 0));
+  ASSERT_TRUE(red.save(QString::fromStdString((home_ / "lumarin-test-icon.png").string())));
+  const auto clicked = home_ / "notes.clicked";
+  QProcess indicator;
+  indicator.setProcessEnvironment(environment());
+  indicator.start("/usr/bin/python3",
+                  {"-c", test::kIndicatorScript, "lumarin-test-notes",
+                   QString::fromStdString(home_.path().string()), "Notes indicator",
+                   QString::fromStdString(clicked.string())});
+  ASSERT_TRUE(indicator.waitForStarted(10000));
+  ASSERT_TRUE(test::waitUntil([&indicator] { return indicator.canReadLine(); }))
+      << indicator.readAllStandardError().toStdString();
+
+  QProcess lumarin;
+  lumarin.setProcessEnvironment(environment());
+  const auto pictures = home_ / "hud-pictures";
+  lumarin.start(LUMARIN_EXECUTABLE,
+                {"--desktop", "--report", QString::fromStdString((home_ / "hud.json").string()),
+                 "--snapshot", QString::fromStdString(pictures.string())});
+  ASSERT_TRUE(lumarin.waitForStarted(10000));
+  // Up: its own item is in the tray beside the indicator.
+  ASSERT_TRUE(test::waitUntil([this] { return desktop_.registeredItems().size() >= 2; }))
+      << lumarin.readAllStandardError().toStdString();
+
+  // The HUD's shortcut opens the panel, which takes the keyboard: typing filters the tiles to
+  // the indicator's, and Return clicks it. Its app has nothing to activate, so its menu shows,
+  // drawn by the program; the entry chosen there runs in the app.
+  const QProcessEnvironment env = environment();
+  // Pressed again only when the panel has not come up a while after a press (the program may
+  // not have taken the key yet): a second press while it is up would close it.
+  QElapsedTimer sincePress;
+  ASSERT_TRUE(test::waitUntil(
+      [&env, &sincePress] {
+        if (!xdotool(env, {"search", "--onlyvisible", "--name", "Menu Bar HUD"}).empty()) {
+          return true;
+        }
+        if (!sincePress.isValid() || sincePress.hasExpired(5000)) {
+          (void)xdotool(env, {"key", "ctrl+alt+super+m"});
+          sincePress.start();
+        }
+        return false;
+      },
+      60000))
+      << lumarin.readAllStandardError().toStdString();
+  (void)xdotool(env, {"type", "--delay", "50", "notes"});
+  (void)xdotool(env, {"key", "Return"});
+  // The panel closes and the menu comes up, the program's only window then.
+  ASSERT_TRUE(test::waitUntil([&env] {
+    return xdotool(env, {"search", "--onlyvisible", "--name", "Menu Bar HUD"}).empty() &&
+           !xdotool(env, {"search", "--onlyvisible", "--classname", "lumarin"}).empty();
+  })) << lumarin.readAllStandardError().toStdString();
+  (void)xdotool(env, {"key", "Down", "Return"});
+  ASSERT_TRUE(test::waitUntil([&clicked] { return std::filesystem::exists(clicked); }))
+      << lumarin.readAllStandardError().toStdString();
+
+  lumarin.terminate();
+  ASSERT_TRUE(lumarin.waitForFinished(30000));
+  EXPECT_EQ(lumarin.exitCode(), 0) << lumarin.readAllStandardError().toStdString();
+  indicator.kill();
+  indicator.waitForFinished(5000);
+  const auto run = report("hud.json");
+  // Both shortcuts are the desktop's own: the HUD's and the settings'.
+  ASSERT_EQ(run["hotKeys"]["registrations"].size(), 2u) << run["hotKeys"].dump();
+  // Every tray item was a tile, the indicator with its title and picture.
+  ASSERT_FALSE(run["mirror"].empty()) << run.dump();
+  bool notes = false;
+  for (const auto& tile : run["mirror"].back()["tiles"]) {
+    notes = notes || (tile["title"] == "Notes indicator" && tile["kind"] == "tray" &&
+                      tile["picture"] != "none");
+  }
+  EXPECT_TRUE(notes) << run["mirror"].back().dump();
+  // Opened by the shortcut; the keys filtered to one tile and Return reached it.
+  ASSERT_FALSE(run["hud"]["shows"].empty()) << run["hud"].dump();
+  EXPECT_EQ(run["hud"]["shows"][0]["trigger"], "hotkey") << run["hud"].dump();
+  const auto& keys = run["hud"]["keys"];
+  ASSERT_FALSE(keys.empty()) << run["hud"].dump();
+  EXPECT_EQ(keys.back()["reachedTitle"], "Notes indicator") << keys.dump();
+  // The click went to the item's menu, drawn by the program, and its entry was chosen there.
+  ASSERT_EQ(run["forwardedClicks"].size(), 1u) << run["forwardedClicks"].dump();
+  const std::string path = run["forwardedClicks"][0]["path"];
+  EXPECT_TRUE(path == "menu" || path == "activate-menu") << path;
+  EXPECT_EQ(run["forwardedClicks"][0]["ok"], true);
+  bool chose = false;
+  for (const auto& menu : run["menus"]) {
+    chose = chose || (menu["item"] == "Notes indicator" && menu["chose"] == "Write the file");
+  }
+  EXPECT_TRUE(chose) << run["menus"].dump();
+  EXPECT_FALSE(QImage(QString::fromStdString((pictures / "hud.png").string())).isNull());
 }
 
 TEST_F(DesktopRunTest, WithoutADisplayOrABusItSaysWhichAndExits1) {

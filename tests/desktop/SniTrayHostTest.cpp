@@ -30,27 +30,6 @@ using test::waitUntil;
 // A Qt 5 app takes its time to start on a loaded machine (and under the sanitizers).
 constexpr int kAppStart = 90000;
 
-// An indicator as apps make them with libayatana-appindicator: icon by name from its own
-// theme folder, a title, a menu whose entry writes a file.
-constexpr const char* kIndicator = R"PY(
-import sys, gi
-gi.require_version("Gtk", "3.0")
-gi.require_version("AyatanaAppIndicator3", "0.1")
-from gi.repository import Gtk, AyatanaAppIndicator3 as AI
-ind = AI.Indicator.new_with_path(sys.argv[1], "lumarin-test-icon",
-                                 AI.IndicatorCategory.COMMUNICATIONS, sys.argv[2])
-ind.set_status(AI.IndicatorStatus.ACTIVE)
-ind.set_title(sys.argv[3])
-menu = Gtk.Menu()
-entry = Gtk.MenuItem(label="Write the file")
-entry.connect("activate", lambda *_: open(sys.argv[4], "w").write("clicked"))
-menu.append(entry)
-entry.show()
-ind.set_menu(menu)
-print("ready", flush=True)
-Gtk.main()
-)PY";
-
 // An item as Qt 5 apps make them: a well-known name `org.kde.StatusNotifierItem-<pid>-1`, the
 // object at /StatusNotifierItem, registered once by that name, and never again when the watcher
 // changes hands (written out here because a real Qt 5 app started under load may give up on the
@@ -127,7 +106,7 @@ class SniTrayHostTest : public ::testing::Test {
     auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
     process.setProcessEnvironment(desktop_.environment());
     process.start("/usr/bin/python3",
-                  {"-c", kIndicator, QString::fromStdString(id),
+                  {"-c", test::kIndicatorScript, QString::fromStdString(id),
                    QString::fromStdString(icons_.path().string()), QString::fromStdString(title),
                    QString::fromStdString((icons_.path() / (id + ".clicked")).string())});
     EXPECT_TRUE(process.waitForStarted(10000));

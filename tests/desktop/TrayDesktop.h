@@ -15,6 +15,28 @@
 
 namespace lumarin::test {
 
+// An indicator as apps make them with libayatana-appindicator: icon by name from its own
+// theme folder, a title, a menu whose entry writes a file. Arguments: id, theme folder,
+// title, the file.
+inline constexpr const char* kIndicatorScript = R"PY(
+import sys, gi
+gi.require_version("Gtk", "3.0")
+gi.require_version("AyatanaAppIndicator3", "0.1")
+from gi.repository import Gtk, AyatanaAppIndicator3 as AI
+ind = AI.Indicator.new_with_path(sys.argv[1], "lumarin-test-icon",
+                                 AI.IndicatorCategory.COMMUNICATIONS, sys.argv[2])
+ind.set_status(AI.IndicatorStatus.ACTIVE)
+ind.set_title(sys.argv[3])
+menu = Gtk.Menu()
+entry = Gtk.MenuItem(label="Write the file")
+entry.connect("activate", lambda *_: open(sys.argv[4], "w").write("clicked"))
+menu.append(entry)
+entry.show()
+ind.set_menu(menu)
+print("ready", flush=True)
+Gtk.main()
+)PY";
+
 // Runs the event loop until `done` holds or `timeoutMs` has passed; true when it got there.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 

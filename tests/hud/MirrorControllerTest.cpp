@@ -40,8 +40,8 @@ class MirrorControllerTest : public test::MirrorFixture {
     load(kDesktop);
     mac_.world.setMouseLocation(CocoaPoint{700, 500});
     hud_ = std::make_shared<MirrorHUDController>(MirrorHUDController::Dependencies{
-        model(), mac_.windows, mac_.events, mac_.screens, scheduler_, skyLight_, mac_.workspace,
-        *bus_, *forwarder(), permissions_, log_,
+        model(), &mac_.windows, mac_.events, mac_.screens, scheduler_, &skyLight_, mac_.workspace,
+        bus_.get(), *forwarder(), &permissions_, log_,
         [this](MirrorHUDController::SurfaceHandlers handlers) {
           auto window = std::make_unique<MirrorHUDWindow>(model(), l10n_, std::move(handlers),
                                                           [] { return 982.0; });
@@ -50,7 +50,7 @@ class MirrorControllerTest : public test::MirrorFixture {
         },
         [] { return std::string("en"); }});
     controller_ = std::make_shared<MirrorController>(MirrorController::Dependencies{
-        model(), hud_, watcher_, *bus_, scheduler_, mac_.screens, mac_.screenCapture, log_,
+        model(), hud_, watcher_, bus_.get(), scheduler_, mac_.screens, &mac_.screenCapture, log_,
         [this](const std::string& name, const Properties& properties) {
           events_.emplace_back(name, properties);
         },

@@ -602,6 +602,7 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
       entry.retries = 0;
       apply(entry, qdbus_cast<QVariantMap>(reply.arguments()[0]));
       entry.answered = true;
+      entry.item.answered = true;
       schedulePublish();
     }
     if (entry.dirty) {

@@ -1,0 +1,216 @@
+#include "hud/TrayTiles.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "diagnostics/DebugLog.h"
+#include "platform/Scheduler.h"
+
+namespace lumarin {
+
+TrayTileModel::TrayTileModel(const TrayItems& items, Scheduler& scheduler, const DebugLog& log)
+    : scheduler_(scheduler), log_(log) {
+  subscription_ =
+      items.items().bind([this](const std::vector<TrayItem>& list) { itemsChanged(list); });
+}
+
+HUDTiles::Tile TrayTileModel::tileFor(const TrayItem& item) {
+  Tile tile;
+  tile.id = item.key;
+  tile.title = !item.title.empty() ? item.title : (!item.id.empty() ? item.id : item.service);
+  tile.image = item.picture;
+  tile.width = kTileWidth;
+  tile.kind = "tray";
+  tile.source = item.picture ? (item.iconName.empty() ? "pixmap" : "icon") : "";
+  tile.hiddenByHost = item.status == "Passive";
+  return tile;
+}
+
+void TrayTileModel::itemsChanged(const std::vector<TrayItem>& items) {
+  std::vector<Tile> tiles;
+  std::map<std::string, Target> targets;
+  tiles.reserve(items.size());
+  for (const auto& item : items) {
+    tiles.push_back(tileFor(item));
+    targets.emplace(item.key, TrayTarget{item.key, item.id});
+  }
+  if (tiles == *tiles_) {
+    targets_ = std::move(targets);
+    return;
+  }
+  if (tiles.size() != tiles_->size()) {
+    log_.log("mirror: tray tiles " + std::to_string(tiles.size()));
+  }
+  targets_ = std::move(targets);
+  tiles_.set(std::move(tiles));
+  if (onTilesChanged_) {
+    onTilesChanged_();
+  }
+}
+
+void TrayTileModel::refresh(std::function<void()> completion) {
+  // The tiles are as fresh as the items' signals keep them; only the caller's continuation
+  // waits for the queue, as it would after a scan.
+  if (completion) {
+    scheduler_.mainQueue().post(std::move(completion));
+  }
+}
+
+TrayClickForwarder::TrayClickForwarder(Dependencies dependencies)
+    : deps_(std::move(dependencies)) {}
+
+std::optional<TrayItem> TrayClickForwarder::itemFor(const HUDTiles::Target& target) const {
+  const auto* tray = std::get_if<HUDTiles::TrayTarget>(&target);
+  if (tray == nullptr) {
+    return std::nullopt;
+  }
+  for (const auto& item : *deps_.items.items()) {
+    if (item.key == tray->key) {
+      return item;
+    }
+  }
+  return std::nullopt;
+}
+
+GlobalPoint TrayClickForwarder::where() const {
+  if (deps_.pointer) {
+    if (auto point = deps_.pointer()) {
+      return *point;
+    }
+  }
+  return GlobalPoint{0, 0};
+}
+
+void TrayClickForwarder::report(const TrayItem& item, bool ok, const std::string& path,
+                                const std::string& error) {
+  deps_.log.log("mirror: tray click " + item.key + " via " + path + (ok ? " ok" : " failed") +
+                (error.empty() ? "" : " (" + error + ")"));
+  if (reporter_) {
+    reporter_(Report{item.key, ok, path, item.id, item.status == "Passive"});
+  }
+}
+
+namespace {
+
+int pixel(double value) { return static_cast<int>(std::lround(value)); }
+
+}  // namespace
+
+void TrayClickForwarder::forward(const HUDTiles::Target& target, bool right, unsigned) {
+  const auto item = itemFor(target);
+  if (!item) {
+    if (reporter_) {
+      reporter_(Report{"", false, "none", "", false});  // gone before the click, or not a tray's
+    }
+    return;
+  }
+  if (right) {
+    if (!item->menuPath.empty()) {
+      showMenu(*item, "menu");
+    } else {
+      contextMenu(*item, "contextMenu");
+    }
+    return;
+  }
+  if (item->itemIsMenu && !item->menuPath.empty()) {
+    showMenu(*item, "menu");
+    return;
+  }
+  const GlobalPoint at = where();
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  deps_.items.activate(item->key, pixel(at.x), pixel(at.y),
+                       [weak, item = *item](const TrayItems::CallResult& result) {
+                         auto self = weak.lock();
+                         if (!self) {
+                           return;
+                         }
+                         if (result.ok) {
+                           self->report(item, true, "activate");
+                         } else if (!item.menuPath.empty()) {
+                           // Its app has nothing to activate: the item is its menu.
+                           self->showMenu(item, "activate-menu");
+                         } else {
+                           self->report(item, false, "activate", result.error);
+                         }
+                       });
+}
+
+void TrayClickForwarder::middleClick(const HUDTiles::Target& target) {
+  const auto item = itemFor(target);
+  if (!item) {
+    return;
+  }
+  const GlobalPoint at = where();
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  deps_.items.secondaryActivate(item->key, pixel(at.x), pixel(at.y),
+                                [weak, item = *item](const TrayItems::CallResult& result) {
+                                  if (auto self = weak.lock()) {
+                                    self->report(item, result.ok, "secondaryActivate",
+                                                 result.error);
+                                  }
+                                });
+}
+
+void TrayClickForwarder::scroll(const HUDTiles::Target& target, int delta, bool horizontal) {
+  const auto item = itemFor(target);
+  if (!item || delta == 0) {
+    return;
+  }
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  deps_.items.scroll(item->key, delta, horizontal ? "horizontal" : "vertical",
+                     [weak, item = *item](const TrayItems::CallResult& result) {
+                       if (auto self = weak.lock()) {
+                         self->report(item, result.ok, "scroll", result.error);
+                       }
+                     });
+}
+
+void TrayClickForwarder::contextMenu(const TrayItem& item, const std::string& path) {
+  const GlobalPoint at = where();
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  deps_.items.contextMenu(item.key, pixel(at.x), pixel(at.y),
+                          [weak, item, path](const TrayItems::CallResult& result) {
+                            if (auto self = weak.lock()) {
+                              self->report(item, result.ok, path, result.error);
+                            }
+                          });
+}
+
+void TrayClickForwarder::showMenu(const TrayItem& item, const std::string& path) {
+  const GlobalPoint at = where();
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  deps_.items.readMenu(item.key, [weak, item, path, at](std::optional<Menu> menu) {
+    auto self = weak.lock();
+    if (!self) {
+      return;
+    }
+    const bool empty = !menu || std::none_of(menu->items.begin(), menu->items.end(),
+                                             [](const MenuItem& e) { return !e.isSeparator; });
+    if (empty || !self->deps_.presentMenu) {
+      // Nothing to draw: the app may still show a menu of its own.
+      self->contextMenu(item, path + "-contextMenu");
+      return;
+    }
+    // The menu's root is entry 0: the app hears it open and close as a tray's menu does.
+    MenuItem root;
+    root.representedObject = std::string("0");
+    root.action = "dbusmenu";
+    self->deps_.items.menuEvent(item.key, root, "opened");
+    MenuHandlers handlers;
+    const std::string key = item.key;
+    handlers.chose = [weak, key](const MenuItem& entry) {
+      if (auto strong = weak.lock()) {
+        strong->deps_.items.menuEvent(key, entry, "clicked");
+      }
+    };
+    handlers.didClose = [weak, key, root] {
+      if (auto strong = weak.lock()) {
+        strong->deps_.items.menuEvent(key, root, "closed");
+      }
+    };
+    self->deps_.presentMenu(item.title, *menu, std::move(handlers), at);
+    self->report(item, true, path);
+  });
+}
+
+}  // namespace lumarin

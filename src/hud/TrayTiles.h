@@ -1,0 +1,104 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Geometry.h"
+#include "base/Observable.h"
+#include "base/Signal.h"
+#include "hud/HUDTiles.h"
+#include "platform/Menu.h"
+#include "platform/TrayItems.h"
+
+namespace lumarin {
+
+class DebugLog;
+class Scheduler;
+
+// The HUD's tiles on a freedesktop desktop: one per tray item of every app, in the tray's
+// order, also the items the tray hides (marked so). The tray items are kept fresh by their
+// own signals, so a refresh reads nothing: the tiles follow the items as they change and
+// nothing polls. Main queue.
+class TrayTileModel final : public HUDTiles {
+ public:
+  static constexpr double kTileWidth = 22;
+
+  TrayTileModel(const TrayItems& items, Scheduler& scheduler, const DebugLog& log);
+  TrayTileModel(const TrayTileModel&) = delete;
+  TrayTileModel& operator=(const TrayTileModel&) = delete;
+
+  void refresh(std::function<void()> completion = {}) override;
+  const Observable<std::vector<Tile>>& tiles() const override { return tiles_; }
+  const Observable<bool>& accessibilityMissing() const override { return missing_; }
+  const std::map<std::string, Target>& targetsByID() const override { return targets_; }
+  void setOnTilesChanged(std::function<void()> callback) override {
+    onTilesChanged_ = std::move(callback);
+  }
+  bool refreshing() const override { return false; }
+  const std::string& lastMode() const override { return mode_; }
+
+  // A tile for a tray item: the item's key as its id, its title, its picture.
+  static Tile tileFor(const TrayItem& item);
+
+ private:
+  void itemsChanged(const std::vector<TrayItem>& items);
+
+  Scheduler& scheduler_;
+  const DebugLog& log_;
+  Observable<std::vector<Tile>> tiles_;
+  Observable<bool> missing_{false};
+  std::map<std::string, Target> targets_;
+  std::function<void()> onTilesChanged_;
+  std::string mode_ = "tray";
+  Subscription subscription_;
+};
+
+// Where a click on a tray tile goes, the way a tray passes it on:
+// - left: `Activate` at the pointer; for an item that is only a menu (it says so, or its app
+//   answers `Activate` with an error) its exported menu ("menu", "activate-menu");
+// - right: its exported menu, drawn by the program as a real menu at the pointer ("menu"),
+//   else the app's own `ContextMenu` ("contextMenu");
+// - middle: `SecondaryActivate`; the wheel: `Scroll`.
+// An exported menu that cannot be read or is empty falls back to `ContextMenu`. Every attempt
+// is reported with its path once the app answered. Main queue. Create with std::make_shared:
+// answers arriving after it went are dropped.
+class TrayClickForwarder final : public HUDClickSink,
+                                 public std::enable_shared_from_this<TrayClickForwarder> {
+ public:
+  struct Dependencies {
+    TrayItems& items;
+    const DebugLog& log;
+    // Where the pointer is, in the screen's pixels (where a menu or an app's window goes).
+    std::function<std::optional<GlobalPoint>()> pointer;
+    // Shows an item's menu at a screen point; `owner` names the item.
+    std::function<void(const std::string& owner, const Menu& menu, MenuHandlers handlers,
+                       GlobalPoint at)>
+        presentMenu;
+  };
+
+  explicit TrayClickForwarder(Dependencies dependencies);
+
+  void forward(const HUDTiles::Target& target, bool right, unsigned modifiers) override;
+  void middleClick(const HUDTiles::Target& target) override;
+  void scroll(const HUDTiles::Target& target, int delta, bool horizontal) override;
+
+  // Told every attempt (the statistics event and the run's report).
+  void setReporter(std::function<void(const Report&)> reporter) { reporter_ = std::move(reporter); }
+
+ private:
+  std::optional<TrayItem> itemFor(const HUDTiles::Target& target) const;
+  GlobalPoint where() const;
+  void showMenu(const TrayItem& item, const std::string& path);
+  void contextMenu(const TrayItem& item, const std::string& path);
+  void report(const TrayItem& item, bool ok, const std::string& path,
+              const std::string& error = {});
+
+  Dependencies deps_;
+  std::function<void(const Report&)> reporter_;
+};
+
+}  // namespace lumarin

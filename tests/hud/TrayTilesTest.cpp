@@ -1,0 +1,212 @@
+// The HUD's tiles and clicks on a freedesktop desktop, against a tray whose apps answer as the
+// test tells them to.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diagnostics/DebugLog.h"
+#include "hud/TrayTiles.h"
+#include "platform/sim/ManualScheduler.h"
+#include "support/TempDir.h"
+
+namespace lumarin {
+namespace {
+
+// A tray whose calls are recorded and answered at once, with the outcome set per method.
+class FakeTray final : public TrayItems {
+ public:
+  const Observable<std::vector<TrayItem>>& items() const override { return items_; }
+  void set(std::vector<TrayItem> items) { items_.set(std::move(items)); }
+
+  void activate(const std::string& key, int x, int y, Done done) override {
+    answer("Activate " + key + " " + std::to_string(x) + "," + std::to_string(y), done);
+  }
+  void secondaryActivate(const std::string& key, int, int, Done done) override {
+    answer("SecondaryActivate " + key, done);
+  }
+  void contextMenu(const std::string& key, int, int, Done done) override {
+    answer("ContextMenu " + key, done);
+  }
+  void scroll(const std::string& key, int delta, const std::string& orientation,
+              Done done) override {
+    answer("Scroll " + key + " " + std::to_string(delta) + " " + orientation, done);
+  }
+  void readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) override {
+    calls.push_back("GetLayout " + key);
+    done(menu);
+  }
+  void menuEvent(const std::string& key, const MenuItem& entry, const std::string& event) override {
+    const auto* id = std::get_if<std::string>(&entry.representedObject);
+    calls.push_back("Event " + key + " " + (id ? *id : "?") + " " + event);
+  }
+
+  std::vector<std::string> calls;
+  std::map<std::string, std::string> errors;  // by method: the app's error answer
+  std::optional<Menu> menu;
+
+ private:
+  void answer(const std::string& call, const Done& done) {
+    calls.push_back(call);
+    const auto error = errors.find(call.substr(0, call.find(' ')));
+    done(error == errors.end() ? CallResult{true, ""} : CallResult{false, error->second});
+  }
+
+  Observable<std::vector<TrayItem>> items_;
+};
+
+TrayItem item(const std::string& key, const std::string& title, const std::string& status,
+              const std::string& menuPath = {}, bool itemIsMenu = false) {
+  TrayItem out;
+  out.key = key;
+  out.service = key.substr(0, key.find('/'));
+  out.path = key.substr(key.find('/'));
+  out.id = "app-" + key.substr(1, 3);
+  out.title = title;
+  out.status = status;
+  out.menuPath = menuPath;
+  out.itemIsMenu = itemIsMenu;
+  out.answered = true;
+  return out;
+}
+
+MenuItem entry(const std::string& title, const std::string& id) {
+  MenuItem out = MenuItem::command(title, "dbusmenu");
+  out.representedObject = id;
+  return out;
+}
+
+class TrayTilesTest : public ::testing::Test {
+ protected:
+  TrayTilesTest() {
+    forwarder_->setReporter([this](const HUDClickSink::Report& report) {
+      reports_.push_back(report.path + (report.ok ? " ok" : " failed") + " " + report.tile);
+    });
+  }
+
+  HUDTiles::Target target(const std::string& key) { return model_.targetsByID().at(key); }
+
+  test::TempDir dir_;
+  ManualScheduler scheduler_;
+  DebugLog log_{dir_ / "log", scheduler_.clock()};
+  FakeTray tray_;
+  TrayTileModel model_{tray_, scheduler_, log_};
+  std::vector<std::pair<std::string, Menu>> shown_;
+  MenuHandlers handlers_;
+  std::shared_ptr<TrayClickForwarder> forwarder_ =
+      std::make_shared<TrayClickForwarder>(TrayClickForwarder::Dependencies{
+          tray_, log_,
+          [] {
+            return GlobalPoint{640, 12};
+          },
+          [this](const std::string& owner, const Menu& menu, MenuHandlers handlers, GlobalPoint) {
+            shown_.emplace_back(owner, menu);
+            handlers_ = std::move(handlers);
+          }});
+  std::vector<std::string> reports_;
+};
+
+TEST_F(TrayTilesTest, TilesFollowTheTrayInItsOrderWithHiddenItemsMarkedAndTitlesFallingBack) {
+  int changes = 0;
+  model_.setOnTilesChanged([&changes] { ++changes; });
+  auto chat = item(":1.5/Chat", "Chat", "Active");
+  auto backup = item(":1.7/Backup", "", "Passive");  // no title: its id
+  tray_.set({chat, backup});
+  ASSERT_EQ(model_.tiles()->size(), 2u);
+  EXPECT_EQ((*model_.tiles())[0].title, "Chat");
+  EXPECT_FALSE((*model_.tiles())[0].hiddenByHost);
+  EXPECT_EQ((*model_.tiles())[1].title, "app-1.7");
+  EXPECT_TRUE((*model_.tiles())[1].hiddenByHost);
+  EXPECT_EQ((*model_.tiles())[1].kind, "tray");
+  const auto* tray = std::get_if<HUDTiles::TrayTarget>(&model_.targetsByID().at(":1.7/Backup"));
+  ASSERT_NE(tray, nullptr);
+  EXPECT_EQ(tray->appID, "app-1.7");
+  EXPECT_EQ(changes, 1);
+
+  // The same items again change nothing; a status change does.
+  tray_.set({chat, backup});
+  EXPECT_EQ(changes, 1);
+  backup.status = "NeedsAttention";
+  tray_.set({chat, backup});
+  EXPECT_EQ(changes, 2);
+  EXPECT_FALSE((*model_.tiles())[1].hiddenByHost);
+
+  // A refresh reads nothing; its continuation still waits for the queue.
+  bool refreshed = false;
+  model_.refresh([&refreshed] { refreshed = true; });
+  EXPECT_FALSE(refreshed);
+  scheduler_.runUntilIdle();
+  EXPECT_TRUE(refreshed);
+  EXPECT_EQ(model_.lastMode(), "tray");
+}
+
+TEST_F(TrayTilesTest, ALeftClickActivatesAtThePointerAndFallsBackToTheMenuWhenTheAppRefuses) {
+  tray_.set({item(":1.5/Chat", "Chat", "Active"), item(":1.6/Notes", "Notes", "Active", "/Menu"),
+             item(":1.8/Dock", "Dock", "Active", "/Menu", true),
+             item(":1.9/Bare", "Bare", "Active")});
+  tray_.menu = Menu{"", {entry("Open", "4"), MenuItem::separator(), entry("Quit", "7")}};
+
+  forwarder_->forward(target(":1.5/Chat"), false, 0);
+  EXPECT_EQ(tray_.calls.back(), "Activate :1.5/Chat 640,12");
+  EXPECT_EQ(reports_.back(), "activate ok :1.5/Chat");
+
+  // An item that is only a menu: its menu at once, without asking the app to activate.
+  tray_.calls.clear();
+  forwarder_->forward(target(":1.8/Dock"), false, 0);
+  EXPECT_EQ(tray_.calls,
+            (std::vector<std::string>{"GetLayout :1.8/Dock", "Event :1.8/Dock 0 opened"}));
+  EXPECT_EQ(reports_.back(), "menu ok :1.8/Dock");
+
+  // An app with nothing to activate: its menu instead, whose choice and closing it hears.
+  tray_.errors["Activate"] = "org.freedesktop.DBus.Error.UnknownMethod";
+  tray_.calls.clear();
+  forwarder_->forward(target(":1.6/Notes"), false, 0);
+  ASSERT_EQ(shown_.size(), 2u);
+  EXPECT_EQ(shown_.back().first, "Notes");
+  EXPECT_EQ(reports_.back(), "activate-menu ok :1.6/Notes");
+  handlers_.chose(shown_.back().second.items[2]);
+  handlers_.didClose();
+  EXPECT_EQ(tray_.calls,
+            (std::vector<std::string>{"Activate :1.6/Notes 640,12", "GetLayout :1.6/Notes",
+                                      "Event :1.6/Notes 0 opened", "Event :1.6/Notes 7 clicked",
+                                      "Event :1.6/Notes 0 closed"}));
+
+  // Without a menu the refusal is the outcome.
+  forwarder_->forward(target(":1.9/Bare"), false, 0);
+  EXPECT_EQ(reports_.back(), "activate failed :1.9/Bare");
+}
+
+TEST_F(TrayTilesTest, OtherButtonsTakeTheirOwnPathsAndAVanishedItemGoesNowhere) {
+  tray_.set({item(":1.5/Chat", "Chat", "Active"), item(":1.6/Notes", "Notes", "Passive", "/Menu")});
+  // Right: the app's own menu without an exported one; an exported menu that reads as empty
+  // falls back to it too.
+  forwarder_->forward(target(":1.5/Chat"), true, 0);
+  EXPECT_EQ(tray_.calls.back(), "ContextMenu :1.5/Chat");
+  EXPECT_EQ(reports_.back(), "contextMenu ok :1.5/Chat");
+  tray_.menu = Menu{"", {MenuItem::separator()}};
+  forwarder_->forward(target(":1.6/Notes"), true, 0);
+  EXPECT_EQ(tray_.calls.back(), "ContextMenu :1.6/Notes");
+  EXPECT_EQ(reports_.back(), "menu-contextMenu ok :1.6/Notes");
+  EXPECT_TRUE(shown_.empty());
+
+  forwarder_->middleClick(target(":1.5/Chat"));
+  EXPECT_EQ(tray_.calls.back(), "SecondaryActivate :1.5/Chat");
+  forwarder_->scroll(target(":1.5/Chat"), -2, false);
+  EXPECT_EQ(tray_.calls.back(), "Scroll :1.5/Chat -2 vertical");
+  forwarder_->scroll(target(":1.5/Chat"), 1, true);
+  EXPECT_EQ(tray_.calls.back(), "Scroll :1.5/Chat 1 horizontal");
+  EXPECT_EQ(reports_.back(), "scroll ok :1.5/Chat");
+
+  const auto gone = target(":1.5/Chat");
+  tray_.set({});
+  const std::size_t calls = tray_.calls.size();
+  forwarder_->forward(gone, false, 0);
+  EXPECT_EQ(tray_.calls.size(), calls);
+  EXPECT_EQ(reports_.back(), "none failed ");
+}
+
+}  // namespace
+}  // namespace lumarin
