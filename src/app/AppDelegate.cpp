@@ -148,7 +148,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     resumedPermissionFlow_ = services_.capture->consumePendingPermissionRelaunch();
   }
   decideOnboarding();
-  scheduleHousekeeping();
+  // The housekeeping polls the accessibility permission for the item's alert: a platform
+  // without that permission has nothing to poll, and its idle program stays asleep.
+  if (platform_.accessibility != nullptr ||
+      platform_.processInfo->environmentValue("LUMARIN_DEBUG")) {
+    scheduleHousekeeping();
+  }
 }
 
 void AppDelegate::decideOnboarding() {

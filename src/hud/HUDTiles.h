@@ -11,6 +11,7 @@
 #include "base/Image.h"
 #include "base/Observable.h"
 #include "menubar/ExternalStatusItem.h"
+#include "platform/Menu.h"
 
 namespace lumarin {
 
@@ -52,6 +53,16 @@ class HUDTiles {
   };
   using Target = std::variant<ExternalStatusItem, OwnTarget, TrayTarget>;
 
+  // An entry of a tile's menu, read without opening the menu: what the keyboard's filter also
+  // finds, and what a Return on it performs.
+  struct MenuEntry {
+    std::string id;      // "<tile id>›<position path>", unique while the menu stands
+    std::string tileID;  // the tile whose menu holds it
+    std::string title;   // the tile's title, the submenus' and the entry's: "Chat › Away"
+    std::string label;   // the entry's own title
+    MenuItem item;
+  };
+
   virtual ~HUDTiles() = default;
 
   // Brings the tiles up to date; `completion` (main queue) once they are. Returns at once.
@@ -64,6 +75,16 @@ class HUDTiles {
   virtual bool refreshing() const = 0;
   // How the last refresh found the items, for the log and the report.
   virtual const std::string& lastMode() const = 0;
+
+  // The tiles' menus that can be read without opening them: `readMenus` reads those not read
+  // yet or changed since (lazily, answers arrive later), `menuEntries` holds what is known, in
+  // tile order, and the callback tells of each change. Platforms without such menus have none.
+  virtual void readMenus() {}
+  virtual const std::vector<MenuEntry>& menuEntries() const {
+    static const std::vector<MenuEntry> none;
+    return none;
+  }
+  virtual void setOnMenusChanged(std::function<void()> /*callback*/) {}
 };
 
 // Where a click on a tile goes: to the real item, by whatever path the platform has. Main
@@ -84,6 +105,8 @@ class HUDClickSink {
   // The middle button and the wheel, where the platform's items take them.
   virtual void middleClick(const HUDTiles::Target& /*target*/) {}
   virtual void scroll(const HUDTiles::Target& /*target*/, int /*delta*/, bool /*horizontal*/) {}
+  // Performs an entry of a tile's menu without showing the menu.
+  virtual void perform(const HUDTiles::Target& /*target*/, const HUDTiles::MenuEntry& /*entry*/) {}
 };
 
 }  // namespace lumarin

@@ -77,6 +77,10 @@ void MirrorHUDController::makePanel() {
       [](MirrorHUDController& self, const HUDTiles::Target& target, int delta, bool horizontal) {
         self.deps_.forwarder.scroll(target, delta, horizontal);  // the panel stays for more turns
       });
+  handlers.onEntryClick =
+      weakBind(weak_from_this(), [](MirrorHUDController& self, const std::string& entryID) {
+        (void)self.entryChosen(entryID);
+      });
   handlers.onPermissionTap = weakBind(weak_from_this(), [](MirrorHUDController& self) {
     if (self.deps_.permissions != nullptr) {
       self.deps_.permissions->requestOrOpenSettings();
@@ -101,6 +105,14 @@ void MirrorHUDController::makePanel() {
   if (deps_.makeSurface) {
     surface_ = deps_.makeSurface(std::move(handlers));
   }
+  // Menus read while the panel is up list their entries at once.
+  deps_.model->setOnMenusChanged(weakBind(weak_from_this(), [](MirrorHUDController& self) {
+    if (self.search_) {
+      self.search_->setMenuEntries(self.deps_.model->menuEntries());
+      self.layout();
+      self.showSearchOnSurface();
+    }
+  }));
   std::shared_ptr<Window> window =
       deps_.windows != nullptr
           ? deps_.windows->makeWindow(WindowSpec{"Menu Bar HUD", MirrorHUDPanel::kLevel})
@@ -152,6 +164,9 @@ void MirrorHUDController::show(bool linkedToControlCenter,
     searchLanguage_ = language;
   }
   search_->reset();
+  // The menus that can be read without opening them are read now, for the filter to find.
+  deps_.model->readMenus();
+  search_->setMenuEntries(deps_.model->menuEntries());
   keepTop_ = false;
   shownScreen_.reset();
   layout();
@@ -274,7 +289,8 @@ void MirrorHUDController::layout() {
   const bool searching = search_ && search_->filtering();
   const std::size_t n = search_ ? search_->visible().size() : deps_.model->tiles()->size();
   const bool missing = *deps_.model->accessibilityMissing();
-  const Size size = MirrorHUDLayout::panelSize(n, missing, searching);
+  const std::size_t entries = search_ ? search_->visibleEntries().size() : 0;
+  const Size size = MirrorHUDLayout::panelSize(n, missing, searching, entries);
   const auto screens = deps_.screens.screens();
   auto index = screenIndexForMouse();
   if (keepTop_ && shownScreen_ && *shownScreen_ < screens.size()) {
@@ -313,17 +329,47 @@ void MirrorHUDController::syncSearch() {
     return;
   }
   search_->setTiles(*deps_.model->tiles(), deps_.model->targetsByID());
-  if (surface_) {
-    surface_->showSearch(search_->text(), search_->visibleIDs(), search_->focusedID());
+  showSearchOnSurface();
+}
+
+void MirrorHUDController::showSearchOnSurface() {
+  if (!surface_ || !search_) {
+    return;
   }
+  std::vector<std::pair<std::string, std::string>> entries;
+  entries.reserve(search_->visibleEntries().size());
+  for (const auto* entry : search_->visibleEntries()) {
+    entries.emplace_back(entry->id, entry->title);
+  }
+  surface_->showSearch(search_->text(), search_->visibleIDs(), entries, search_->focusedID());
 }
 
 void MirrorHUDController::searchChanged() {
   keepTop_ = true;
   layout();
-  if (surface_) {
-    surface_->showSearch(search_->text(), search_->visibleIDs(), search_->focusedID());
+  showSearchOnSurface();
+}
+
+bool MirrorHUDController::entryChosen(const std::string& entryID) {
+  if (!search_) {
+    return false;
   }
+  for (const auto* entry : search_->visibleEntries()) {
+    if (entry->id != entryID) {
+      continue;
+    }
+    const auto& targets = deps_.model->targetsByID();
+    const auto target = targets.find(entry->tileID);
+    if (target == targets.end()) {
+      return false;
+    }
+    deps_.debugLog.log("mirror: hud entry " + entry->id + " filter=\"" + search_->text() + "\"");
+    const HUDTiles::MenuEntry chosen = *entry;  // the search goes on changing
+    deps_.forwarder.perform(target->second, chosen);
+    hide("entry-click");
+    return true;
+  }
+  return false;
 }
 
 std::optional<HUDKey> hudKeyForKeyCode(int keyCode, unsigned modifierFlags) {
@@ -410,6 +456,7 @@ bool MirrorHUDController::keyPressed(const HUDKey& key) {
       }
       break;
     case HUDKey::Kind::text:
+      deps_.model->readMenus();  // those changed since the panel opened
       search_->type(key.text);
       break;
     case HUDKey::Kind::backspace:
@@ -434,6 +481,14 @@ bool MirrorHUDController::keyPressed(const HUDKey& key) {
       search_->move(MirrorHUDSearch::Move::end);
       break;
     case HUDKey::Kind::activate:
+      if (const auto* entry = search_->focusedEntry(); entry != nullptr && !key.secondary) {
+        record.reached = entry->id;
+        record.reachedTitle = entry->title;
+        // Told before the panel closes, with the filter that found the entry.
+        tell();
+        (void)entryChosen(entry->id);
+        return true;
+      }
       click(search_->focusedID(), key.secondary);
       tell();
       return true;

@@ -87,8 +87,10 @@ class MirrorHUDSurface {
   // A mouse-down that reached the panel, at a point of it (origin at its bottom left).
   virtual void mouseDown(CocoaPoint point, bool right, unsigned modifiers) = 0;
   // What the keyboard made of the panel: the filter ("" for none), the ids of the tiles it
-  // leaves (every tile without a filter) and the focused tile.
+  // leaves (every tile without a filter), the menu entries it found (id and title) and the
+  // focused tile or entry.
   virtual void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                          const std::vector<std::pair<std::string, std::string>>& entries,
                           const std::optional<std::string>& focusedID) = 0;
   // The toolkit window as the platform's window, where the toolkit is the window system (a
   // freedesktop desktop); none where a window server keeps windows of its own.
@@ -109,6 +111,8 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
     std::function<void(const HUDTiles::Target&, bool right, unsigned modifiers)> onClick;
     std::function<void(const HUDTiles::Target&)> onMiddleClick;
     std::function<void(const HUDTiles::Target&, int delta, bool horizontal)> onScroll;
+    // A click on a listed menu entry, by its id.
+    std::function<void(const std::string& entryID)> onEntryClick;
     std::function<void()> onPermissionTap;
     // The panel lost the keyboard to another window (a click elsewhere on a desktop).
     std::function<void()> onDeactivated;
@@ -164,6 +168,9 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   void setOnKey(std::function<void(const HUDKeyRecord&)> callback) { onKey_ = std::move(callback); }
   // A click on a tile as the view reports it: forwarded to the item, then the panel closes.
   void tileClicked(const HUDTiles::Target& target, bool right, unsigned modifiers);
+  // A listed menu entry chosen: performed in its item's app, then the panel closes. False when
+  // no such entry is listed.
+  bool entryChosen(const std::string& entryID);
   MirrorHUDSurface* surface() const { return surface_.get(); }
   // The keyboard while the panel is key: typing filters, arrows move the focus, Return clicks
   // the focused tile, 1…9 the n-th one, Escape empties the filter and then closes. False when
@@ -182,6 +189,7 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   // The search follows the model's tiles and the surface follows the search.
   void syncSearch();
   void searchChanged();
+  void showSearchOnSurface();
 
   Dependencies deps_;
   std::unique_ptr<MirrorHUDPanel> panel_;

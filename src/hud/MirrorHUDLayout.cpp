@@ -53,10 +53,12 @@ Size MirrorHUDLayout::displaySize(const Size& imageSize, double scale) {
   return Size{w, h};
 }
 
-Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing, bool searching) {
+Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing, bool searching,
+                                std::size_t entryRows) {
   std::size_t cols = 1;
-  // Without tiles one row holds the text that says so (also when a filter leaves none).
-  std::size_t rowCount = permissionMissing && !searching ? 0 : 1;
+  // Without tiles one row holds the text that says so (also when a filter leaves none, unless
+  // it found menu entries).
+  std::size_t rowCount = (permissionMissing && !searching) || entryRows > 0 ? 0 : 1;
   if (tileCount > 0) {
     cols = columns(tileCount);
     rowCount = (tileCount + cols - 1) / cols;
@@ -74,6 +76,10 @@ Size MirrorHUDLayout::panelSize(std::size_t tileCount, bool permissionMissing, b
   if (searching) {
     height += kSearchRowHeight + kSpacing;
     width = std::max(width, kSearchMinWidth);
+  }
+  if (entryRows > 0) {
+    height += static_cast<double>(entryRows) * kEntryRowHeight + (rowCount > 0 ? kSpacing : 0);
+    width = std::max(width, kEntryMinWidth);
   }
   return Size{width, height};
 }

@@ -23,6 +23,10 @@ struct MirrorHUDLayout {
   // panel's least width then, so the typed text has room.
   static constexpr double kSearchRowHeight = 28;
   static constexpr double kSearchMinWidth = 260;
+  // Menu entries the filter found, one row each under the grid, and the panel's least width
+  // then.
+  static constexpr double kEntryRowHeight = 24;
+  static constexpr double kEntryMinWidth = 360;
 
   // The tile count clamped to 1…8.
   static std::size_t columns(std::size_t tileCount);
@@ -35,8 +39,11 @@ struct MirrorHUDLayout {
 
   // The panel's size: the grid with its padding; with the permission missing at least 420
   // points wide, and without tiles only the permission row.
-  // While `searching`, the search line on top, and the panel at least 260 points wide.
-  static Size panelSize(std::size_t tileCount, bool permissionMissing, bool searching = false);
+  // While `searching`, the search line on top, and the panel at least 260 points wide; with
+  // `entryRows` menu entries, their rows under the grid (which, left without tiles, then
+  // takes no room) and the panel at least 360 points wide.
+  static Size panelSize(std::size_t tileCount, bool permissionMissing, bool searching = false,
+                        std::size_t entryRows = 0);
   // The frame of `size` that keeps `old`'s top edge and middle, inside the 8-point margins of
   // `visible`: the panel as the keyboard reshapes it.
   static CocoaRect keptFrame(const Size& size, const CocoaRect& old, const CocoaRect& visible);

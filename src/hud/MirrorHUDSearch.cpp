@@ -41,6 +41,32 @@ void MirrorHUDSearch::setTiles(const std::vector<HUDTiles::Tile>& tiles,
   refilter(false);
 }
 
+void MirrorHUDSearch::setMenuEntries(const std::vector<HUDTiles::MenuEntry>& entries) {
+  entries_ = entries;
+  std::map<std::string, std::pair<MirrorFilter::Prepared, MirrorFilter::Prepared>> texts;
+  for (const auto& entry : entries_) {
+    if (auto known = entryTexts_.find(entry.id); known != entryTexts_.end()) {
+      texts[entry.id] = std::move(known->second);
+      continue;
+    }
+    texts[entry.id] = {filter_.prepare(entry.label), filter_.prepare(entry.title)};
+  }
+  entryTexts_ = std::move(texts);
+  refilter(false);
+}
+
+const HUDTiles::MenuEntry* MirrorHUDSearch::focusedEntry() const {
+  if (!focused_) {
+    return nullptr;
+  }
+  for (const auto* entry : visibleEntries_) {
+    if (entry->id == *focused_) {
+      return entry;
+    }
+  }
+  return nullptr;
+}
+
 void MirrorHUDSearch::type(std::string_view text) {
   if (text.empty()) {
     return;
@@ -98,15 +124,71 @@ void MirrorHUDSearch::refilter(bool focusFirst) {
       visible_.push_back(tile);
     }
   }
+  visibleEntries_.clear();
+  if (filtering()) {
+    for (const auto& entry : entries_) {
+      if (visibleEntries_.size() == kMaxShownEntries) {
+        break;
+      }
+      const auto& [label, title] = entryTexts_[entry.id];
+      if (MirrorFilter::matches(query_, label) ||
+          (query_.size() > 1 && MirrorFilter::matches(query_, title))) {
+        visibleEntries_.push_back(&entry);
+      }
+    }
+  }
   const bool stillShown =
-      focused_ && std::any_of(visible_.begin(), visible_.end(),
-                              [this](const HUDTiles::Tile& tile) { return tile.id == *focused_; });
+      focused_ &&
+      (std::any_of(visible_.begin(), visible_.end(),
+                   [this](const HUDTiles::Tile& tile) { return tile.id == *focused_; }) ||
+       focusedEntry() != nullptr);
   if (!focusFirst && stillShown) {
     return;
   }
   focused_.reset();
   if (filtering()) {
     focused_ = nthInReadingOrder(1);
+    if (!focused_ && !visibleEntries_.empty()) {
+      focused_ = visibleEntries_.front()->id;
+    }
+  }
+}
+
+std::vector<std::string> MirrorHUDSearch::focusOrder() const {
+  std::vector<std::string> order;
+  for (const std::size_t position : readingOrder()) {
+    order.push_back(visible_[position].id);
+  }
+  for (const auto* entry : visibleEntries_) {
+    order.push_back(entry->id);
+  }
+  return order;
+}
+
+void MirrorHUDSearch::moveAmongAll(Move move) {
+  const auto order = focusOrder();
+  if (order.empty()) {
+    return;
+  }
+  auto at = focused_ ? std::find(order.begin(), order.end(), *focused_) : order.end();
+  if (at == order.end() || move == Move::home) {
+    focused_ = move == Move::end ? order.back() : order.front();
+    return;
+  }
+  switch (move) {
+    case Move::left:
+    case Move::up:
+      focused_ = at == order.begin() ? *at : *(at - 1);
+      break;
+    case Move::right:
+    case Move::down:
+      focused_ = at + 1 == order.end() ? *at : *(at + 1);
+      break;
+    case Move::end:
+      focused_ = order.back();
+      break;
+    case Move::home:
+      break;
   }
 }
 
@@ -138,12 +220,36 @@ std::optional<std::string> MirrorHUDSearch::nthInReadingOrder(std::size_t n) con
 }
 
 void MirrorHUDSearch::move(Move move) {
-  if (visible_.empty()) {
+  // Among the entries, from the grid's end into them, and to either end: one list.
+  const bool onEntry = focusedEntry() != nullptr;
+  const auto order = readingOrder();
+  const bool atGridEnd = !order.empty() && focused_ && visible_[order.back()].id == *focused_;
+  const bool onBottomRow = [&] {
+    if (!focused_ || visible_.empty()) {
+      return false;
+    }
+    const auto rows =
+        MirrorHUDLayout::rows(visible_.size(), MirrorHUDLayout::columns(visible_.size()));
+    return std::any_of(rows.back().begin(), rows.back().end(),
+                       [&](std::size_t position) { return visible_[position].id == *focused_; });
+  }();
+  if (visible_.empty() || onEntry || move == Move::end ||
+      (!visibleEntries_.empty() &&
+       ((move == Move::right && atGridEnd) || (move == Move::down && onBottomRow)))) {
+    if (onEntry && move == Move::up && focusedEntry() == visibleEntries_.front() &&
+        !order.empty()) {
+      focused_ = visible_[order.back()].id;  // back up into the grid
+      return;
+    }
+    if (move == Move::down && onBottomRow && !onEntry) {
+      focused_ = visibleEntries_.front()->id;
+      return;
+    }
+    moveAmongAll(move);
     return;
   }
   const auto rows =
       MirrorHUDLayout::rows(visible_.size(), MirrorHUDLayout::columns(visible_.size()));
-  const auto order = readingOrder();
   // Where the focus is: its row and its place in the row.
   std::optional<std::pair<std::size_t, std::size_t>> at;
   for (std::size_t r = 0; r < rows.size() && !at; ++r) {

@@ -98,11 +98,19 @@ class MirrorHUDChildAccessible final : public QAccessibleInterface {
           local = cell;
         }
       }
+      for (const auto& [id, row] : view_->entryRects()) {
+        if (id == id_) {
+          local = row;
+        }
+      }
     }
     return QRect(view_->mapToGlobal(local.topLeft().toPoint()), local.size().toSize());
   }
   QAccessible::Role role() const override {
-    return id_.empty() ? QAccessible::EditableText : QAccessible::Button;
+    if (id_.empty()) {
+      return QAccessible::EditableText;
+    }
+    return view_ && view_->isEntry(id_) ? QAccessible::MenuItem : QAccessible::Button;
   }
   QAccessible::State state() const override {
     QAccessible::State state;
@@ -189,6 +197,9 @@ std::vector<std::string> MirrorHUDView::accessibleChildIDs() const {
   for (auto& id : shownIDs()) {
     ids.push_back(std::move(id));
   }
+  for (const auto& [id, title] : entries_) {
+    ids.push_back(id);
+  }
   return ids;
 }
 
@@ -206,6 +217,11 @@ QAccessibleInterface* MirrorHUDView::accessibleChild(const std::string& id) {
 QString MirrorHUDView::accessibleName(const std::string& id) const {
   if (id.empty()) {
     return QString::fromStdString(l10n_.string("mirror.hud.search"));
+  }
+  for (const auto& [entryID, title] : entries_) {
+    if (entryID == id) {
+      return QString::fromStdString(title);
+    }
   }
   std::string name;
   for (const auto& tile : tiles_) {
@@ -246,7 +262,8 @@ void MirrorHUDView::reload() {
     const bool stays = it->first.empty()
                            ? !searchText_.empty()
                            : std::any_of(tiles_.begin(), tiles_.end(),
-                                         [&](const auto& t) { return t.id == it->first; });
+                                         [&](const auto& t) { return t.id == it->first; }) ||
+                                 isEntry(it->first);
     if (stays) {
       ++it;
     } else {
@@ -254,7 +271,8 @@ void MirrorHUDView::reload() {
       it = accessibleIDs_.erase(it);
     }
   }
-  const Size size = L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty());
+  const Size size =
+      L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty(), entries_.size());
   setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
   update();
 }
@@ -265,15 +283,17 @@ void MirrorHUDView::setDisplayScale(double scale) {
 }
 
 void MirrorHUDView::setSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
-                              const std::optional<std::string>& focusedID) {
+                              const std::optional<std::string>& focusedID,
+                              const std::vector<std::pair<std::string, std::string>>& entries) {
   const bool focusMoved = focusedID != focusedID_;
   const bool textChanged = text != searchText_;
   std::set<std::string> visible(visibleIDs.begin(), visibleIDs.end());
-  if (!focusMoved && !textChanged && visible == searchVisible_) {
+  if (!focusMoved && !textChanged && visible == searchVisible_ && entries == entries_) {
     return;  // what the model's publication already reloaded the view with
   }
   searchText_ = text;
   searchVisible_ = std::move(visible);
+  entries_ = entries;
   focusedID_ = focusedID;
   reload();
   if (textChanged && !searchText_.empty() && QAccessible::isActive()) {
@@ -301,7 +321,8 @@ QRectF MirrorHUDView::searchRowRect() const {
 }
 
 QSize MirrorHUDView::sizeHint() const {
-  const Size size = L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty());
+  const Size size =
+      L::panelSize(tiles_.size(), permissionMissing_, !searchText_.empty(), entries_.size());
   return QSize(static_cast<int>(size.width), static_cast<int>(size.height));
 }
 
@@ -328,6 +349,23 @@ std::vector<std::pair<std::string, QRectF>> MirrorHUDView::cellRects() const {
       x += L::kCellWidth + L::kSpacing;
     }
     y += L::kCellHeight + L::kSpacing;
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, QRectF>> MirrorHUDView::entryRects() const {
+  std::vector<std::pair<std::string, QRectF>> out;
+  if (entries_.empty()) {
+    return out;
+  }
+  const auto cells = cellRects();
+  double y = cells.empty()
+                 ? L::kPadding + (searchText_.empty() ? 0 : L::kSearchRowHeight + L::kSpacing) +
+                       (permissionMissing_ ? L::kPermissionRowHeight + L::kSpacing : 0)
+                 : cells.back().second.bottom() + L::kSpacing;
+  for (const auto& [id, title] : entries_) {
+    out.emplace_back(id, QRectF(L::kPadding, y, width() - 2 * L::kPadding, L::kEntryRowHeight));
+    y += L::kEntryRowHeight;
   }
   return out;
 }
@@ -402,7 +440,7 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
   }
 
   const auto cells = cellRects();
-  if (cells.empty() && (!permissionMissing_ || !searchText_.empty())) {
+  if (cells.empty() && entries_.empty() && (!permissionMissing_ || !searchText_.empty())) {
     QFont font = p.font();
     font.setPointSizeF(12);
     p.setFont(font);
@@ -414,6 +452,7 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
                                                                        : "mirror.hud.noMatches")));
     return;
   }
+  paintEntries(p);
   QFont titleFont = p.font();
   titleFont.setPointSizeF(10);
   const QFontMetricsF titleMetrics(titleFont);
@@ -467,9 +506,44 @@ void MirrorHUDView::paintEvent(QPaintEvent*) {
   }
 }
 
+void MirrorHUDView::paintEntries(QPainter& p) const {
+  QFont font = p.font();
+  font.setPointSizeF(11);
+  p.setFont(font);
+  const QFontMetricsF metrics(font);
+  const auto rows = entryRects();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const QRectF row = rows[i].second;
+    if (focusedID_ == rows[i].first) {
+      QPainterPath ring;
+      ring.addRoundedRect(row.adjusted(1, 1, -1, -1), 6, 6);
+      QColor fill = kPrimary;
+      fill.setAlphaF(0.15F);
+      p.fillPath(ring, fill);
+      QColor edge = kPrimary;
+      edge.setAlphaF(0.85F);
+      p.setPen(QPen(edge, 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(ring);
+    }
+    p.setPen(kPrimary);
+    const QString title = metrics.elidedText(QString::fromStdString(entries_[i].second),
+                                             Qt::ElideMiddle, row.width() - 20);
+    p.drawText(row.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft, title);
+  }
+}
+
 void MirrorHUDView::mousePressEvent(QMouseEvent* event) {
   const bool right = event->button() == Qt::RightButton;
   const QPointF point = event->position();
+  for (const auto& [id, row] : entryRects()) {
+    if (row.contains(point)) {
+      if (!right && onEntryClick_) {
+        onEntryClick_(id);
+      }
+      return;
+    }
+  }
   if (event->button() == Qt::MiddleButton) {
     if (const auto target = targetAt(point); target && onMiddleClick_) {
       onMiddleClick_(*target);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "hud/HUDTiles.h"
 
 class QAccessibleInterface;
+class QPainter;
 
 namespace lumarin {
 
@@ -49,8 +51,15 @@ class MirrorHUDView : public QWidget {
   const std::optional<std::size_t>& hovered() const { return hovered_; }
   // The keyboard's filter (the search line shows while it is not empty), the tiles it leaves
   // and the focused tile, which gets a ring.
+  // The menu entries the filter found (id and title) are listed under the grid.
   void setSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
-                 const std::optional<std::string>& focusedID);
+                 const std::optional<std::string>& focusedID,
+                 const std::vector<std::pair<std::string, std::string>>& entries = {});
+  void setOnEntryClick(std::function<void(const std::string&)> onEntryClick) {
+    onEntryClick_ = std::move(onEntryClick);
+  }
+  // Where each listed entry's row stands, by entry id.
+  std::vector<std::pair<std::string, QRectF>> entryRects() const;
   const std::string& searchText() const { return searchText_; }
   QRectF searchRowRect() const;
   // The ids of the shown tiles, in reading order (rows top to bottom, each left to right).
@@ -72,6 +81,11 @@ class MirrorHUDView : public QWidget {
   void reload();
   std::optional<std::size_t> cellAt(const QPointF& point) const;
   std::optional<HUDTiles::Target> targetAt(const QPointF& point) const;
+  void paintEntries(QPainter& p) const;
+  bool isEntry(const std::string& id) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&id](const auto& entry) { return entry.first == id; });
+  }
 
   std::shared_ptr<HUDTiles> model_;
   const L10n& l10n_;
@@ -79,6 +93,8 @@ class MirrorHUDView : public QWidget {
   std::function<void()> onPermissionTap_;
   std::function<void(const HUDTiles::Target&)> onMiddleClick_;
   std::function<void(const HUDTiles::Target&, int, bool)> onScroll_;
+  std::function<void(const std::string&)> onEntryClick_;
+  std::vector<std::pair<std::string, std::string>> entries_;
   QPoint wheelRest_;
   std::vector<HUDTiles::Tile> tiles_;
   bool permissionMissing_ = false;

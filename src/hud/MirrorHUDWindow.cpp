@@ -180,6 +180,7 @@ MirrorHUDWindow::MirrorHUDWindow(std::shared_ptr<HUDTiles> model, const L10n& l1
   view_ = new MirrorHUDView(std::move(model), l10n, std::move(handlers.onClick),
                             std::move(handlers.onPermissionTap), window_.get());
   view_->setOtherButtons(std::move(handlers.onMiddleClick), std::move(handlers.onScroll));
+  view_->setOnEntryClick(std::move(handlers.onEntryClick));
   view_->move(0, 0);
 }
 
@@ -217,8 +218,9 @@ bool MirrorHUDWindow::isShown() const { return window_->isVisible(); }
 
 void MirrorHUDWindow::showSearch(const std::string& text,
                                  const std::vector<std::string>& visibleIDs,
+                                 const std::vector<std::pair<std::string, std::string>>& entries,
                                  const std::optional<std::string>& focusedID) {
-  view_->setSearch(text, visibleIDs, focusedID);
+  view_->setSearch(text, visibleIDs, focusedID, entries);
 }
 
 QWidget& MirrorHUDWindow::widget() const { return *window_; }

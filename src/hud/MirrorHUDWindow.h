@@ -29,6 +29,7 @@ class MirrorHUDWindow final : public MirrorHUDSurface {
   void setVisible(bool visible, bool takesKeyboard) override;
   void mouseDown(CocoaPoint point, bool right, unsigned modifiers) override;
   void showSearch(const std::string& text, const std::vector<std::string>& visibleIDs,
+                  const std::vector<std::pair<std::string, std::string>>& entries,
                   const std::optional<std::string>& focusedID) override;
   std::shared_ptr<Window> ownWindow() override;
 

@@ -8,8 +8,8 @@
 
 namespace lumarin {
 
-TrayTileModel::TrayTileModel(const TrayItems& items, Scheduler& scheduler, const DebugLog& log)
-    : scheduler_(scheduler), log_(log) {
+TrayTileModel::TrayTileModel(TrayItems& items, Scheduler& scheduler, const DebugLog& log)
+    : items_(items), scheduler_(scheduler), log_(log) {
   subscription_ =
       items.items().bind([this](const std::vector<TrayItem>& list) { itemsChanged(list); });
 }
@@ -27,6 +27,19 @@ HUDTiles::Tile TrayTileModel::tileFor(const TrayItem& item) {
 }
 
 void TrayTileModel::itemsChanged(const std::vector<TrayItem>& items) {
+  // Menus of items that went, or that lost their menu, are forgotten.
+  bool forgot = false;
+  for (auto cache = menus_.begin(); cache != menus_.end();) {
+    const bool kept = std::any_of(items.begin(), items.end(), [&cache](const TrayItem& item) {
+      return item.key == cache->first && !item.menuPath.empty();
+    });
+    if (kept) {
+      ++cache;
+      continue;
+    }
+    forgot = forgot || !cache->second.entries.empty();
+    cache = menus_.erase(cache);
+  }
   std::vector<Tile> tiles;
   std::map<std::string, Target> targets;
   tiles.reserve(items.size());
@@ -36,6 +49,9 @@ void TrayTileModel::itemsChanged(const std::vector<TrayItem>& items) {
   }
   if (tiles == *tiles_) {
     targets_ = std::move(targets);
+    if (forgot) {
+      gatherEntries();
+    }
     return;
   }
   if (tiles.size() != tiles_->size()) {
@@ -46,6 +62,103 @@ void TrayTileModel::itemsChanged(const std::vector<TrayItem>& items) {
   if (onTilesChanged_) {
     onTilesChanged_();
   }
+  // Titles may have changed: the entries carry them.
+  gatherEntries();
+}
+
+void TrayTileModel::readMenus() {
+  for (const auto& item : *items_.items()) {
+    if (item.menuPath.empty()) {
+      continue;
+    }
+    MenuCache& cache = menus_[item.key];
+    if (cache.reading || (cache.read && cache.revision == item.menuRevision)) {
+      continue;
+    }
+    cache.reading = true;
+    std::weak_ptr<TrayTileModel> weak = weak_from_this();
+    items_.readMenu(item.key,
+                    [weak, key = item.key, revision = item.menuRevision](std::optional<Menu> menu) {
+                      if (auto self = weak.lock()) {
+                        self->menuRead(key, revision, menu);
+                      }
+                    });
+  }
+}
+
+void TrayTileModel::menuRead(const std::string& key, std::uint64_t revision,
+                             const std::optional<Menu>& menu) {
+  auto cache = menus_.find(key);
+  if (cache == menus_.end()) {
+    return;  // the item went meanwhile
+  }
+  cache->second.reading = false;
+  cache->second.read = true;
+  cache->second.revision = revision;
+  cache->second.entries.clear();
+  if (menu) {
+    // Kept with titles from below the tile's, which may change while the menu does not.
+    cache->second.entries = pathsOf(*menu, key, kMaxEntriesPerMenu);
+  }
+  gatherEntries();
+}
+
+void TrayTileModel::gatherEntries() {
+  std::vector<MenuEntry> entries;
+  for (const auto& tile : *tiles_) {
+    if (auto cache = menus_.find(tile.id); cache != menus_.end()) {
+      for (const auto& entry : cache->second.entries) {
+        entries.push_back(entry);
+        entries.back().title = tile.title + entry.title;
+      }
+    }
+  }
+  const bool same = std::equal(
+      entries.begin(), entries.end(), entries_.begin(), entries_.end(),
+      [](const MenuEntry& a, const MenuEntry& b) { return a.id == b.id && a.title == b.title; });
+  if (same) {
+    return;
+  }
+  entries_ = std::move(entries);
+  if (onMenusChanged_) {
+    onMenusChanged_();
+  }
+}
+
+namespace {
+
+void collectEntries(const Menu& menu, const std::string& tileID, const std::string& idPrefix,
+                    const std::string& titlePrefix, std::size_t limit,
+                    std::vector<HUDTiles::MenuEntry>& out) {
+  for (std::size_t i = 0; i < menu.items.size() && out.size() < limit; ++i) {
+    const MenuItem& item = menu.items[i];
+    if (item.isSeparator || !item.enabled || item.title.empty()) {
+      continue;
+    }
+    const std::string id = idPrefix + std::to_string(i);
+    const std::string title = titlePrefix + " › " + item.title;
+    if (item.submenu) {
+      collectEntries(*item.submenu, tileID, id + ".", title, limit, out);
+      continue;
+    }
+    HUDTiles::MenuEntry entry;
+    entry.id = tileID + "›" + id;
+    entry.tileID = tileID;
+    entry.title = title;
+    entry.label = item.title;
+    entry.item = item;
+    entry.item.submenu.reset();
+    out.push_back(std::move(entry));
+  }
+}
+
+}  // namespace
+
+std::vector<HUDTiles::MenuEntry> TrayTileModel::pathsOf(const Menu& menu, const std::string& tileID,
+                                                        std::size_t limit) {
+  std::vector<MenuEntry> out;
+  collectEntries(menu, tileID, "", "", limit, out);
+  return out;
 }
 
 void TrayTileModel::refresh(std::function<void()> completion) {
@@ -133,6 +246,18 @@ void TrayClickForwarder::forward(const HUDTiles::Target& target, bool right, uns
                            self->report(item, false, "activate", result.error);
                          }
                        });
+}
+
+void TrayClickForwarder::perform(const HUDTiles::Target& target, const HUDTiles::MenuEntry& entry) {
+  const auto item = itemFor(target);
+  if (!item) {
+    if (reporter_) {
+      reporter_(Report{"", false, "none", "", false});
+    }
+    return;
+  }
+  deps_.items.menuEvent(item->key, entry.item, "clicked");
+  report(*item, true, "menu-entry");
 }
 
 void TrayClickForwarder::middleClick(const HUDTiles::Target& target) {

@@ -22,12 +22,16 @@ class Scheduler;
 // The HUD's tiles on a freedesktop desktop: one per tray item of every app, in the tray's
 // order, also the items the tray hides (marked so). The tray items are kept fresh by their
 // own signals, so a refresh reads nothing: the tiles follow the items as they change and
-// nothing polls. Main queue.
-class TrayTileModel final : public HUDTiles {
+// nothing polls. The items' exported menus are read when asked (`readMenus`, the HUD opening
+// or the keyboard filtering), kept until the item tells its menu changed, and listed as
+// entries. Main queue. Create with std::make_shared: menus arriving after it went are dropped.
+class TrayTileModel final : public HUDTiles, public std::enable_shared_from_this<TrayTileModel> {
  public:
   static constexpr double kTileWidth = 22;
+  // Entries kept per item's menu: the rest of a longer menu is left out of the search.
+  static constexpr std::size_t kMaxEntriesPerMenu = 500;
 
-  TrayTileModel(const TrayItems& items, Scheduler& scheduler, const DebugLog& log);
+  TrayTileModel(TrayItems& items, Scheduler& scheduler, const DebugLog& log);
   TrayTileModel(const TrayTileModel&) = delete;
   TrayTileModel& operator=(const TrayTileModel&) = delete;
 
@@ -40,13 +44,33 @@ class TrayTileModel final : public HUDTiles {
   }
   bool refreshing() const override { return false; }
   const std::string& lastMode() const override { return mode_; }
+  void readMenus() override;
+  const std::vector<MenuEntry>& menuEntries() const override { return entries_; }
+  void setOnMenusChanged(std::function<void()> callback) override {
+    onMenusChanged_ = std::move(callback);
+  }
 
   // A tile for a tray item: the item's key as its id, its title, its picture.
   static Tile tileFor(const TrayItem& item);
+  // A menu's entries that can be performed (enabled, not separators, not submenus: their
+  // entries instead), at most `limit`, titled with the submenus on the way from below the
+  // tile's title (" › Sub › Entry"; `menuEntries` puts the tile's title in front).
+  static std::vector<MenuEntry> pathsOf(const Menu& menu, const std::string& tileID,
+                                        std::size_t limit);
 
  private:
+  struct MenuCache {
+    std::uint64_t revision = 0;
+    bool read = false;
+    bool reading = false;
+    std::vector<MenuEntry> entries;
+  };
   void itemsChanged(const std::vector<TrayItem>& items);
+  void menuRead(const std::string& key, std::uint64_t revision, const std::optional<Menu>& menu);
+  // The entries of every cached menu, in tile order; tells when they changed.
+  void gatherEntries();
 
+  TrayItems& items_;
   Scheduler& scheduler_;
   const DebugLog& log_;
   Observable<std::vector<Tile>> tiles_;
@@ -54,6 +78,9 @@ class TrayTileModel final : public HUDTiles {
   std::map<std::string, Target> targets_;
   std::function<void()> onTilesChanged_;
   std::string mode_ = "tray";
+  std::map<std::string, MenuCache> menus_;
+  std::vector<MenuEntry> entries_;
+  std::function<void()> onMenusChanged_;
   Subscription subscription_;
 };
 
@@ -85,6 +112,8 @@ class TrayClickForwarder final : public HUDClickSink,
   void forward(const HUDTiles::Target& target, bool right, unsigned modifiers) override;
   void middleClick(const HUDTiles::Target& target) override;
   void scroll(const HUDTiles::Target& target, int delta, bool horizontal) override;
+  // The entry's "clicked", as the app's menu would send it ("menu-entry").
+  void perform(const HUDTiles::Target& target, const HUDTiles::MenuEntry& entry) override;
 
   // Told every attempt (the statistics event and the run's report).
   void setReporter(std::function<void(const Report&)> reporter) { reporter_ = std::move(reporter); }

@@ -26,17 +26,18 @@ struct TrayItem {
   // its own; from its pixmaps, else its icon name through its theme path or the icon theme.
   std::shared_ptr<const Image> picture;
   std::string iconName;
-  bool itemIsMenu = false;  // a left click shows its menu
-  std::string menuPath;     // its exported menu; empty without one
-  std::uint64_t order = 0;  // the order it was registered in
-  bool answered = false;    // its properties have been read at least once
+  bool itemIsMenu = false;         // a left click shows its menu
+  std::string menuPath;            // its exported menu; empty without one
+  std::uint64_t menuRevision = 0;  // counts the changes its menu told of
+  std::uint64_t order = 0;         // the order it was registered in
+  bool answered = false;           // its properties have been read at least once
 
   bool operator==(const TrayItem& other) const {
     return key == other.key && service == other.service && path == other.path && id == other.id &&
            title == other.title && category == other.category && status == other.status &&
            picture == other.picture && iconName == other.iconName &&
-           itemIsMenu == other.itemIsMenu && menuPath == other.menuPath && order == other.order &&
-           answered == other.answered;
+           itemIsMenu == other.itemIsMenu && menuPath == other.menuPath &&
+           menuRevision == other.menuRevision && order == other.order && answered == other.answered;
   }
 };
 

@@ -577,7 +577,8 @@ int DesktopAssembly::finish() {
     parts.statusBar.removeStatusItem(item);
   }
   return endRun(
-      options_, report, [&pictures] { return pictures; }, "statusItems/, apps/, catalogue/");
+      options_, report, [&pictures] { return pictures; },
+      "statusItems/, apps/, catalogue/, hud.png");
 }
 
 }  // namespace lumarin

@@ -120,3 +120,75 @@ TEST(MirrorHUDSearchTest, BackspaceTakesAWholeCharacterOff) {
 
 }  // namespace
 }  // namespace lumarin
+
+namespace lumarin {
+namespace {
+
+HUDTiles::MenuEntry menuEntry(const std::string& tile, const std::string& tileTitle,
+                              const std::string& label, int n) {
+  HUDTiles::MenuEntry entry;
+  entry.id = tile + "›" + std::to_string(n);
+  entry.tileID = tile;
+  entry.label = label;
+  entry.title = tileTitle + " › " + label;
+  return entry;
+}
+
+TEST(MirrorHUDSearchTest, MenuEntriesAreFoundUnderTheTilesAndTheFocusRunsIntoThem) {
+  const auto tiles = makeTiles({{"Slack", ""}, {"Chat", ""}, {"Mail", ""}});
+  MirrorHUDSearch search("en");
+  search.setTiles(tiles.tiles, tiles.targets);
+  search.setMenuEntries({menuEntry("t0", "Slack", "Set yourself away", 0),
+                         menuEntry("t0", "Slack", "Sleep notifications", 1),
+                         menuEntry("t2", "Mail", "Slow down", 0)});
+  const auto shown = [&search] {
+    std::vector<std::string> ids;
+    for (const auto* entry : search.visibleEntries()) {
+      ids.push_back(entry->id);
+    }
+    return ids;
+  };
+  // No filter, no entries.
+  EXPECT_TRUE(search.visibleEntries().empty());
+  // An entry's own title is what one word finds: "away" finds no tile, so its entry is focused.
+  search.type("away");
+  EXPECT_TRUE(search.visibleIDs().empty());
+  EXPECT_EQ(shown(), (std::vector<std::string>{"t0›0"}));
+  EXPECT_EQ(search.focusedID(), "t0›0");
+  ASSERT_NE(search.focusedEntry(), nullptr);
+  EXPECT_EQ(search.focusedEntry()->title, "Slack › Set yourself away");
+  // "sl" finds the tile and the entries whose titles start so, the tile first; "slack" alone
+  // does not list every entry of Slack's menu.
+  search.clear();
+  search.type("sl");
+  EXPECT_EQ(search.visibleIDs(), (std::vector<std::string>{"t0"}));
+  EXPECT_EQ(shown(), (std::vector<std::string>{"t0›1", "t2›0"}));
+  EXPECT_EQ(search.focusedID(), "t0");
+  using M = MirrorHUDSearch::Move;
+  search.move(M::down);  // from the grid's bottom row into the entries
+  EXPECT_EQ(search.focusedID(), "t0›1");
+  search.move(M::down);
+  EXPECT_EQ(search.focusedID(), "t2›0");
+  search.move(M::down);  // the last stays
+  EXPECT_EQ(search.focusedID(), "t2›0");
+  search.move(M::home);
+  EXPECT_EQ(search.focusedID(), "t0");
+  search.move(M::end);
+  EXPECT_EQ(search.focusedID(), "t2›0");
+  search.move(M::up);
+  search.move(M::up);  // from the first entry back into the grid
+  EXPECT_EQ(search.focusedID(), "t0");
+  // Several words may span the tile's title and the entry's.
+  search.clear();
+  search.type("slack away");
+  EXPECT_EQ(shown(), (std::vector<std::string>{"t0›0"}));
+  // Menus read again keep the focus on an entry that still matches.
+  search.clear();
+  search.type("sl");
+  search.move(M::end);
+  search.setMenuEntries({menuEntry("t2", "Mail", "Slow down", 0)});
+  EXPECT_EQ(search.focusedID(), "t2›0");
+}
+
+}  // namespace
+}  // namespace lumarin

@@ -37,6 +37,10 @@ class FakeTray final : public TrayItems {
   }
   void readMenu(const std::string& key, std::function<void(std::optional<Menu>)> done) override {
     calls.push_back("GetLayout " + key);
+    if (holdMenus) {
+      held.push_back([done, menu = menu] { done(menu); });
+      return;
+    }
     done(menu);
   }
   void menuEvent(const std::string& key, const MenuItem& entry, const std::string& event) override {
@@ -47,6 +51,8 @@ class FakeTray final : public TrayItems {
   std::vector<std::string> calls;
   std::map<std::string, std::string> errors;  // by method: the app's error answer
   std::optional<Menu> menu;
+  bool holdMenus = false;  // answers wait in `held`
+  std::vector<std::function<void()>> held;
 
  private:
   void answer(const std::string& call, const Done& done) {
@@ -87,13 +93,13 @@ class TrayTilesTest : public ::testing::Test {
     });
   }
 
-  HUDTiles::Target target(const std::string& key) { return model_.targetsByID().at(key); }
+  HUDTiles::Target target(const std::string& key) { return model_->targetsByID().at(key); }
 
   test::TempDir dir_;
   ManualScheduler scheduler_;
   DebugLog log_{dir_ / "log", scheduler_.clock()};
   FakeTray tray_;
-  TrayTileModel model_{tray_, scheduler_, log_};
+  std::shared_ptr<TrayTileModel> model_ = std::make_shared<TrayTileModel>(tray_, scheduler_, log_);
   std::vector<std::pair<std::string, Menu>> shown_;
   MenuHandlers handlers_;
   std::shared_ptr<TrayClickForwarder> forwarder_ =
@@ -111,17 +117,17 @@ class TrayTilesTest : public ::testing::Test {
 
 TEST_F(TrayTilesTest, TilesFollowTheTrayInItsOrderWithHiddenItemsMarkedAndTitlesFallingBack) {
   int changes = 0;
-  model_.setOnTilesChanged([&changes] { ++changes; });
+  model_->setOnTilesChanged([&changes] { ++changes; });
   auto chat = item(":1.5/Chat", "Chat", "Active");
   auto backup = item(":1.7/Backup", "", "Passive");  // no title: its id
   tray_.set({chat, backup});
-  ASSERT_EQ(model_.tiles()->size(), 2u);
-  EXPECT_EQ((*model_.tiles())[0].title, "Chat");
-  EXPECT_FALSE((*model_.tiles())[0].hiddenByHost);
-  EXPECT_EQ((*model_.tiles())[1].title, "app-1.7");
-  EXPECT_TRUE((*model_.tiles())[1].hiddenByHost);
-  EXPECT_EQ((*model_.tiles())[1].kind, "tray");
-  const auto* tray = std::get_if<HUDTiles::TrayTarget>(&model_.targetsByID().at(":1.7/Backup"));
+  ASSERT_EQ(model_->tiles()->size(), 2u);
+  EXPECT_EQ((*model_->tiles())[0].title, "Chat");
+  EXPECT_FALSE((*model_->tiles())[0].hiddenByHost);
+  EXPECT_EQ((*model_->tiles())[1].title, "app-1.7");
+  EXPECT_TRUE((*model_->tiles())[1].hiddenByHost);
+  EXPECT_EQ((*model_->tiles())[1].kind, "tray");
+  const auto* tray = std::get_if<HUDTiles::TrayTarget>(&model_->targetsByID().at(":1.7/Backup"));
   ASSERT_NE(tray, nullptr);
   EXPECT_EQ(tray->appID, "app-1.7");
   EXPECT_EQ(changes, 1);
@@ -132,15 +138,15 @@ TEST_F(TrayTilesTest, TilesFollowTheTrayInItsOrderWithHiddenItemsMarkedAndTitles
   backup.status = "NeedsAttention";
   tray_.set({chat, backup});
   EXPECT_EQ(changes, 2);
-  EXPECT_FALSE((*model_.tiles())[1].hiddenByHost);
+  EXPECT_FALSE((*model_->tiles())[1].hiddenByHost);
 
   // A refresh reads nothing; its continuation still waits for the queue.
   bool refreshed = false;
-  model_.refresh([&refreshed] { refreshed = true; });
+  model_->refresh([&refreshed] { refreshed = true; });
   EXPECT_FALSE(refreshed);
   scheduler_.runUntilIdle();
   EXPECT_TRUE(refreshed);
-  EXPECT_EQ(model_.lastMode(), "tray");
+  EXPECT_EQ(model_->lastMode(), "tray");
 }
 
 TEST_F(TrayTilesTest, ALeftClickActivatesAtThePointerAndFallsBackToTheMenuWhenTheAppRefuses) {
@@ -206,6 +212,67 @@ TEST_F(TrayTilesTest, OtherButtonsTakeTheirOwnPathsAndAVanishedItemGoesNowhere) 
   forwarder_->forward(gone, false, 0);
   EXPECT_EQ(tray_.calls.size(), calls);
   EXPECT_EQ(reports_.back(), "none failed ");
+}
+
+}  // namespace
+}  // namespace lumarin
+
+namespace lumarin {
+namespace {
+
+TEST_F(TrayTilesTest, MenusAreReadWhenAskedKeptUntilTheyChangeAndTheirEntriesPerformed) {
+  auto notes = item(":1.6/Notes", "Notes", "Active", "/Menu");
+  tray_.set({item(":1.5/Chat", "Chat", "Active"), notes});
+  auto sub = std::make_shared<Menu>();
+  sub->items = {entry("Daily", "9"), entry("Weekly", "10")};
+  MenuItem schedule = MenuItem::command("Schedule", "dbusmenu");
+  schedule.submenu = sub;
+  MenuItem off = entry("Disabled", "11");
+  off.enabled = false;
+  tray_.menu = Menu{"", {entry("New note", "4"), MenuItem::separator(), schedule, off}};
+  int told = 0;
+  model_->setOnMenusChanged([&told] { ++told; });
+
+  // Nothing is read until asked; an item without a menu is not asked.
+  EXPECT_TRUE(model_->menuEntries().empty());
+  model_->readMenus();
+  EXPECT_EQ(tray_.calls, (std::vector<std::string>{"GetLayout :1.6/Notes"}));
+  std::vector<std::string> titles;
+  for (const auto& e : model_->menuEntries()) {
+    titles.push_back(e.title);
+    EXPECT_EQ(e.tileID, ":1.6/Notes");
+  }
+  EXPECT_EQ(titles, (std::vector<std::string>{"Notes › New note", "Notes › Schedule › Daily",
+                                              "Notes › Schedule › Weekly"}));
+  EXPECT_EQ(told, 1);
+
+  // Asked again without a change: the cache answers. A changed menu is read again; while that
+  // read is under way, asking again does not pile up reads.
+  model_->readMenus();
+  EXPECT_EQ(tray_.calls.size(), 1u);
+  notes.menuRevision = 1;
+  tray_.set({item(":1.5/Chat", "Chat", "Active"), notes});
+  tray_.holdMenus = true;
+  tray_.menu = Menu{"", {entry("New note", "4")}};
+  model_->readMenus();
+  model_->readMenus();
+  EXPECT_EQ(tray_.calls.size(), 2u);
+  EXPECT_EQ(model_->menuEntries().size(), 3u);  // the old entries until the new ones come
+  ASSERT_EQ(tray_.held.size(), 1u);
+  tray_.held.front()();
+  ASSERT_EQ(model_->menuEntries().size(), 1u);
+
+  // A renamed tile renames its entries; a performed entry is the app's "clicked".
+  notes.title = "Jotter";
+  tray_.set({item(":1.5/Chat", "Chat", "Active"), notes});
+  EXPECT_EQ(model_->menuEntries().front().title, "Jotter › New note");
+  forwarder_->perform(target(":1.6/Notes"), model_->menuEntries().front());
+  EXPECT_EQ(tray_.calls.back(), "Event :1.6/Notes 4 clicked");
+  EXPECT_EQ(reports_.back(), "menu-entry ok :1.6/Notes");
+
+  // The item goes, and its entries with it.
+  tray_.set({item(":1.5/Chat", "Chat", "Active")});
+  EXPECT_TRUE(model_->menuEntries().empty());
 }
 
 }  // namespace

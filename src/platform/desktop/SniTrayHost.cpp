@@ -157,6 +157,11 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
       connection_->connect(kWatcherService, kWatcherPath, kWatcherInterface, signal, sink_.get(),
                            SLOT(received(QDBusMessage)));
     }
+    // An exported menu that changed: what was read of it is stale.
+    for (const char* signal : {"LayoutUpdated", "ItemsPropertiesUpdated"}) {
+      connection_->connect(QString(), QString(), kMenuInterface, signal, sink_.get(),
+                           SLOT(received(QDBusMessage)));
+    }
     connection_->connect(kBusService, kBusPath, kBusService, "NameOwnerChanged", sink_.get(),
                          SLOT(received(QDBusMessage)));
     hostName_ = QStringLiteral("org.kde.StatusNotifierHost-%1-lumarin")
@@ -688,9 +693,24 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
       }
       return;
     }
-    // One of an item's change signals: read its properties again once the frame is over.
     const std::string sender = message.service().toStdString();
     const std::string path = message.path().toStdString();
+    if (message.interface() == QLatin1String(kMenuInterface)) {
+      // Its menu changed: a new revision, published with the frame (a menu that keeps changing
+      // costs one publication per frame, and nothing is read until someone asks).
+      bool changed = false;
+      for (auto& [key, entry] : entries_) {
+        if (entry.owner == sender && entry.item.menuPath == path) {
+          ++entry.item.menuRevision;
+          changed = true;
+        }
+      }
+      if (changed) {
+        schedulePublish();
+      }
+      return;
+    }
+    // One of an item's change signals: read its properties again once the frame is over.
     for (auto& [key, entry] : entries_) {
       if (entry.owner == sender && entry.item.path == path && !entry.readScheduled) {
         entry.readScheduled = true;

@@ -74,6 +74,7 @@ std::string hideReason(const std::string& reason) {
       {"outside-click", "a click elsewhere"},
       {"own-window-click", "a click in another Lumarin window"},
       {"tile-click", "a tile was clicked"},
+      {"entry-click", "a menu entry was chosen"},
       {"permission-tap", "asking for access"},
       {"cc-closed", "Control Center closed"},
       {"follow-off", "the Control Center link was switched off"}};
@@ -285,12 +286,30 @@ class Narrator {
   }
 
   void clicks() {
+    // How a tray's item took the click; the Mac's paths all open the item's menu.
+    static const std::map<std::string, std::string> kTrayPaths = {
+        {"activate", "reached its app"},
+        {"activate-menu", "opened its menu (its app has nothing to activate)"},
+        {"contextMenu", "asked its app for its own menu"},
+        {"menu-contextMenu", "asked its app for its own menu (its menu was empty)"},
+        {"activate-menu-contextMenu", "asked its app for its own menu (its menu was empty)"},
+        {"secondaryActivate", "reached its app with the middle button"},
+        {"scroll", "turned the wheel over it"},
+        {"menu-entry", "ran a menu entry in its app"}};
+    const Json publications = report_.value("mirror", Json::array());
+    const bool tray = std::any_of(
+        publications.begin(), publications.end(),
+        [](const Json& publication) { return publication.value("mode", std::string()) == "tray"; });
     for (const auto& click : report_.value("forwardedClicks", Json::array())) {
       const std::string app = name(text(click, "targetApp"));
-      add(number(click, "at"),
-          "a click on " + app + "'s tile " +
-              (flag(click, "ok") ? std::string("opened its menu") : "reached nothing") +
-              (flag(click, "notchHidden") ? " (the item is behind the notch)" : ""));
+      const auto path = kTrayPaths.find(text(click, "path"));
+      std::string outcome = !flag(click, "ok")                 ? "reached nothing"
+                            : tray && path != kTrayPaths.end() ? path->second
+                                                               : "opened its menu";
+      add(number(click, "at"), "a click on " + app + "'s tile " + outcome +
+                                   (!flag(click, "notchHidden") ? ""
+                                    : tray                      ? " (the tray hides the item)"
+                                           : " (the item is behind the notch)"));
     }
   }
 
@@ -375,9 +394,10 @@ class Narrator {
       if (!first && count == last) {
         continue;
       }
+      const bool tray = publication.value("mode", std::string()) == "tray";
       add(number(publication, "at"),
           std::string(first ? "the HUD's model finds " : "the HUD's model now has ") +
-              std::to_string(count) + " menu bar items");
+              std::to_string(count) + (tray ? " tray items" : " menu bar items"));
       first = false;
       last = count;
     }
