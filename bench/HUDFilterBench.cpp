@@ -34,20 +34,31 @@ std::unique_ptr<MirrorHUDSearch> crowdedSearch(std::map<std::string, HUDTiles::T
   }
   auto search = std::make_unique<MirrorHUDSearch>("en");
   search->setTiles(tiles, targets);
+  // Ten menu entries per tile.
+  const std::vector<std::string> labels = {
+      "Set yourself away", "Preferences…", "Pause",       "Open dashboard", "Check now",
+      "Sign out",          "Show details", "Mute alerts", "Reload",         "Quit"};
+  std::vector<HUDTiles::MenuEntry> entries;
+  for (const auto& tile : tiles) {
+    for (std::size_t k = 0; k < labels.size(); ++k) {
+      HUDTiles::MenuEntry entry;
+      entry.id = tile.id + "›" + std::to_string(k);
+      entry.tileID = tile.id;
+      entry.label = labels[k];
+      entry.title = tile.title + " › " + labels[k];
+      entries.push_back(std::move(entry));
+    }
+  }
+  search->setMenuEntries(entries);
   return search;
 }
 
-// One key press: the filter grows by a letter (or shrinks), every tile is matched again, and
-// six hundred menu entries (ten per tile) are matched as well.
+// One key press: the filter grows by a letter (or shrinks), every tile and the six hundred
+// menu entries (ten per tile) are matched again.
 void BM_HUDFilterKeyPress(benchmark::State& state) {
   std::map<std::string, HUDTiles::Target> targets;
   std::vector<HUDTiles::Tile> tiles;
   auto search = crowdedSearch(targets, tiles);
-  const MirrorFilter filter("en");
-  std::vector<MirrorFilter::Prepared> entries;
-  for (int i = 0; i < 600; ++i) {
-    entries.push_back(filter.prepare("Set yourself away " + std::to_string(i) + " — Preferences…"));
-  }
   const std::string typed = "ga me";
   std::size_t at = 0;
   for (auto _ : state) {
@@ -58,12 +69,7 @@ void BM_HUDFilterKeyPress(benchmark::State& state) {
       search->clear();
       at = 0;
     }
-    const auto query = filter.prepareQuery(search->text());
-    int matched = 0;
-    for (const auto& entry : entries) {
-      matched += MirrorFilter::matches(query, entry) ? 1 : 0;
-    }
-    benchmark::DoNotOptimize(matched);
+    benchmark::DoNotOptimize(search->visibleEntries().size());
     benchmark::DoNotOptimize(search->visible().size());
   }
 }

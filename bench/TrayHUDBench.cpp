@@ -29,8 +29,9 @@ class BenchTray final : public TrayItems {
   void contextMenu(const std::string&, int, int, Done) override {}
   void scroll(const std::string&, int, const std::string&, Done) override {}
   void readMenu(const std::string&, std::function<void(std::optional<Menu>)> done) override {
-    done(std::nullopt);
+    done(menu);
   }
+  std::optional<Menu> menu;
   void menuEvent(const std::string&, const MenuItem&, const std::string&) override {}
 
  private:
@@ -123,6 +124,46 @@ void BM_TrayHotKeyToPanelPainted(benchmark::State& state) {
   state.counters["tiles"] = static_cast<double>(desktop.model->tiles()->size());
 }
 BENCHMARK(BM_TrayHotKeyToPanelPainted)->Unit(benchmark::kMicrosecond);
+
+// A key typed into the panel with 60 tray items whose menus hold ten entries each: the filter
+// over the tiles and the 600 entries, the panel laid out and painted again.
+void BM_TrayKeyPressWith60TilesAnd600Entries(benchmark::State& state) {
+  TrayHUD desktop(0);
+  Menu menu;
+  for (const char* label :
+       {"Set yourself away", "Preferences…", "Pause", "Open dashboard", "Check now", "Sign out",
+        "Show details", "Mute alerts", "Reload", "Quit"}) {
+    menu.items.push_back(MenuItem::command(label, "dbusmenu"));
+  }
+  desktop.tray.menu = menu;
+  auto items = trayItems(60, 0);
+  for (auto& item : items) {
+    item.menuPath = "/MenuBar";
+  }
+  desktop.tray.set(items);
+  desktop.controller->toggleHUD("hotkey");
+  if (desktop.model->menuEntries().size() != 600) {
+    state.SkipWithError("the menus were not read");
+    return;
+  }
+  const std::string typed = "se aw";
+  std::size_t at = 0;
+  for (auto _ : state) {
+    HUDKey key;
+    if (at < typed.size()) {
+      key.kind = HUDKey::Kind::text;
+      key.text = typed.substr(at++, 1);
+    } else {
+      key.kind = HUDKey::Kind::escape;  // empties the filter
+      at = 0;
+    }
+    desktop.hud->keyPressed(key);
+    desktop.window->view().repaint();
+  }
+  state.counters["tiles"] = static_cast<double>(desktop.model->tiles()->size());
+  state.counters["entries"] = static_cast<double>(desktop.model->menuEntries().size());
+}
+BENCHMARK(BM_TrayKeyPressWith60TilesAnd600Entries)->Unit(benchmark::kMicrosecond);
 
 // Every one of 30 items changed at once while the panel is up: new tiles, the panel laid out
 // and painted again.

@@ -15,6 +15,7 @@
 #include "diagnostics/DebugLog.h"
 #include "diagnostics/ImproveReporter.h"
 #include "diagnostics/TesterMode.h"
+#include "hud/HUDTiles.h"
 #include "hud/MirrorController.h"
 #include "l10n/L10n.h"
 #include "menubar/StatusItemCapture.h"
@@ -25,6 +26,7 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Scheduler.h"
 #include "platform/Screens.h"
+#include "platform/StatusBar.h"
 #include "updates/UpdaterController.h"
 
 namespace lumarin {
@@ -269,6 +271,59 @@ void AppDelegate::showSettings(std::optional<SettingsTab> tab) {
   } else {
     request("settings:" + (tab ? std::string(settingsTabName(*tab)) : std::string("last")));
   }
+}
+
+namespace {
+
+// The main item's menu and the app items' menus, each by its button's window.
+class DelegateOwnItemMenus final : public OwnItemMenus {
+ public:
+  explicit DelegateOwnItemMenus(std::weak_ptr<AppDelegate> delegate)
+      : delegate_(std::move(delegate)) {}
+
+  std::optional<Menu> menuFor(std::uint32_t windowNumber) override {
+    auto delegate = delegate_.lock();
+    if (!delegate) {
+      return std::nullopt;
+    }
+    if (isMain(*delegate, windowNumber)) {
+      return delegate->statusItemController()->buildMenu(true);
+    }
+    if (const auto& apps = delegate->appItemsController()) {
+      return apps->menuInWindow(windowNumber);
+    }
+    return std::nullopt;
+  }
+
+  void perform(std::uint32_t windowNumber, const MenuItem& entry) override {
+    auto delegate = delegate_.lock();
+    if (!delegate) {
+      return;
+    }
+    if (isMain(*delegate, windowNumber)) {
+      delegate->statusItemController()->perform(entry);
+    } else if (const auto& apps = delegate->appItemsController()) {
+      apps->chooseFromMenu(entry);
+    }
+  }
+
+ private:
+  static bool isMain(const AppDelegate& delegate, std::uint32_t windowNumber) {
+    const auto& controller = delegate.statusItemController();
+    if (!controller || !controller->statusItem()) {
+      return false;
+    }
+    const auto window = controller->statusItem()->button().window();
+    return window && window->number == windowNumber;
+  }
+
+  std::weak_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace
+
+std::shared_ptr<OwnItemMenus> AppDelegate::ownItemMenus() {
+  return std::make_shared<DelegateOwnItemMenus>(weak_from_this());
 }
 
 void AppDelegate::scheduleHousekeeping() {

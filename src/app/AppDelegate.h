@@ -18,6 +18,7 @@ class AppStatusItemsController;
 class GlobalHotKey;
 class DebugLog;
 class RepeatingTimer;
+class OwnItemMenus;
 class StatusItemController;
 
 // The application delegate: creates the long-lived controllers in their fixed order when
@@ -49,6 +50,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
   std::size_t housekeepingTicks() const { return housekeepingTicks_; }
   // Whether this launch came back from the screen-recording permission flow.
   bool resumedPermissionFlow() const { return resumedPermissionFlow_; }
+  // The own items' menus as the HUD searches them; holds the delegate weakly.
+  std::shared_ptr<OwnItemMenus> ownItemMenus();
+
   const std::shared_ptr<StatusItemController>& statusItemController() const {
     return statusItemController_;
   }

@@ -138,20 +138,24 @@ void StatusItemController::handleClick() {
   statusItem_->button().performClick();
 }
 
-Menu StatusItemController::buildMenu() {
-  refreshIcon();
+Menu StatusItemController::buildMenu(bool forSearch) {
   const L10n& l10n = deps_.l10n;
   Menu menu;
-  if (!trusted()) {
-    menu.items.push_back(MenuItem::command(l10n.string("menu.needPerm"), "showOnboarding"));
+  // The search leaves out what asks the system (the permission, the Dock's apps and their
+  // icons): it builds the menu at every opening of the HUD.
+  if (!forSearch) {
+    refreshIcon();
+    if (!trusted()) {
+      menu.items.push_back(MenuItem::command(l10n.string("menu.needPerm"), "showOnboarding"));
+      menu.items.push_back(MenuItem::separator());
+    }
+    MenuItem add;
+    add.title = l10n.string("menu.addApp");
+    add.modifiers = 0;
+    add.submenu = addAppMenu();
+    menu.items.push_back(add);
     menu.items.push_back(MenuItem::separator());
   }
-  MenuItem add;
-  add.title = l10n.string("menu.addApp");
-  add.modifiers = 0;
-  add.submenu = addAppMenu();
-  menu.items.push_back(add);
-  menu.items.push_back(MenuItem::separator());
   if (deps_.offersHUD) {
     menu.items.push_back(
         MenuItem::command(l10n.string("menu.mirrorHUD"), "showMirrorHUD", "m", kHUDModifiers));

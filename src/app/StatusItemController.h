@@ -76,7 +76,9 @@ class StatusItemController : public std::enable_shared_from_this<StatusItemContr
   // Seeds the position, creates the item, draws it and subscribes to the permission signals.
   void start();
   void refreshIcon();
-  Menu buildMenu();
+  // The menu as a click opens it; `forSearch`: only its commands, built without asking the
+  // system anything (the HUD's search).
+  Menu buildMenu(bool forSearch = false);
   // Runs the menu entry's action, as the menu does when the user chooses it.
   void perform(const MenuItem& entry);
 

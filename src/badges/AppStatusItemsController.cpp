@@ -194,6 +194,24 @@ StatusBarButton* AppStatusItemsController::buttonFor(const Uuid& id) {
   return it == statusItems_.end() ? nullptr : &it->second->button();
 }
 
+std::optional<Menu> AppStatusItemsController::menuInWindow(std::uint32_t windowNumber) const {
+  for (const auto& [id, item] : statusItems_) {
+    const auto window = item->button().window();
+    if (!window || window->number != windowNumber) {
+      continue;
+    }
+    if (const auto app = appWithID(id)) {
+      return itemMenu(*app);
+    }
+  }
+  return std::nullopt;
+}
+
+void AppStatusItemsController::chooseFromMenu(const MenuItem& entry) {
+  const auto* object = std::get_if<std::string>(&entry.representedObject);
+  chooseFromItemMenu(entry.action, object ? *object : std::string());
+}
+
 std::optional<MonitoredApp> AppStatusItemsController::appWithID(const Uuid& id) const {
   for (const auto& app : *deps_.settings.monitoredApps()) {
     if (app.id == id) {

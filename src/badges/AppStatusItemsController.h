@@ -89,6 +89,10 @@ class AppStatusItemsController : public std::enable_shared_from_this<AppStatusIt
   void itemClicked(StatusBarButton& button);
   // The item's button for an app, for callers that forward clicks to it.
   StatusBarButton* buttonFor(const Uuid& id);
+  // The menu a right click opens on the app item whose button's window has this number (none
+  // for other numbers), and choosing from it as that menu does.
+  std::optional<Menu> menuInWindow(std::uint32_t windowNumber) const;
+  void chooseFromMenu(const MenuItem& entry);
   void debugDumpFrames();
 
   void setOnShowSettings(std::function<void()> callback) { onShowSettings_ = std::move(callback); }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -85,6 +86,29 @@ class HUDTiles {
     return none;
   }
   virtual void setOnMenusChanged(std::function<void()> /*callback*/) {}
+
+  // A menu's entries that can be performed (enabled, titled, not separators; a submenu's
+  // entries instead of the submenu), at most `limit`, in menu order. Their titles start below
+  // the tile's (" › Sub › Entry"): the tile's title goes in front when they are listed.
+  static std::vector<MenuEntry> entriesOf(const Menu& menu, const std::string& tileID,
+                                          std::size_t limit);
+  // Entries of the given tiles' menus (`menuOf` a tile id: its entries as `entriesOf` makes
+  // them, or null) with the tiles' titles in front, in tile order.
+  static std::vector<MenuEntry> titledEntries(
+      const std::vector<Tile>& tiles,
+      const std::function<const std::vector<MenuEntry>*(const std::string&)>& menuOf);
+};
+
+// The program's own items' menus, for the HUD to search and to perform entries of without
+// opening them. Main queue.
+class OwnItemMenus {
+ public:
+  virtual ~OwnItemMenus() = default;
+  // The menu of the own item whose button's window has this number, as it would open now;
+  // none for other numbers.
+  virtual std::optional<Menu> menuFor(std::uint32_t windowNumber) = 0;
+  // Runs the entry as the menu does when the user chooses it.
+  virtual void perform(std::uint32_t windowNumber, const MenuItem& entry) = 0;
 };
 
 // Where a click on a tile goes: to the real item, by whatever path the platform has. Main

@@ -58,6 +58,19 @@ void MirrorClickForwarder::report(const std::string& tile, bool ok, const std::s
   }
 }
 
+void MirrorClickForwarder::perform(const MirrorModel::Target& target,
+                                   const HUDTiles::MenuEntry& entry) {
+  const std::string targetApp = deps_.ownBundleID.empty() ? "self" : deps_.ownBundleID;
+  const auto* own = std::get_if<MirrorModel::OwnTarget>(&target);
+  if (own == nullptr || !ownMenus_) {
+    report(entry.tileID, false, "none", targetApp, false);
+    return;
+  }
+  deps_.debugLog.log("mirror: menu entry " + entry.id);
+  ownMenus_->perform(own->windowNumber, entry.item);
+  report(entry.tileID, true, "menu-entry", targetApp, false);
+}
+
 void MirrorClickForwarder::forward(const MirrorModel::Target& target, bool right,
                                    unsigned modifiers) {
   const unsigned flags = clickFlags(modifiers);

@@ -48,6 +48,10 @@ class MirrorClickForwarder final : public HUDClickSink,
 
   // Paths: "ax", "skylight", "none".
   void forward(const MirrorModel::Target& target, bool right, unsigned modifiers) override;
+  // An entry of the program's own item's menu, run as the menu does ("menu-entry"); other
+  // items' menus cannot be run unopened ("none").
+  void perform(const MirrorModel::Target& target, const HUDTiles::MenuEntry& entry) override;
+  void setOwnMenus(std::shared_ptr<OwnItemMenus> menus) { ownMenus_ = std::move(menus); }
 
   // The per-app status items, reached for clicks on their tiles; may be unset.
   void setAppItems(std::weak_ptr<AppStatusItemsController> controller) {
@@ -73,6 +77,7 @@ class MirrorClickForwarder final : public HUDClickSink,
   Dependencies deps_;
   std::weak_ptr<AppStatusItemsController> appItems_;
   std::function<void(const Report&)> reporter_;
+  std::shared_ptr<OwnItemMenus> ownMenus_;
 };
 
 }  // namespace lumarin

@@ -90,6 +90,31 @@ std::uint32_t MirrorModel::stableIndex(std::string_view text) {
   return h % 10000;
 }
 
+void MirrorModel::readMenus() {
+  if (!ownMenus_) {
+    return;
+  }
+  std::map<std::string, std::vector<MenuEntry>> menus;
+  for (const auto& [id, target] : targetsByID_) {
+    if (const auto* own = std::get_if<OwnTarget>(&target)) {
+      if (auto menu = ownMenus_->menuFor(own->windowNumber)) {
+        menus.emplace(id, entriesOf(*menu, id, kMaxOwnMenuEntries));
+      }
+    }
+  }
+  auto entries = titledEntries(*tiles_, [&menus](const std::string& id) {
+    const auto menu = menus.find(id);
+    return menu == menus.end() ? nullptr : &menu->second;
+  });
+  const bool same = std::equal(
+      entries.begin(), entries.end(), menuEntries_.begin(), menuEntries_.end(),
+      [](const MenuEntry& a, const MenuEntry& b) { return a.id == b.id && a.title == b.title; });
+  menuEntries_ = std::move(entries);  // the entries' actions may differ even so
+  if (!same && onMenusChanged_) {
+    onMenusChanged_();
+  }
+}
+
 void MirrorModel::refresh(std::function<void()> completion) {
   if (refreshing_) {
     if (completion) {

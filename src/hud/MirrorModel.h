@@ -82,6 +82,15 @@ class MirrorModel final : public HUDTiles, public std::enable_shared_from_this<M
   bool refreshing() const override { return refreshing_; }
   // How the last refresh saw the menu bar: "per-item-windows" or "unified-bar".
   const std::string& lastMode() const override { return lastMode_; }
+  // The program's own items' menus are read (built) each time, nothing else's can be read
+  // without opening them.
+  void readMenus() override;
+  static constexpr std::size_t kMaxOwnMenuEntries = 200;
+  const std::vector<MenuEntry>& menuEntries() const override { return menuEntries_; }
+  void setOnMenusChanged(std::function<void()> callback) override {
+    onMenusChanged_ = std::move(callback);
+  }
+  void setOwnMenus(std::shared_ptr<OwnItemMenus> menus) { ownMenus_ = std::move(menus); }
   int scanCount() const { return scanCount_; }
 
   // djb2 of the UTF-8 bytes, modulo 10000.
@@ -114,6 +123,9 @@ class MirrorModel final : public HUDTiles, public std::enable_shared_from_this<M
   std::string lastLayoutNote_;
   std::string lastMode_;
   int scanCount_ = 0;
+  std::shared_ptr<OwnItemMenus> ownMenus_;
+  std::vector<MenuEntry> menuEntries_;
+  std::function<void()> onMenusChanged_;
 };
 
 }  // namespace lumarin

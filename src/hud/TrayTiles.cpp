@@ -98,21 +98,17 @@ void TrayTileModel::menuRead(const std::string& key, std::uint64_t revision,
   cache->second.entries.clear();
   if (menu) {
     // Kept with titles from below the tile's, which may change while the menu does not.
-    cache->second.entries = pathsOf(*menu, key, kMaxEntriesPerMenu);
+    cache->second.entries = entriesOf(*menu, key, kMaxEntriesPerMenu);
   }
   gatherEntries();
 }
 
 void TrayTileModel::gatherEntries() {
-  std::vector<MenuEntry> entries;
-  for (const auto& tile : *tiles_) {
-    if (auto cache = menus_.find(tile.id); cache != menus_.end()) {
-      for (const auto& entry : cache->second.entries) {
-        entries.push_back(entry);
-        entries.back().title = tile.title + entry.title;
-      }
-    }
-  }
+  std::vector<MenuEntry> entries =
+      titledEntries(*tiles_, [this](const std::string& id) -> const std::vector<MenuEntry>* {
+        const auto cache = menus_.find(id);
+        return cache == menus_.end() ? nullptr : &cache->second.entries;
+      });
   const bool same = std::equal(
       entries.begin(), entries.end(), entries_.begin(), entries_.end(),
       [](const MenuEntry& a, const MenuEntry& b) { return a.id == b.id && a.title == b.title; });
@@ -123,42 +119,6 @@ void TrayTileModel::gatherEntries() {
   if (onMenusChanged_) {
     onMenusChanged_();
   }
-}
-
-namespace {
-
-void collectEntries(const Menu& menu, const std::string& tileID, const std::string& idPrefix,
-                    const std::string& titlePrefix, std::size_t limit,
-                    std::vector<HUDTiles::MenuEntry>& out) {
-  for (std::size_t i = 0; i < menu.items.size() && out.size() < limit; ++i) {
-    const MenuItem& item = menu.items[i];
-    if (item.isSeparator || !item.enabled || item.title.empty()) {
-      continue;
-    }
-    const std::string id = idPrefix + std::to_string(i);
-    const std::string title = titlePrefix + " › " + item.title;
-    if (item.submenu) {
-      collectEntries(*item.submenu, tileID, id + ".", title, limit, out);
-      continue;
-    }
-    HUDTiles::MenuEntry entry;
-    entry.id = tileID + "›" + id;
-    entry.tileID = tileID;
-    entry.title = title;
-    entry.label = item.title;
-    entry.item = item;
-    entry.item.submenu.reset();
-    out.push_back(std::move(entry));
-  }
-}
-
-}  // namespace
-
-std::vector<HUDTiles::MenuEntry> TrayTileModel::pathsOf(const Menu& menu, const std::string& tileID,
-                                                        std::size_t limit) {
-  std::vector<MenuEntry> out;
-  collectEntries(menu, tileID, "", "", limit, out);
-  return out;
 }
 
 void TrayTileModel::refresh(std::function<void()> completion) {

@@ -52,11 +52,6 @@ class TrayTileModel final : public HUDTiles, public std::enable_shared_from_this
 
   // A tile for a tray item: the item's key as its id, its title, its picture.
   static Tile tileFor(const TrayItem& item);
-  // A menu's entries that can be performed (enabled, not separators, not submenus: their
-  // entries instead), at most `limit`, titled with the submenus on the way from below the
-  // tile's title (" › Sub › Entry"; `menuEntries` puts the tile's title in front).
-  static std::vector<MenuEntry> pathsOf(const Menu& menu, const std::string& tileID,
-                                        std::size_t limit);
 
  private:
   struct MenuCache {

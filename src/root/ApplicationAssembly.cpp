@@ -115,6 +115,10 @@ struct ApplicationAssembly::Parts {
                         windows.showOnboarding(), makeUpdater(assembly.debugLog()), statistics(),
                         windows.showSettings()})) {
     windows.attach(delegate);
+    // The HUD's filter finds the own items' menu entries, and Return runs them.
+    const auto ownMenus = delegate->ownItemMenus();
+    mirror->setOwnMenus(ownMenus);
+    forwarder->setOwnMenus(ownMenus);
     if (options.snapshot) {
       hud.keepFilteredPicture();
     }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "hud/MirrorClickForwarder.h"
 #include "hud/MirrorFixture.h"
 #include "hud/MirrorModel.h"
 #include "platform/StatusBar.h"
@@ -276,6 +277,74 @@ TEST_F(MirrorModelTest, GoneModelDropsItsRefresh) {
   model_.reset();
   scheduler_.runUntilIdle();
   EXPECT_FALSE(completed);
+}
+
+// The program's own items' menus, as the delegate gives them: one per window number.
+class FakeOwnMenus final : public OwnItemMenus {
+ public:
+  std::optional<Menu> menuFor(std::uint32_t windowNumber) override {
+    ++built;
+    const auto menu = menus.find(windowNumber);
+    return menu == menus.end() ? std::nullopt : std::optional<Menu>(menu->second);
+  }
+  void perform(std::uint32_t windowNumber, const MenuItem& entry) override {
+    performed.push_back(std::to_string(windowNumber) + " " + entry.action);
+  }
+  std::map<std::uint32_t, Menu> menus;
+  std::vector<std::string> performed;
+  int built = 0;
+};
+
+TEST_F(MirrorModelTest, OwnItemsMenusAreSearchableAndTheirEntriesRunWithoutOpeningThem) {
+  loadArrangement("perItemWindows");
+  auto item = mac_.statusBar.makeStatusItem(30);
+  item->setAutosaveName("own30");
+  item->button().setImage(test::solidSquare(10, true));
+  item->button().setToolTip("Mine");
+  auto own = std::make_shared<FakeOwnMenus>();
+  model()->setOwnMenus(own);
+  forwarder()->setOwnMenus(own);
+  std::vector<std::string> paths;
+  forwarder()->setReporter([&paths](const HUDClickSink::Report& report) {
+    paths.push_back(report.path + (report.ok ? " ok" : " failed"));
+  });
+  refresh();
+  std::string tileID;
+  std::uint32_t number = 0;
+  for (const auto& [id, target] : model()->targetsByID()) {
+    if (const auto* ownTarget = std::get_if<MirrorModel::OwnTarget>(&target)) {
+      tileID = id;
+      number = ownTarget->windowNumber;
+    }
+  }
+  ASSERT_FALSE(tileID.empty());
+  auto sub = std::make_shared<Menu>();
+  sub->items = {MenuItem::command("Small", "small")};
+  MenuItem size = MenuItem::command("Size", "");
+  size.submenu = sub;
+  own->menus[number] =
+      Menu{"", {MenuItem::command("Settings…", "showSettings"), MenuItem::separator(), size}};
+  int told = 0;
+  model()->setOnMenusChanged([&told] { ++told; });
+  model()->readMenus();
+  ASSERT_EQ(model()->menuEntries().size(), 2u);
+  EXPECT_EQ(model()->menuEntries()[0].title, "Mine › Settings…");
+  EXPECT_EQ(model()->menuEntries()[1].title, "Mine › Size › Small");
+  EXPECT_EQ(told, 1);
+  // Built again at each reading; unchanged entries are not told again.
+  model()->readMenus();
+  EXPECT_EQ(own->built, 2);
+  EXPECT_EQ(told, 1);
+  forwarder()->perform(model()->targetsByID().at(tileID), model()->menuEntries()[1]);
+  EXPECT_EQ(own->performed, (std::vector<std::string>{std::to_string(number) + " small"}));
+  // Another process's item cannot run an entry unopened.
+  for (const auto& [id, target] : model()->targetsByID()) {
+    if (std::holds_alternative<ExternalStatusItem>(target)) {
+      forwarder()->perform(target, model()->menuEntries()[0]);
+      break;
+    }
+  }
+  EXPECT_EQ(paths, (std::vector<std::string>{"menu-entry ok", "none failed"}));
 }
 
 }  // namespace
