@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMouseEvent>
 
@@ -148,6 +149,43 @@ TEST_F(MirrorHUDViewTest, PermissionRowAndEmptyNotice) {
   // The view paints without tiles (the empty notice stays out while permission is missing).
   const QImage picture = view->grab().toImage();
   EXPECT_FALSE(picture.isNull());
+}
+
+TEST_F(MirrorHUDViewTest, FoundMenuEntriesAreRowsUnderTheGridThatClickAndSpeak) {
+  refresh();
+  auto view = makeView();
+  std::vector<std::string> chosen;
+  view->setOnEntryClick([&chosen](const std::string& id) { chosen.push_back(id); });
+  const auto first = model()->tiles()->front().id;
+  view->setSearch("aw", {first}, std::string("e1"),
+                  {{"e1", "Alpha › Away"}, {"e2", "Alpha › Sub › Awake"}});
+  const auto cells = view->cellRects();
+  const auto rows = view->entryRects();
+  ASSERT_EQ(cells.size(), 1u);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_GE(rows[0].second.top(), cells.back().second.bottom());
+  EXPECT_DOUBLE_EQ(rows[1].second.top(), rows[0].second.bottom());
+  EXPECT_EQ(view->height(), static_cast<int>(L::panelSize(1, false, true, 2).height));
+  EXPECT_GE(view->width(), static_cast<int>(L::kEntryMinWidth));
+  press(*view, rows[1].second.center(), Qt::LeftButton);
+  press(*view, rows[0].second.center(), Qt::RightButton);  // only the left button runs it
+  EXPECT_EQ(chosen, (std::vector<std::string>{"e2"}));
+  EXPECT_TRUE(clicks_.empty());
+  // For assistive technology: after the search line and the tile, a menu item per entry,
+  // named by its whole title; the focused one says so.
+  QAccessibleInterface* root = QAccessible::queryAccessibleInterface(view.get());
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(root->childCount(), 4);
+  QAccessibleInterface* entry = root->child(2);
+  EXPECT_EQ(entry->role(), QAccessible::MenuItem);
+  EXPECT_EQ(entry->text(QAccessible::Name).toStdString(), "Alpha › Away");
+  EXPECT_TRUE(entry->state().focused);
+  EXPECT_EQ(root->child(1)->role(), QAccessible::Button);
+  // Without tiles the entries take the grid's place, and the "no matches" notice stays away.
+  view->setSearch("awake", {}, std::nullopt, {{"e2", "Alpha › Sub › Awake"}});
+  EXPECT_TRUE(view->cellRects().empty());
+  EXPECT_EQ(view->height(), static_cast<int>(L::panelSize(0, false, true, 1).height));
+  EXPECT_FALSE(view->grab().toImage().isNull());
 }
 
 }  // namespace
