@@ -250,6 +250,49 @@ void TrayClickForwarder::scroll(const HUDTiles::Target& target, int delta, bool 
                      });
 }
 
+void TrayClickForwarder::followMenu(const std::shared_ptr<OpenMenu>& open) {
+  std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
+  std::weak_ptr<OpenMenu> weakOpen = open;
+  // One read at a time: a menu that keeps changing is read again once the last read is in.
+  // Owned by the watch alone (it refers to itself weakly), so it goes with the menu.
+  auto readIfChanged = std::make_shared<std::function<void()>>();
+  std::weak_ptr<std::function<void()>> weakRead = readIfChanged;
+  *readIfChanged = [weak, weakOpen, weakRead] {
+    auto self = weak.lock();
+    auto menu = weakOpen.lock();
+    if (!self || !menu || menu->reading || self->open_ != menu) {
+      return;
+    }
+    std::optional<std::uint64_t> revision;
+    for (const auto& item : *self->deps_.items.items()) {
+      if (item.key == menu->key) {
+        revision = item.menuRevision;
+      }
+    }
+    if (!revision || *revision == menu->revision) {
+      return;
+    }
+    menu->reading = true;
+    menu->revision = *revision;
+    self->deps_.items.readMenu(menu->key, [weak, weakOpen, weakRead](std::optional<Menu> read) {
+      auto strong = weak.lock();
+      auto again = weakOpen.lock();
+      if (!strong || !again) {
+        return;
+      }
+      again->reading = false;
+      if (read && strong->open_ == again && again->update) {
+        again->update(*read);
+      }
+      if (auto next = weakRead.lock()) {
+        (*next)();  // changed again meanwhile
+      }
+    });
+  };
+  open->watch = deps_.items.items().observe(
+      [readIfChanged](const std::vector<TrayItem>&) { (*readIfChanged)(); });
+}
+
 void TrayClickForwarder::contextMenu(const TrayItem& item, const std::string& path) {
   const GlobalPoint at = where();
   std::weak_ptr<TrayClickForwarder> weak = weak_from_this();
@@ -281,6 +324,9 @@ void TrayClickForwarder::showMenu(const TrayItem& item, const std::string& path)
     root.representedObject = std::string("0");
     root.action = "dbusmenu";
     self->deps_.items.menuEvent(item.key, root, "opened");
+    auto open = std::make_shared<OpenMenu>();
+    open->key = item.key;
+    open->revision = item.menuRevision;
     MenuHandlers handlers;
     const std::string key = item.key;
     handlers.chose = [weak, key](const MenuItem& entry) {
@@ -288,12 +334,28 @@ void TrayClickForwarder::showMenu(const TrayItem& item, const std::string& path)
         strong->deps_.items.menuEvent(key, entry, "clicked");
       }
     };
-    handlers.didClose = [weak, key, root] {
+    handlers.didClose = [weak, key, root, open] {
+      open->watch = Subscription();
       if (auto strong = weak.lock()) {
         strong->deps_.items.menuEvent(key, root, "closed");
+        if (strong->open_ == open) {
+          strong->open_.reset();
+        }
       }
     };
-    self->deps_.presentMenu(item.title, *menu, std::move(handlers), at);
+    handlers.submenuOpened = [weak, key](const MenuItem& entry) {
+      if (auto strong = weak.lock()) {
+        strong->deps_.items.menuEvent(key, entry, "opened");
+      }
+    };
+    handlers.submenuClosed = [weak, key](const MenuItem& entry) {
+      if (auto strong = weak.lock()) {
+        strong->deps_.items.menuEvent(key, entry, "closed");
+      }
+    };
+    open->update = self->deps_.presentMenu(item.title, *menu, std::move(handlers), at);
+    self->open_ = open;
+    self->followMenu(open);
     self->report(item, true, path);
   });
 }

@@ -83,7 +83,8 @@ class TrayTileModel final : public HUDTiles, public std::enable_shared_from_this
 // - left: `Activate` at the pointer; for an item that is only a menu (it says so, or its app
 //   answers `Activate` with an error) its exported menu ("menu", "activate-menu");
 // - right: its exported menu, drawn by the program as a real menu at the pointer ("menu"),
-//   else the app's own `ContextMenu` ("contextMenu");
+//   else the app's own `ContextMenu` ("contextMenu"); while a drawn menu is open, the app
+//   hears its submenus open and close, and a change the app signals is read and shown in it;
 // - middle: `SecondaryActivate`; the wheel: `Scroll`.
 // An exported menu that cannot be read or is empty falls back to `ContextMenu`. Every attempt
 // is reported with its path once the app answered. Main queue. Create with std::make_shared:
@@ -96,9 +97,10 @@ class TrayClickForwarder final : public HUDClickSink,
     const DebugLog& log;
     // Where the pointer is, in the screen's pixels (where a menu or an app's window goes).
     std::function<std::optional<GlobalPoint>()> pointer;
-    // Shows an item's menu at a screen point; `owner` names the item.
-    std::function<void(const std::string& owner, const Menu& menu, MenuHandlers handlers,
-                       GlobalPoint at)>
+    // Shows an item's menu at a screen point; `owner` names the item. Returns what replaces
+    // the shown menu's entries while it is open.
+    std::function<std::function<void(const Menu&)>(const std::string& owner, const Menu& menu,
+                                                   MenuHandlers handlers, GlobalPoint at)>
         presentMenu;
   };
 
@@ -121,8 +123,19 @@ class TrayClickForwarder final : public HUDClickSink,
   void report(const TrayItem& item, bool ok, const std::string& path,
               const std::string& error = {});
 
+  // A drawn menu while it is open: its item, how to update it, what follows the item's menu.
+  struct OpenMenu {
+    std::string key;
+    std::uint64_t revision = 0;
+    bool reading = false;
+    std::function<void(const Menu&)> update;
+    Subscription watch;
+  };
+  void followMenu(const std::shared_ptr<OpenMenu>& open);
+
   Dependencies deps_;
   std::function<void(const Report&)> reporter_;
+  std::shared_ptr<OpenMenu> open_;
 };
 
 }  // namespace lumarin

@@ -67,6 +67,10 @@ struct Menu {
 struct MenuHandlers {
   std::function<void(const MenuItem&)> chose;
   std::function<void()> didClose;
+  // A submenu shown and hidden again, by the entry that holds it; presenters that cannot tell
+  // leave them uncalled.
+  std::function<void(const MenuItem&)> submenuOpened = nullptr;
+  std::function<void(const MenuItem&)> submenuClosed = nullptr;
 };
 
 }  // namespace lumarin

@@ -307,7 +307,7 @@ struct DesktopAssembly::Parts {
               return GlobalPoint{static_cast<double>(at.x()), static_cast<double>(at.y())};
             },
             [this](const std::string& owner, const Menu& menu, MenuHandlers handlers,
-                   GlobalPoint at) { present(owner, menu, std::move(handlers), at); }})),
+                   GlobalPoint at) { return present(owner, menu, std::move(handlers), at); }})),
         mirrorHistory(*trayTiles, *p.clock, options.report.has_value() || options.story),
         hud(p, log, trayTiles, *trayClicks, nullptr, l10n, mirrorHistory,
             [this](const std::string& name, const Properties& properties) {
@@ -364,8 +364,9 @@ struct DesktopAssembly::Parts {
 
   // A menu the program pops up itself (an item's right click, a tray item's menu from the
   // HUD), drawn by Qt at a screen point and kept for the report with what became of it.
-  void present(const std::string& owner, const Menu& menu, const MenuHandlers& handlers,
-               GlobalPoint at) {
+  // Returns what replaces the shown entries while the menu is open (kept in the report too).
+  std::function<void(const Menu&)> present(const std::string& owner, const Menu& menu,
+                                           const MenuHandlers& handlers, GlobalPoint at) {
     const std::size_t index = shownMenus.size();
     json::OrderedJson entry;
     entry["at"] = rounded(toSeconds(p.clock->monotonicNow() - startedAt));
@@ -389,7 +390,15 @@ struct DesktopAssembly::Parts {
         didClose();
       }
     };
-    popUpMenu(menu, std::move(recorded), static_cast<int>(at.x), static_cast<int>(at.y));
+    recorded.submenuOpened = handlers.submenuOpened;
+    recorded.submenuClosed = handlers.submenuClosed;
+    auto update =
+        popUpMenu(menu, std::move(recorded), static_cast<int>(at.x), static_cast<int>(at.y));
+    return [this, index, update = std::move(update)](const Menu& changed) {
+      shownMenus[index]["entries"] = entriesJson(changed);
+      shownMenus[index]["updates"] = shownMenus[index].value("updates", 0) + 1;
+      update(changed);
+    };
   }
 
   std::function<std::unique_ptr<UpdaterController>()> makeUpdater() {

@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
@@ -64,6 +65,16 @@ void fill(QMenu* target, const Menu& source, const std::shared_ptr<Outcome>& out
       QMenu* submenu = target->addMenu(qs(item.title));
       submenu->setEnabled(item.enabled);
       fill(submenu, *item.submenu, outcome);
+      QObject::connect(submenu, &QMenu::aboutToShow, submenu, [outcome, item] {
+        if (outcome->handlers.submenuOpened) {
+          outcome->handlers.submenuOpened(item);
+        }
+      });
+      QObject::connect(submenu, &QMenu::aboutToHide, submenu, [outcome, item] {
+        if (outcome->handlers.submenuClosed) {
+          outcome->handlers.submenuClosed(item);
+        }
+      });
       continue;
     }
     QAction* action = target->addAction(qs(item.title));
@@ -84,7 +95,7 @@ void fill(QMenu* target, const Menu& source, const std::shared_ptr<Outcome>& out
 
 }  // namespace
 
-void popUpMenu(const Menu& menu, MenuHandlers handlers, int x, int y) {
+std::function<void(const Menu&)> popUpMenu(const Menu& menu, MenuHandlers handlers, int x, int y) {
   auto* popup = new QMenu();
   popup->setAttribute(Qt::WA_DeleteOnClose);
   popup->setAccessibleName(qs(menu.title.empty() ? std::string("Menu") : menu.title));
@@ -103,6 +114,19 @@ void popUpMenu(const Menu& menu, MenuHandlers handlers, int x, int y) {
     });
   });
   popup->popup(QPoint(x, y));
+  QPointer<QMenu> open(popup);
+  return [open, outcome](const Menu& changed) {
+    if (open.isNull() || outcome->closed || !open->isVisible()) {
+      return;
+    }
+    // Submenus go with their actions; the menu stays where it is and takes its new size.
+    for (QMenu* submenu : open->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+      submenu->deleteLater();
+    }
+    open->clear();
+    fill(open.data(), changed, outcome);
+    open->adjustSize();
+  };
 }
 
 }  // namespace lumarin

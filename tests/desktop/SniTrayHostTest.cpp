@@ -175,7 +175,7 @@ class SniTrayHostTest : public ::testing::Test {
 TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsReachTheApps) {
   std::string why;
   ASSERT_TRUE(desktop_.startPanel(why)) << why;
-  startIndicator("lumarin-test-chat", "Chat indicator");
+  QProcess& indicator = startIndicator("lumarin-test-chat", "Chat indicator");
   // Qt 5 apps look for a registered host once, at start, and otherwise fall back to an
   // old-style icon: the panel's host registers a moment after its watcher appears.
   ASSERT_TRUE(waitUntil([&] {
@@ -223,6 +223,21 @@ TEST_F(SniTrayHostTest, UnderATrayHostEveryItemIsListedWithItsPictureAndCallsRea
   const QString written =
       QString::fromStdString((icons_.path() / "lumarin-test-chat.clicked").string());
   EXPECT_TRUE(waitUntil([&] { return QFile::exists(written); }));
+  // The app changes its menu: the item tells (its menu revision grows) and a new read has it.
+  const auto before = chat.menuRevision;
+  indicator.write("add Read me later\n");
+  ASSERT_TRUE(waitUntil([&] {
+    const auto now = itemWithId("lumarin-test-chat");
+    return now && now->menuRevision > before;
+  }));
+  read = false;
+  host().readMenu(chat.key, [&](std::optional<Menu> m) {
+    menu = std::move(m);
+    read = true;
+  });
+  ASSERT_TRUE(waitUntil([&] { return read; }));
+  ASSERT_TRUE(menu.has_value());
+  EXPECT_EQ(menu->items.back().title, "Read me later");
 
   if (flameshot != nullptr) {
     // A Qt tray icon: pixmaps of its own; ours is the one that fits a tile, pixel for pixel.

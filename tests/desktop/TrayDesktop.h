@@ -16,13 +16,13 @@
 namespace lumarin::test {
 
 // An indicator as apps make them with libayatana-appindicator: icon by name from its own
-// theme folder, a title, a menu whose entry writes a file. Arguments: id, theme folder,
-// title, the file.
+// theme folder, a title, a menu whose entry writes a file; "add <label>" on its input adds an
+// entry. Arguments: id, theme folder, title, the file.
 inline constexpr const char* kIndicatorScript = R"PY(
 import sys, gi
 gi.require_version("Gtk", "3.0")
 gi.require_version("AyatanaAppIndicator3", "0.1")
-from gi.repository import Gtk, AyatanaAppIndicator3 as AI
+from gi.repository import GLib, Gtk, AyatanaAppIndicator3 as AI
 ind = AI.Indicator.new_with_path(sys.argv[1], "lumarin-test-icon",
                                  AI.IndicatorCategory.COMMUNICATIONS, sys.argv[2])
 ind.set_status(AI.IndicatorStatus.ACTIVE)
@@ -33,6 +33,17 @@ entry.connect("activate", lambda *_: open(sys.argv[4], "w").write("clicked"))
 menu.append(entry)
 entry.show()
 ind.set_menu(menu)
+def command(channel, condition):
+    line = sys.stdin.readline()
+    if not line:
+        Gtk.main_quit()
+        return False
+    if line.startswith("add "):
+        extra = Gtk.MenuItem(label=line[4:].strip())
+        menu.append(extra)
+        extra.show()
+    return True
+GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN | GLib.IO_HUP, command)
 print("ready", flush=True)
 Gtk.main()
 )PY";

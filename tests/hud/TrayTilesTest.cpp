@@ -111,7 +111,9 @@ class TrayTilesTest : public ::testing::Test {
           [this](const std::string& owner, const Menu& menu, MenuHandlers handlers, GlobalPoint) {
             shown_.emplace_back(owner, menu);
             handlers_ = std::move(handlers);
+            return [this](const Menu& changed) { updates_.push_back(changed); };
           }});
+  std::vector<Menu> updates_;
   std::vector<std::string> reports_;
 };
 
@@ -273,6 +275,54 @@ TEST_F(TrayTilesTest, MenusAreReadWhenAskedKeptUntilTheyChangeAndTheirEntriesPer
   // The item goes, and its entries with it.
   tray_.set({item(":1.5/Chat", "Chat", "Active")});
   EXPECT_TRUE(model_->menuEntries().empty());
+}
+
+TEST_F(TrayTilesTest, AnOpenDrawnMenuFollowsTheAppsChangesAndTellsItsSubmenus) {
+  auto notes = item(":1.6/Notes", "Notes", "Active", "/Menu");
+  tray_.set({notes});
+  auto sub = std::make_shared<Menu>();
+  sub->items = {entry("Daily", "9")};
+  MenuItem schedule = entry("Schedule", "8");
+  schedule.submenu = sub;
+  tray_.menu = Menu{"", {entry("New note", "4"), schedule}};
+  forwarder_->forward(target(":1.6/Notes"), true, 0);
+  ASSERT_EQ(shown_.size(), 1u);
+  handlers_.submenuOpened(shown_.back().second.items[1]);
+  handlers_.submenuClosed(shown_.back().second.items[1]);
+  EXPECT_EQ(tray_.calls,
+            (std::vector<std::string>{"GetLayout :1.6/Notes", "Event :1.6/Notes 0 opened",
+                                      "Event :1.6/Notes 8 opened", "Event :1.6/Notes 8 closed"}));
+
+  // The app changes its menu while it is open: read again and shown. Changes while a read is
+  // under way are read once it is in; an unchanged revision reads nothing.
+  tray_.calls.clear();
+  tray_.holdMenus = true;
+  tray_.menu = Menu{"", {entry("New note", "4"), entry("Archive", "12")}};
+  for (std::uint64_t revision = 1; revision <= 3; ++revision) {
+    notes.menuRevision = revision;
+    tray_.set({notes});
+  }
+  ASSERT_EQ(tray_.held.size(), 1u);
+  auto answer = tray_.held.front();
+  tray_.held.clear();
+  answer();
+  ASSERT_EQ(updates_.size(), 1u);
+  EXPECT_EQ(updates_.back().items.back().title, "Archive");
+  ASSERT_EQ(tray_.held.size(), 1u);  // the changes that came meanwhile: one more read
+  answer = tray_.held.front();
+  tray_.held.clear();
+  answer();
+  EXPECT_EQ(updates_.size(), 2u);
+  EXPECT_TRUE(tray_.held.empty());
+  tray_.set({notes});
+  EXPECT_TRUE(tray_.held.empty());
+
+  // Closed: changes are no longer read.
+  handlers_.didClose();
+  notes.menuRevision = 4;
+  tray_.set({notes});
+  EXPECT_TRUE(tray_.held.empty());
+  EXPECT_EQ(tray_.calls.back(), "Event :1.6/Notes 0 closed");
 }
 
 }  // namespace
