@@ -340,5 +340,53 @@ TEST_F(SniTrayHostTest, AnAppThatNeverAnswersHoldsNothingUpAndIsListedOnceItDoes
   EXPECT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-stuck").has_value(); }));
 }
 
+TEST_F(SniTrayHostTest, AQtSixTrayIconIsListedWithItsOwnPixmapAndItsClicksAndMenuReachIt) {
+  // No panel: the program is the watcher and says a host is there, as Qt asks at its start.
+  (void)host();
+  ASSERT_TRUE(waitUntil([this] { return desktop_.watcherPresent(); }));
+  const QString menuFile = QString::fromStdString((icons_.path() / "qt.menu").string());
+  const QString clickFile = QString::fromStdString((icons_.path() / "qt.click").string());
+  auto& app = *processes_.emplace_back(std::make_unique<QProcess>());
+  QProcessEnvironment env = desktop_.environment();
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  app.setProcessEnvironment(env);
+  app.start(QT_TRAY_ICON_APP, {menuFile, clickFile});
+  ASSERT_TRUE(app.waitForStarted(10000));
+  const auto blue = [](const TrayItem& item) {
+    if (!item.picture || item.picture->pixelWidth == 0) {
+      return false;
+    }
+    const auto middle =
+        item.picture->pixel(item.picture->pixelWidth / 2, item.picture->pixelHeight / 2);
+    return middle == Image::Pixel{0, 0, 255, 255};
+  };
+  std::optional<TrayItem> qt;
+  ASSERT_TRUE(waitUntil([&] { return (qt = itemWhose(blue)).has_value(); }, kAppStart))
+      << app.readAllStandardError().toStdString();
+  // Its own pixmap, as Qt exported it, at the size that fits a tile.
+  EXPECT_EQ(qt->picture->pixelWidth, qt->picture->pixelHeight);
+  EXPECT_FALSE(qt->title.empty());
+  ASSERT_FALSE(qt->menuPath.empty());
+  // A left click reaches it as a Trigger.
+  EXPECT_TRUE(callAndWait([&](TrayItems::Done done) {
+                host().activate(qt->key, 5, 5, std::move(done));
+              }).ok);
+  EXPECT_TRUE(waitUntil([&] { return QFile::exists(clickFile); }));
+  // Its menu, read through Qt's own export; its entry runs in the app.
+  std::optional<Menu> menu;
+  bool read = false;
+  host().readMenu(qt->key, [&](std::optional<Menu> m) {
+    menu = std::move(m);
+    read = true;
+  });
+  ASSERT_TRUE(waitUntil([&] { return read; }));
+  ASSERT_TRUE(menu.has_value());
+  const auto entry = std::find_if(menu->items.begin(), menu->items.end(),
+                                  [](const MenuItem& e) { return e.title == "Write the Qt file"; });
+  ASSERT_NE(entry, menu->items.end());
+  host().menuEvent(qt->key, *entry, "clicked");
+  EXPECT_TRUE(waitUntil([&] { return QFile::exists(menuFile); }));
+}
+
 }  // namespace
 }  // namespace lumarin
