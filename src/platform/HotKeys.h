@@ -30,6 +30,10 @@ class HotKeys {
   // The handler gets the pressed shortcut's identity (none when the event carries none) and
   // returns the event's status.
   virtual void installHandler(std::function<int(std::optional<HotKeyID>)> handler) = 0;
+  // Where the desktop answers later than the registration (a portal asking the user), the
+  // status a registration came to: 0, or kHotKeyExistsErr when the combination went to
+  // someone else. Services that answer at once never call it.
+  virtual void setStatusObserver(std::function<void(Handle, int status)> /*observer*/) {}
 };
 
 }  // namespace lumarin

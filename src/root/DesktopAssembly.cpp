@@ -38,6 +38,7 @@
 #include "platform/desktop/DesktopAppShell.h"
 #include "platform/desktop/DesktopEvents.h"
 #include "platform/desktop/DesktopWorkspace.h"
+#include "platform/desktop/PortalHotKeys.h"
 #include "platform/desktop/QtPanels.h"
 #include "platform/desktop/QtScreens.h"
 #include "platform/desktop/SniStatusBar.h"
@@ -152,7 +153,19 @@ class RecordingWorkspace final : public Workspace {
 class RecordingHotKeys final : public HotKeys {
  public:
   RecordingHotKeys(HotKeys& inner, const Clock& clock)
-      : inner_(inner), clock_(clock), start_(clock.monotonicNow()) {}
+      : inner_(inner), clock_(clock), start_(clock.monotonicNow()) {
+    // A desktop that answers later (the portal): the registration's row takes its answer.
+    inner_.setStatusObserver([this](Handle handle, int status) {
+      if (auto row = rows_.find(handle); row != rows_.end()) {
+        registrations_[row->second]["status"] = status;
+        registrations_[row->second]["active"] = status == 0;
+        registrations_[row->second]["answeredAt"] = now();
+      }
+      if (observer_) {
+        observer_(handle, status);
+      }
+    });
+  }
 
   int registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers, HotKeyID identity,
                      Handle& handle) override {
@@ -183,6 +196,10 @@ class RecordingHotKeys final : public HotKeys {
     });
   }
 
+  void setStatusObserver(std::function<void(Handle, int)> observer) override {
+    observer_ = std::move(observer);
+  }
+
   json::OrderedJson toJson() const {
     return {{"registrations", registrations_}, {"presses", presses_}};
   }
@@ -196,6 +213,32 @@ class RecordingHotKeys final : public HotKeys {
   json::OrderedJson registrations_ = json::OrderedJson::array();
   json::OrderedJson presses_ = json::OrderedJson::array();
   std::map<Handle, std::size_t> rows_;
+  std::function<void(Handle, int)> observer_;
+};
+
+// The display's system-wide shortcuts: X11's key grabs on an X11 display, else the desktop
+// portal's global shortcuts where the desktop offers them (Wayland), else none.
+std::unique_ptr<HotKeys> systemShortcuts(PlatformAssembly& host) {
+  const Platform& p = host.platform();
+  auto x11 = std::make_unique<X11HotKeys>(*p.scheduler);
+  if (x11->isConnected()) {
+    return x11;
+  }
+  auto portal =
+      std::make_unique<PortalHotKeys>(*p.scheduler, *p.systemLog, PortalHotKeys::Options{});
+  if (portal->available()) {
+    return portal;
+  }
+  return nullptr;
+}
+
+// Stands in for the shortcuts where the display has none, so the recording wrapper always has
+// something to wrap; the platform then offers no shortcuts at all.
+class NoHotKeys final : public HotKeys {
+ public:
+  int registerHotKey(std::uint32_t, std::uint32_t, HotKeyID, Handle&) override { return -1; }
+  void unregisterHotKey(Handle) override {}
+  void installHandler(std::function<int(std::optional<HotKeyID>)>) override {}
 };
 
 // A menu value as the report lists its entries: titles ("-" for separators), with the marks
@@ -258,10 +301,10 @@ Platform desktopPlatform(const Platform& host, Workspace* workspace, StatusBar* 
 
 struct DesktopAssembly::Parts {
   Parts(PlatformAssembly& host, const Options& options)
-      : x11HotKeys(*host.platform().scheduler),
-        hotKeys(x11HotKeys, *host.platform().clock),
+      : shortcuts(systemShortcuts(host)),
+        hotKeys(shortcuts ? *shortcuts : noShortcuts, *host.platform().clock),
         p(desktopPlatform(host.platform(), &workspace, &statusBar, &events, &screens, &panels,
-                          &appShell, x11HotKeys.isConnected() ? &hotKeys : nullptr)),
+                          &appShell, shortcuts ? &hotKeys : nullptr)),
         log(host.debugLog()),
         statusBar(*p.scheduler, events, *p.systemLog),
         desktopWorkspace(),
@@ -511,7 +554,8 @@ struct DesktopAssembly::Parts {
   }
 
   // Before the platform that points at them: the display's shortcuts, when it is an X11 one.
-  X11HotKeys x11HotKeys;
+  NoHotKeys noShortcuts;
+  std::unique_ptr<HotKeys> shortcuts;
   RecordingHotKeys hotKeys;
   Platform p;
   const DebugLog& log;

@@ -13,6 +13,8 @@ void registerTypes() {
     qDBusRegisterMetaType<MenuLayoutItem>();
     qDBusRegisterMetaType<MenuItemProperties>();
     qDBusRegisterMetaType<MenuItemPropertiesList>();
+    qDBusRegisterMetaType<PortalShortcut>();
+    qDBusRegisterMetaType<PortalShortcutList>();
     qDBusRegisterMetaType<MenuItemPropertyNames>();
     qDBusRegisterMetaType<MenuItemPropertyNamesList>();
     qDBusRegisterMetaType<MenuShortcut>();
@@ -105,6 +107,20 @@ QDBusArgument& operator<<(QDBusArgument& arg, const MenuItemPropertyNames& value
 const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemPropertyNames& value) {
   arg.beginStructure();
   arg >> value.id >> value.names;
+  arg.endStructure();
+  return arg;
+}
+
+QDBusArgument& operator<<(QDBusArgument& arg, const PortalShortcut& value) {
+  arg.beginStructure();
+  arg << value.id << value.properties;
+  arg.endStructure();
+  return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, PortalShortcut& value) {
+  arg.beginStructure();
+  arg >> value.id >> value.properties;
   arg.endStructure();
   return arg;
 }

@@ -53,6 +53,14 @@ using MenuItemPropertyNamesList = QList<MenuItemPropertyNames>;
 // (aas): a shortcut, each inner list one key combination ("Control", "Q").
 using MenuShortcut = QList<QStringList>;
 
+// (sa{sv}): a global shortcut of the desktop portal, its id and properties ("description",
+// "preferred_trigger", "trigger_description").
+struct PortalShortcut {
+  QString id;
+  QVariantMap properties;
+};
+using PortalShortcutList = QList<PortalShortcut>;
+
 // Registers the types above with QtDBus; idempotent, main thread.
 void registerTypes();
 
@@ -66,6 +74,8 @@ QDBusArgument& operator<<(QDBusArgument& arg, const MenuItemProperties& value);
 const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemProperties& value);
 QDBusArgument& operator<<(QDBusArgument& arg, const MenuItemPropertyNames& value);
 const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemPropertyNames& value);
+QDBusArgument& operator<<(QDBusArgument& arg, const PortalShortcut& value);
+const QDBusArgument& operator>>(const QDBusArgument& arg, PortalShortcut& value);
 
 }  // namespace lumarin::dbus
 
@@ -74,3 +84,4 @@ Q_DECLARE_METATYPE(lumarin::dbus::ToolTip)
 Q_DECLARE_METATYPE(lumarin::dbus::MenuLayoutItem)
 Q_DECLARE_METATYPE(lumarin::dbus::MenuItemProperties)
 Q_DECLARE_METATYPE(lumarin::dbus::MenuItemPropertyNames)
+Q_DECLARE_METATYPE(lumarin::dbus::PortalShortcut)
