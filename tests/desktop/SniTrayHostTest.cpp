@@ -60,6 +60,66 @@ GLib.timeout_add(100, register)
 GLib.MainLoop().run()
 )PY";
 
+// An item as no app should make one: a pixmap argv[2] pixels a side (4096: 64 MB), and a menu of
+// 10,000 entries that says it changed every millisecond. Id argv[1]; registered by its unique
+// name and path.
+constexpr const char* kHostileItem = R"PY(
+import sys
+from gi.repository import Gio, GLib
+ITEM = """<node><interface name="org.kde.StatusNotifierItem">
+<property name="Id" type="s" access="read"/><property name="Title" type="s" access="read"/>
+<property name="Status" type="s" access="read"/><property name="Category" type="s" access="read"/>
+<property name="IconPixmap" type="a(iiay)" access="read"/><property name="Menu" type="o" access="read"/>
+</interface></node>"""
+MENU = """<node><interface name="com.canonical.dbusmenu">
+<method name="GetLayout"><arg type="i" direction="in"/><arg type="i" direction="in"/>
+<arg type="as" direction="in"/><arg type="u" direction="out"/><arg type="(ia{sv}av)" direction="out"/></method>
+<method name="AboutToShow"><arg type="i" direction="in"/><arg type="b" direction="out"/></method>
+<method name="Event"><arg type="i" direction="in"/><arg type="s" direction="in"/>
+<arg type="v" direction="in"/><arg type="u" direction="in"/></method>
+<signal name="LayoutUpdated"><arg type="u"/><arg type="i"/></signal></interface></node>"""
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+SIDE = int(sys.argv[2])
+# Built from the bytes at once (element by element it would take minutes).
+pixels = GLib.Variant.new_from_bytes(GLib.VariantType("ay"), GLib.Bytes.new(bytes(SIDE * SIDE * 4)),
+                                     True)
+pixmap = GLib.Variant.new_array(GLib.VariantType("(iiay)"), [GLib.Variant.new_tuple(
+    GLib.Variant("i", SIDE), GLib.Variant("i", SIDE), pixels)])
+values = {"Id": sys.argv[1], "Title": sys.argv[1], "Status": "Active",
+          "Category": "ApplicationStatus", "IconPixmap": pixmap,
+          "Menu": GLib.Variant("o", "/Menu")}
+def get_item(conn, sender, path, iface, name):
+    value = values[name]
+    return value if isinstance(value, GLib.Variant) else GLib.Variant("s", value)
+children = [GLib.Variant("v", GLib.Variant("(ia{sv}av)", (i + 1, {"label": GLib.Variant("s", "Entry %d" % i)}, [])))
+            for i in range(10000)]
+layout = GLib.Variant("(u(ia{sv}av))", (1, (0, {}, [c.get_variant() for c in children])))
+def call_menu(conn, sender, path, iface, method, params, invocation):
+    if method == "GetLayout":
+        invocation.return_value(layout)
+    elif method == "AboutToShow":
+        invocation.return_value(GLib.Variant("(b)", (False,)))
+    else:
+        invocation.return_value(None)
+bus.register_object("/StatusNotifierItem", Gio.DBusNodeInfo.new_for_xml(ITEM).interfaces[0],
+                    None, get_item, None)
+bus.register_object("/Menu", Gio.DBusNodeInfo.new_for_xml(MENU).interfaces[0],
+                    call_menu, None, None)
+revision = [1]
+def churn():
+    revision[0] += 1
+    bus.emit_signal(None, "/Menu", "com.canonical.dbusmenu", "LayoutUpdated",
+                    GLib.Variant("(ui)", (revision[0], 0)))
+    return True
+bus.call_sync("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+              "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierItem",
+              GLib.Variant("(s)", ("/StatusNotifierItem",)), None, Gio.DBusCallFlags.NONE,
+              20000, None)
+GLib.timeout_add(1, churn)
+print("ready", flush=True)
+GLib.MainLoop().run()
+)PY";
+
 class SniTrayHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -386,6 +446,48 @@ TEST_F(SniTrayHostTest, AQtSixTrayIconIsListedWithItsOwnPixmapAndItsClicksAndMen
   ASSERT_NE(entry, menu->items.end());
   host().menuEvent(qt->key, *entry, "clicked");
   EXPECT_TRUE(waitUntil([&] { return QFile::exists(menuFile); }));
+}
+
+TEST_F(SniTrayHostTest, HostileItemsHoldNothingUpAndTheirMenusStayBounded) {
+  (void)host();
+  ASSERT_TRUE(waitUntil([this] { return desktop_.watcherPresent(); }));
+  const auto start = [this](const char* id, const char* side) -> QProcess& {
+    auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+    process.setProcessEnvironment(desktop_.environment());
+    process.start("/usr/bin/python3", {"-c", kHostileItem, id, side});
+    EXPECT_TRUE(process.waitForStarted(10000));
+    EXPECT_TRUE(waitUntil([&process] { return process.canReadLine(); }))
+        << process.readAllStandardError().toStdString();
+    return process;
+  };
+  // A 64 MB pixmap cannot pass in time: that item is not listed (or only without a picture),
+  // and the host goes on with the others.
+  start("lumarin-test-huge", "4096");
+  // A menu that says it changed every millisecond, 10,000 entries long.
+  start("lumarin-test-churn", "22");
+  std::optional<TrayItem> churn;
+  ASSERT_TRUE(waitUntil([&] { return (churn = itemWithId("lumarin-test-churn")).has_value(); }));
+  const auto before = churn->menuRevision;
+  ASSERT_TRUE(waitUntil([&] {
+    const auto now = itemWithId("lumarin-test-churn");
+    return now && now->menuRevision > before + 10;
+  }));
+  startIndicator("lumarin-test-calm", "Calm");
+  EXPECT_TRUE(waitUntil([&] { return itemWithId("lumarin-test-calm").has_value(); }));
+  if (const auto huge = itemWithId("lumarin-test-huge")) {
+    EXPECT_EQ(huge->picture, nullptr);
+  }
+  // Its 10,000 entries are read down to the limit.
+  std::optional<Menu> menu;
+  bool read = false;
+  host().readMenu(churn->key, [&](std::optional<Menu> m) {
+    menu = std::move(m);
+    read = true;
+  });
+  ASSERT_TRUE(waitUntil([&] { return read; }));
+  ASSERT_TRUE(menu.has_value());
+  EXPECT_EQ(menu->items.size(), 2000u);
+  EXPECT_EQ(menu->items.front().title, "Entry 0");
 }
 
 }  // namespace
