@@ -19,7 +19,9 @@ void collectEntries(const Menu& menu, const std::string& tileID, const std::stri
       continue;
     }
     HUDTiles::MenuEntry entry;
-    entry.id = tileID + "›" + id;
+    entry.id = tileID;
+    entry.id += "›";
+    entry.id += id;
     entry.tileID = tileID;
     entry.title = title;
     entry.label = item.title;

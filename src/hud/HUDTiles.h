@@ -85,7 +85,7 @@ class HUDTiles {
     static const std::vector<MenuEntry> none;
     return none;
   }
-  virtual void setOnMenusChanged(std::function<void()> /*callback*/) {}
+  virtual void setOnMenusChanged(const std::function<void()>& /*callback*/) {}
 
   // A menu's entries that can be performed (enabled, titled, not separators; a submenu's
   // entries instead of the submenu), at most `limit`, in menu order. Their titles start below

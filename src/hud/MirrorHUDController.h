@@ -123,8 +123,9 @@ class MirrorHUDController : public std::enable_shared_from_this<MirrorHUDControl
   using SurfaceFactory = std::function<std::unique_ptr<MirrorHUDSurface>(SurfaceHandlers)>;
 
   // What the Mac alone has may be left out: without `windows` the surface's own window is the
-  // panel, without `skyLight` the panel is not checked on screen, without `bus` no layout is
-  // exchanged, without `permissions` there is no permission to ask for.
+  // panel (`makeSurface` must then give a surface with one), without `skyLight` the panel is
+  // not checked on screen, without `bus` no layout is exchanged, without `permissions` there
+  // is no permission to ask for.
   struct Dependencies {
     std::shared_ptr<HUDTiles> model;
     Windows* windows;

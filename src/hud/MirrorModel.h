@@ -87,8 +87,8 @@ class MirrorModel final : public HUDTiles, public std::enable_shared_from_this<M
   void readMenus() override;
   static constexpr std::size_t kMaxOwnMenuEntries = 200;
   const std::vector<MenuEntry>& menuEntries() const override { return menuEntries_; }
-  void setOnMenusChanged(std::function<void()> callback) override {
-    onMenusChanged_ = std::move(callback);
+  void setOnMenusChanged(const std::function<void()>& callback) override {
+    onMenusChanged_ = callback;
   }
   void setOwnMenus(std::shared_ptr<OwnItemMenus> menus) { ownMenus_ = std::move(menus); }
   int scanCount() const { return scanCount_; }

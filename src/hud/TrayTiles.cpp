@@ -77,12 +77,12 @@ void TrayTileModel::readMenus() {
     }
     cache.reading = true;
     std::weak_ptr<TrayTileModel> weak = weak_from_this();
-    items_.readMenu(item.key,
-                    [weak, key = item.key, revision = item.menuRevision](std::optional<Menu> menu) {
-                      if (auto self = weak.lock()) {
-                        self->menuRead(key, revision, menu);
-                      }
-                    });
+    items_.readMenu(item.key, [weak, key = item.key,
+                               revision = item.menuRevision](const std::optional<Menu>& menu) {
+      if (auto self = weak.lock()) {
+        self->menuRead(key, revision, menu);
+      }
+    });
   }
 }
 

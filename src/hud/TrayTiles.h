@@ -46,8 +46,8 @@ class TrayTileModel final : public HUDTiles, public std::enable_shared_from_this
   const std::string& lastMode() const override { return mode_; }
   void readMenus() override;
   const std::vector<MenuEntry>& menuEntries() const override { return entries_; }
-  void setOnMenusChanged(std::function<void()> callback) override {
-    onMenusChanged_ = std::move(callback);
+  void setOnMenusChanged(const std::function<void()>& callback) override {
+    onMenusChanged_ = callback;
   }
 
   // A tile for a tray item: the item's key as its id, its title, its picture.

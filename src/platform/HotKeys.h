@@ -33,7 +33,7 @@ class HotKeys {
   // Where the desktop answers later than the registration (a portal asking the user), the
   // status a registration came to: 0, or kHotKeyExistsErr when the combination went to
   // someone else. Services that answer at once never call it.
-  virtual void setStatusObserver(std::function<void(Handle, int status)> /*observer*/) {}
+  virtual void setStatusObserver(const std::function<void(Handle, int status)>& /*observer*/) {}
 };
 
 }  // namespace lumarin

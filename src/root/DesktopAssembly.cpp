@@ -196,8 +196,8 @@ class RecordingHotKeys final : public HotKeys {
     });
   }
 
-  void setStatusObserver(std::function<void(Handle, int)> observer) override {
-    observer_ = std::move(observer);
+  void setStatusObserver(const std::function<void(Handle, int)>& observer) override {
+    observer_ = observer;
   }
 
   json::OrderedJson toJson() const {
@@ -349,8 +349,8 @@ struct DesktopAssembly::Parts {
               const QPoint at = QCursor::pos();
               return GlobalPoint{static_cast<double>(at.x()), static_cast<double>(at.y())};
             },
-            [this](const std::string& owner, const Menu& menu, MenuHandlers handlers,
-                   GlobalPoint at) { return present(owner, menu, std::move(handlers), at); }})),
+            [this](const std::string& owner, const Menu& menu, const MenuHandlers& handlers,
+                   GlobalPoint at) { return present(owner, menu, handlers, at); }})),
         mirrorHistory(*trayTiles, *p.clock, options.report.has_value() || options.story),
         hud(p, log, trayTiles, *trayClicks, nullptr, l10n, mirrorHistory,
             [this](const std::string& name, const Properties& properties) {

@@ -380,8 +380,8 @@ void PortalHotKeys::installHandler(std::function<int(std::optional<HotKeyID>)> h
   impl_->handler = std::move(handler);
 }
 
-void PortalHotKeys::setStatusObserver(std::function<void(Handle, int)> observer) {
-  impl_->observer = std::move(observer);
+void PortalHotKeys::setStatusObserver(const std::function<void(Handle, int)>& observer) {
+  impl_->observer = observer;
 }
 
 }  // namespace lumarin

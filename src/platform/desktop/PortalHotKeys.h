@@ -43,7 +43,7 @@ class PortalHotKeys final : public HotKeys {
                      Handle& handle) override;
   void unregisterHotKey(Handle handle) override;
   void installHandler(std::function<int(std::optional<HotKeyID>)> handler) override;
-  void setStatusObserver(std::function<void(Handle, int)> observer) override;
+  void setStatusObserver(const std::function<void(Handle, int)>& observer) override;
 
   // The portal's trigger for a port key code and modifier bits ("CTRL+ALT+LOGO+comma"); empty
   // for a key without a name.

@@ -306,10 +306,13 @@ class Narrator {
       std::string outcome = !flag(click, "ok")                 ? "reached nothing"
                             : tray && path != kTrayPaths.end() ? path->second
                                                                : "opened its menu";
-      add(number(click, "at"), "a click on " + app + "'s tile " + outcome +
-                                   (!flag(click, "notchHidden") ? ""
-                                    : tray                      ? " (the tray hides the item)"
-                                           : " (the item is behind the notch)"));
+      std::string line = "a click on " + app;
+      line += "'s tile ";
+      line += outcome;
+      if (flag(click, "notchHidden")) {
+        line += tray ? " (the tray hides the item)" : " (the item is behind the notch)";
+      }
+      add(number(click, "at"), line);
     }
   }
 
