@@ -230,9 +230,14 @@ struct CurlHttpClient::Impl {
         finish(*done, std::move(response));
         std::erase_if(active, [done](const auto& t) { return t.get() == done; });
       }
-      curl.multiPoll(multi, nullptr, 0, 1000, nullptr);
+      // With transfers under way libcurl wakes for their own timeouts within the second; with
+      // none the worker sleeps until a new request or the end wakes it (an idle program stays
+      // asleep).
+      curl.multiPoll(multi, nullptr, 0, active.empty() ? kIdleWaitMs : 1000, nullptr);
     }
   }
+
+  static constexpr int kIdleWaitMs = 3600 * 1000;
 
   const CurlLibrary& curl;
   CURLM* multi = nullptr;
