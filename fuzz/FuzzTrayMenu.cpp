@@ -28,7 +28,8 @@ struct Input {
     return b;
   }
   QByteArray take(std::size_t most) {
-    const std::size_t n = std::min<std::size_t>(next() % (most + 1), bytes.size());
+    const std::size_t wanted = next() % (most + 1);  // before the size: it takes a byte
+    const std::size_t n = std::min<std::size_t>(wanted, bytes.size());
     QByteArray out(bytes.data(), static_cast<qsizetype>(n));
     bytes.remove_prefix(n);
     return out;

@@ -334,11 +334,16 @@ void TrayClickForwarder::showMenu(const TrayItem& item, const std::string& path)
         strong->deps_.items.menuEvent(key, entry, "clicked");
       }
     };
-    handlers.didClose = [weak, key, root, open] {
-      open->watch = Subscription();
+    // Weakly: the open menu holds the presenter's update, whose menu holds these handlers.
+    std::weak_ptr<OpenMenu> weakOpen = open;
+    handlers.didClose = [weak, key, root, weakOpen] {
+      if (auto shown = weakOpen.lock()) {
+        shown->watch = Subscription();
+        shown->update = nullptr;
+      }
       if (auto strong = weak.lock()) {
         strong->deps_.items.menuEvent(key, root, "closed");
-        if (strong->open_ == open) {
+        if (strong->open_ == weakOpen.lock()) {
           strong->open_.reset();
         }
       }
