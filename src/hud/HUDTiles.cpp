@@ -1,5 +1,7 @@
 #include "hud/HUDTiles.h"
 
+#include <algorithm>
+
 namespace lumarin {
 
 namespace {
@@ -37,6 +39,12 @@ std::vector<HUDTiles::MenuEntry> HUDTiles::entriesOf(const Menu& menu, const std
   std::vector<MenuEntry> out;
   collectEntries(menu, tileID, "", "", limit, out);
   return out;
+}
+
+bool HUDTiles::sameEntries(const std::vector<MenuEntry>& a, const std::vector<MenuEntry>& b) {
+  return std::equal(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](const MenuEntry& x, const MenuEntry& y) { return x.id == y.id && x.title == y.title; });
 }
 
 std::vector<HUDTiles::MenuEntry> HUDTiles::titledEntries(

@@ -92,6 +92,8 @@ class HUDTiles {
   // the tile's (" › Sub › Entry"): the tile's title goes in front when they are listed.
   static std::vector<MenuEntry> entriesOf(const Menu& menu, const std::string& tileID,
                                           std::size_t limit);
+  // Same entries, by id and title, in the same order (what a change is told by).
+  static bool sameEntries(const std::vector<MenuEntry>& a, const std::vector<MenuEntry>& b);
   // Entries of the given tiles' menus (`menuOf` a tile id: its entries as `entriesOf` makes
   // them, or null) with the tiles' titles in front, in tile order.
   static std::vector<MenuEntry> titledEntries(

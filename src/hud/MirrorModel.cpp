@@ -106,9 +106,7 @@ void MirrorModel::readMenus() {
     const auto menu = menus.find(id);
     return menu == menus.end() ? nullptr : &menu->second;
   });
-  const bool same = std::equal(
-      entries.begin(), entries.end(), menuEntries_.begin(), menuEntries_.end(),
-      [](const MenuEntry& a, const MenuEntry& b) { return a.id == b.id && a.title == b.title; });
+  const bool same = sameEntries(entries, menuEntries_);
   menuEntries_ = std::move(entries);  // the entries' actions may differ even so
   if (!same && onMenusChanged_) {
     onMenusChanged_();

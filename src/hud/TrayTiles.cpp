@@ -21,7 +21,7 @@ HUDTiles::Tile TrayTileModel::tileFor(const TrayItem& item) {
   tile.image = item.picture;
   tile.width = kTileWidth;
   tile.kind = "tray";
-  tile.source = item.picture ? (item.iconName.empty() ? "pixmap" : "icon") : "";
+  tile.source = item.picture ? item.pictureSource : "";
   tile.hiddenByHost = item.status == "Passive";
   return tile;
 }
@@ -109,10 +109,7 @@ void TrayTileModel::gatherEntries() {
         const auto cache = menus_.find(id);
         return cache == menus_.end() ? nullptr : &cache->second.entries;
       });
-  const bool same = std::equal(
-      entries.begin(), entries.end(), entries_.begin(), entries_.end(),
-      [](const MenuEntry& a, const MenuEntry& b) { return a.id == b.id && a.title == b.title; });
-  if (same) {
+  if (sameEntries(entries, entries_)) {
     return;
   }
   entries_ = std::move(entries);

@@ -25,6 +25,7 @@ struct TrayItem {
   // The picture that fits a tile best: the attention picture while it needs attention, else
   // its own; from its pixmaps, else its icon name through its theme path or the icon theme.
   std::shared_ptr<const Image> picture;
+  std::string pictureSource;  // "pixmap", "icon" (by name), "" without picture
   std::string iconName;
   bool itemIsMenu = false;         // a left click shows its menu
   std::string menuPath;            // its exported menu; empty without one
@@ -35,9 +36,10 @@ struct TrayItem {
   bool operator==(const TrayItem& other) const {
     return key == other.key && service == other.service && path == other.path && id == other.id &&
            title == other.title && category == other.category && status == other.status &&
-           picture == other.picture && iconName == other.iconName &&
-           itemIsMenu == other.itemIsMenu && menuPath == other.menuPath &&
-           menuRevision == other.menuRevision && order == other.order && answered == other.answered;
+           picture == other.picture && pictureSource == other.pictureSource &&
+           iconName == other.iconName && itemIsMenu == other.itemIsMenu &&
+           menuPath == other.menuPath && menuRevision == other.menuRevision &&
+           order == other.order && answered == other.answered;
   }
 };
 

@@ -433,6 +433,25 @@ std::string xdotool(const QProcessEnvironment& env, const QStringList& arguments
   return process.readAllStandardOutput().toStdString();
 }
 
+// Presses the HUD's shortcut until the panel is up; pressed again only when it has not come up
+// a while after a press (the program may not have taken the key yet): a second press while it
+// is up would close it.
+bool openHUDWithTheHotKey(const QProcessEnvironment& env) {
+  QElapsedTimer sincePress;
+  return test::waitUntil(
+      [&env, &sincePress] {
+        if (!xdotool(env, {"search", "--onlyvisible", "--name", "Menu Bar HUD"}).empty()) {
+          return true;
+        }
+        if (!sincePress.isValid() || sincePress.hasExpired(5000)) {
+          (void)xdotool(env, {"key", "ctrl+alt+super+m"});
+          sincePress.start();
+        }
+        return false;
+      },
+      60000);
+}
+
 TEST_F(DesktopRunTest,
        TheHotKeyOpensTheHUDOfEveryTrayItemWhoseMenuEntriesRunInTheAppFromOurMenuOrTheFilter) {
   if (QProcess::execute("/usr/bin/python3",
@@ -470,22 +489,7 @@ TEST_F(DesktopRunTest,
   // the indicator's, and Return clicks it. Its app has nothing to activate, so its menu shows,
   // drawn by the program; the entry chosen there runs in the app.
   const QProcessEnvironment env = environment();
-  // Pressed again only when the panel has not come up a while after a press (the program may
-  // not have taken the key yet): a second press while it is up would close it.
-  QElapsedTimer sincePress;
-  ASSERT_TRUE(test::waitUntil(
-      [&env, &sincePress] {
-        if (!xdotool(env, {"search", "--onlyvisible", "--name", "Menu Bar HUD"}).empty()) {
-          return true;
-        }
-        if (!sincePress.isValid() || sincePress.hasExpired(5000)) {
-          (void)xdotool(env, {"key", "ctrl+alt+super+m"});
-          sincePress.start();
-        }
-        return false;
-      },
-      60000))
-      << lumarin.readAllStandardError().toStdString();
+  ASSERT_TRUE(openHUDWithTheHotKey(env)) << lumarin.readAllStandardError().toStdString();
   (void)xdotool(env, {"type", "--delay", "50", "notes"});
   (void)xdotool(env, {"key", "Return"});
   // The panel closes and the menu comes up, the program's only window then.
@@ -500,19 +504,7 @@ TEST_F(DesktopRunTest,
   // The entry is found from the keyboard too, without its menu: the HUD lists the menu's
   // entries that match, and Return on one runs it in the app.
   std::filesystem::remove(clicked);
-  sincePress = QElapsedTimer();
-  ASSERT_TRUE(test::waitUntil(
-      [&env, &sincePress] {
-        if (!xdotool(env, {"search", "--onlyvisible", "--name", "Menu Bar HUD"}).empty()) {
-          return true;
-        }
-        if (!sincePress.isValid() || sincePress.hasExpired(5000)) {
-          (void)xdotool(env, {"key", "ctrl+alt+super+m"});
-          sincePress.start();
-        }
-        return false;
-      },
-      60000));
+  ASSERT_TRUE(openHUDWithTheHotKey(env));
   (void)xdotool(env, {"type", "--delay", "50", "write"});
   (void)xdotool(env, {"key", "Return"});
   ASSERT_TRUE(test::waitUntil([&clicked] { return std::filesystem::exists(clicked); }))

@@ -633,24 +633,28 @@ class SniTrayHost::Impl : public std::enable_shared_from_this<Impl> {
     const std::string title = textOf(properties.value("Title"));
     item.title = !title.empty() ? title : !toolTipTitle.empty() ? toolTipTitle : item.id;
     const bool attention = item.status == "NeedsAttention";
+    // The pixmaps first, then the named icon; the attention pair first while it needs it.
     std::shared_ptr<const Image> picture;
-    if (attention) {
-      if (auto argument = argumentOf(properties.value("AttentionIconPixmap"), "a(iiay)")) {
+    std::string source;
+    const auto fromPixmaps = [&](const char* property) {
+      if (auto argument = argumentOf(properties.value(property), "a(iiay)"); argument && !picture) {
         picture = bestTrayPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
+        source = picture ? "pixmap" : "";
       }
+    };
+    const auto fromName = [&](const std::string& name) {
       if (!picture) {
-        picture = namedTrayIcon(textOf(properties.value("AttentionIconName")), entry.iconThemePath,
-                                options_.tilePixels);
+        picture = namedTrayIcon(name, entry.iconThemePath, options_.tilePixels);
+        source = picture ? "icon" : "";
       }
+    };
+    if (attention) {
+      fromPixmaps("AttentionIconPixmap");
+      fromName(textOf(properties.value("AttentionIconName")));
     }
-    if (!picture) {
-      if (auto argument = argumentOf(properties.value("IconPixmap"), "a(iiay)")) {
-        picture = bestTrayPixmap(qdbus_cast<dbus::IconPixmapList>(*argument), options_.tilePixels);
-      }
-    }
-    if (!picture) {
-      picture = namedTrayIcon(item.iconName, entry.iconThemePath, options_.tilePixels);
-    }
+    fromPixmaps("IconPixmap");
+    fromName(item.iconName);
+    item.pictureSource = source;
     // The same pixels keep the same picture, so a refresh that changed nothing publishes
     // nothing.
     if (picture && item.picture && picture->rgba == item.picture->rgba &&
